@@ -1,0 +1,258 @@
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace kvtest {
+
+namespace {
+
+std::string errnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return ::remove(path);
+}
+
+std::string unescape(const std::string& s) {
+    std::string out;
+    for (std::string::size_type i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            ++i;
+            out += s[i] == 'n' ? '\n' : s[i];
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string tempBase() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+} // namespace
+
+TempDir::TempDir() {
+    std::string templ = tempBase() + "/kovalu-test-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) {
+        throw std::runtime_error(errnoText("mkdtemp"));
+    }
+    char real[PATH_MAX];
+    if (!::realpath(buf.data(), real)) {
+        throw std::runtime_error(errnoText("realpath"));
+    }
+    dir = real;
+}
+
+TempDir::~TempDir() {
+    // Children first; links are removed, never followed.
+    ::nftw(dir.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+EnvGuard::EnvGuard(const std::string& name, const std::optional<std::string>& value) : name(name) {
+    if (const char* old = std::getenv(name.c_str())) {
+        previous = old;
+    }
+    if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(name.c_str());
+    }
+}
+
+EnvGuard::~EnvGuard() {
+    if (previous) {
+        ::setenv(name.c_str(), previous->c_str(), 1);
+    } else {
+        ::unsetenv(name.c_str());
+    }
+}
+
+StderrCapture::StderrCapture() : savedFd(-1), active(false) {
+    std::string templ = tempBase() + "/kovalu-stderr-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    const int fd = ::mkstemp(buf.data());
+    if (fd < 0) {
+        throw std::runtime_error(errnoText("mkstemp"));
+    }
+    file = buf.data();
+    std::fflush(stderr);
+    savedFd = ::dup(2);
+    ::dup2(fd, 2);
+    ::close(fd);
+    active = true;
+}
+
+std::string StderrCapture::finish() {
+    if (active) {
+        std::fflush(stderr);
+        ::dup2(savedFd, 2);
+        ::close(savedFd);
+        active = false;
+    }
+    const std::string content = readFile(file);
+    ::unlink(file.c_str());
+    return content;
+}
+
+StderrCapture::~StderrCapture() {
+    finish();
+}
+
+void makeDirs(const std::string& path) {
+    std::string::size_type pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        const std::string part = path.substr(0, pos);
+        if (!part.empty() && ::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            throw std::runtime_error(errnoText("mkdir " + part));
+        }
+    }
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    const std::string::size_type slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        makeDirs(path.substr(0, slash));
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    out << content;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void makeSymlink(const std::string& target, const std::string& link) {
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        throw std::runtime_error(errnoText("symlink " + link));
+    }
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::optional<std::string>>& env,
+                         const std::string& cwd, int timeoutSeconds) {
+    TempDir outputs;
+    const std::string outFile = outputs / "stdout";
+    const std::string errFile = outputs / "stderr";
+
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error(errnoText("fork"));
+    }
+    if (pid == 0) {
+        for (const auto& kv : env) {
+            if (kv.second) {
+                ::setenv(kv.first.c_str(), kv.second->c_str(), 1);
+            } else {
+                ::unsetenv(kv.first.c_str());
+            }
+        }
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
+            ::_exit(126);
+        }
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::execve(args[0], args.data(), environ);
+        ::_exit(127);
+    }
+
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    ProcessResult result;
+    if (WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    result.out = readFile(outFile);
+    result.err = readFile(errFile);
+    return result;
+}
+
+std::vector<JliCall> readJliRecord(const std::string& path) {
+    std::vector<JliCall> calls;
+    std::istringstream in(readFile(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 5, "call=") == 0) {
+            calls.emplace_back();
+        }
+        if (calls.empty() || line == "end") {
+            continue;
+        }
+        JliCall& call = calls.back();
+        if (line.compare(0, 9, "envunset[") == 0 && line.back() == ']') {
+            call.env[line.substr(9, line.size() - 10)] = std::nullopt;
+            continue;
+        }
+        const std::string::size_type eq = line.find('=');
+        if (eq == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, eq);
+        const std::string value = unescape(line.substr(eq + 1));
+        if (key.compare(0, 5, "argv[") == 0) {
+            call.argv.push_back(value);
+        } else if (key.compare(0, 4, "env[") == 0 && key.back() == ']') {
+            call.env[key.substr(4, key.size() - 5)] = value;
+        } else {
+            call.fields[key] = value;
+        }
+    }
+    return calls;
+}
+
+} // namespace kvtest

@@ -1,0 +1,95 @@
+#ifndef KOVALU_TEST_SUPPORT_H
+#define KOVALU_TEST_SUPPORT_H
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+/// A fresh directory under $TMPDIR (or /tmp), given by its real path, removed
+/// with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return dir; }
+    /// `path()` joined with a relative path.
+    std::string operator/(const std::string& rel) const { return dir + "/" + rel; }
+
+private:
+    std::string dir;
+};
+
+/// Sets (or, with no value, unsets) an environment variable and restores the
+/// previous state on destruction.
+class EnvGuard {
+public:
+    EnvGuard(const std::string& name, const std::optional<std::string>& value);
+    ~EnvGuard();
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    std::string name;
+    std::optional<std::string> previous;
+};
+
+/// Redirects file descriptor 2 into a temporary file until `finish()` or
+/// destruction; `finish()` restores it and returns what was written.
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    std::string finish();
+
+private:
+    int savedFd;
+    std::string file;
+    bool active;
+};
+
+/// Creates the directory and all its parents.
+void makeDirs(const std::string& path);
+/// Writes `content` to `path`, creating parent directories.
+void writeFile(const std::string& path, const std::string& content);
+/// The whole content of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+/// Creates a symbolic link at `link` holding `target`.
+void makeSymlink(const std::string& target, const std::string& link);
+
+/// What a finished child process left.
+struct ProcessResult {
+    int exitCode = -1; ///< exit status, or -1 when killed by a signal
+    int signal = 0;
+    std::string out;
+    std::string err;
+};
+
+/// Runs `argv[0]` (a path) with `argv`, in `cwd` when not empty, with the
+/// current environment changed by `env` (a value sets, no value unsets), and
+/// collects its status and output. Kills the child after `timeoutSeconds`.
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::optional<std::string>>& env = {},
+                         const std::string& cwd = std::string(), int timeoutSeconds = 60);
+
+/// One call recorded by the test double of the runtime library.
+struct JliCall {
+    std::vector<std::string> argv;
+    std::map<std::string, std::optional<std::string>> env; ///< no value: unset
+    std::map<std::string, std::string> fields;             ///< every other key
+};
+
+/// Parses the test double's record file; empty when the file is missing.
+std::vector<JliCall> readJliRecord(const std::string& path);
+
+} // namespace kvtest
+
+#endif
