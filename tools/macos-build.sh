@@ -75,7 +75,7 @@ check_slice() {
     # Bound from libSystem, not defined in the executable: the system's own
     # functions are used, not the Linux stand-in.
     binds=$("$objdump" --macho --arch "$arch" --bind --lazy-bind --weak-bind "$file" |
-        awk '$(NF-1) == "libSystem" { print $NF }')
+        awk 'NF >= 2 && $(NF-1) == "libSystem" { print $NF }')
     for symbol in $imports; do
         echo "$binds" | grep -qx -- "$symbol" || fail "$arch: $symbol is not imported from libSystem"
     done
