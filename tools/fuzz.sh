@@ -26,6 +26,11 @@ if ! { CC=$cc CXX=$cxx cmake -S "$root" -B "$build" -G Ninja \
     exit 1
 fi
 
+# The loader fuzzers write every input to a scratch file; on a disk that
+# costs them more than nine tenths of their speed.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    export TMPDIR=/dev/shm
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
