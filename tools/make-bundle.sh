@@ -21,9 +21,10 @@ runtime in Contents/runtime.
 
   --launcher FILE         the launcher executable (build/applauncher)
   --name NAME             the application name
-  --runtime DIR           a Java runtime home: copied when it holds
-                          lib/libjli.dylib (macOS); when it holds lib/libjli.so
-                          (Linux) the bundle only links to that library
+  --runtime DIR           a Java runtime home (or a macOS .jdk bundle): copied
+                          when it holds lib/libjli.dylib (macOS); when it holds
+                          lib/libjli.so (Linux) the bundle only links to that
+                          library
   --input PATH            a jar, file or directory copied into Contents/app
                           under its own name (repeatable)
   --main-jar JAR          the main jar, relative to Contents/app
@@ -189,6 +190,10 @@ if [ -n "$splash" ]; then
 fi
 
 runtime_home=$(real_path "$runtime") || fail "cannot resolve the Java runtime home: $runtime"
+# A macOS JDK bundle (name.jdk) keeps its home in Contents/Home.
+if [ ! -d "$runtime_home/lib" ] && [ -d "$runtime_home/Contents/Home/lib" ]; then
+    runtime_home=$runtime_home/Contents/Home
+fi
 if [ -e "$runtime_home/lib/libjli.dylib" ] || [ -e "$runtime_home/lib/jli/libjli.dylib" ]; then
     runtime_mode=copy
 elif [ -e "$runtime_home/lib/libjli.so" ]; then

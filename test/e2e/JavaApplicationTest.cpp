@@ -112,8 +112,11 @@ protected:
                      // The runtime decodes its arguments by the locale's character set.
                      {"LC_ALL", std::string("C.UTF-8")}};
 #ifdef KVTEST_SANITIZED
-        // The JVM handles SIGSEGV itself and never frees what it keeps until exit.
-        env["ASAN_OPTIONS"] = std::string("handle_segv=0:detect_leaks=0");
+        // The leak checker's stop-the-world tracer crashes on the JVM's threads
+        // at exit; everything else of the sanitizers stays on.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        env["ASAN_OPTIONS"] = std::string(asan && *asan ? std::string(asan) + ":" : "") +
+                              "detect_leaks=0";
 #endif
         return kvtest::runProcess(argv, env, "", jvmTimeoutSeconds);
     }

@@ -28,14 +28,13 @@ protected:
     std::string appPathOption() const { return "-Dkovalu.app-path=" + bundle.launcher; }
 
     /// The one JLI_Launch call of a successful run, which printed nothing.
-    const kvtest::JliCall& onlyCall(const Launch& launch) const {
+    static kvtest::JliCall onlyCall(const Launch& launch) {
         EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
         EXPECT_EQ("", launch.process.err);
         EXPECT_EQ("", launch.process.out);
         if (launch.calls.size() != 1) {
             ADD_FAILURE() << launch.calls.size() << " JLI_Launch calls";
-            static const kvtest::JliCall none;
-            return launch.calls.empty() ? none : launch.calls.front();
+            return launch.calls.empty() ? kvtest::JliCall() : launch.calls.front();
         }
         return launch.calls.front();
     }
@@ -50,6 +49,19 @@ protected:
     kvtest::TempDir tmp;
     Bundle bundle;
 };
+
+/// A regular expression that matches exactly `text`.
+std::string quote(const std::string& text) {
+    static const std::string special = "\\^$.|?*+()[]{}";
+    std::string out;
+    for (char c : text) {
+        if (special.find(c) != std::string::npos) {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
 
 const char* const mainJarCfg = "[Application]\napp.mainjar=$APPDIR/main.jar\n";
 
@@ -452,23 +464,22 @@ TEST_F(LauncherDebugOutput, FailureShowsErrorRecordThenTheLine) {
     const Launch launch = runLauncher(bundle.launcher, {}, {{"KOVALU_DEBUG", "true"}});
 
     expectFailure(launch);
-    const std::vector<std::string> err = lines(launch.process.err);
-    ASSERT_GE(err.size(), 2u) << launch.process.err;
     const std::string message =
-        "Error opening \"" + bundle.cfgPath + "\" file: No such file or directory";
-    EXPECT_EQ(message, err.back());
-    const std::string& report = err[err.size() - 2];
-    EXPECT_TRUE(std::regex_match(
-        report, std::regex(R"(\[ERROR\] app\.cpp:[0-9]+: Exception with message 'CfgFile\.cpp\()"
-                           R"([0-9]+\) at load\(\): (.*)' caught)")))
-        << report;
-    EXPECT_NE(std::string::npos, report.find(message + "' caught")) << report;
-    const std::string trace = ": Launcher config file path: \"" + bundle.cfgPath + "\"";
-    EXPECT_EQ(1, std::count_if(err.begin(), err.end(), [&](const std::string& line) {
-                  return line.rfind("[TRACE] AppLauncher.cpp:", 0) == 0 &&
-                         line.size() > trace.size() &&
-                         line.compare(line.size() - trace.size(), trace.size(), trace) == 0;
-              })) << launch.process.err;
+        quote("Error opening \"" + bundle.cfgPath + "\" file: No such file or directory");
+    const std::vector<std::string> expected{
+        R"(\[TRACE\] app\.cpp:[0-9]+: Entering launch)",
+        R"(\[TRACE\] AppLauncher\.cpp:[0-9]+: Launcher config file path: )" +
+            quote("\"" + bundle.cfgPath + "\""),
+        R"(\[ERROR\] app\.cpp:[0-9]+: Exception with message 'CfgFile\.cpp\([0-9]+\) at )"
+        R"(load\(\): )" + message + "' caught",
+        message,
+        R"(\[TRACE\] app\.cpp:0: Exiting launch \(entered at app\.cpp:[0-9]+\))"};
+    const std::vector<std::string> err = lines(launch.process.err);
+    ASSERT_EQ(expected.size(), err.size()) << launch.process.err;
+    for (std::size_t i = 0; i < err.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(err[i], std::regex(expected[i])))
+            << err[i] << "\ndoes not match\n" << expected[i];
+    }
 }
 
 TEST_F(LauncherDebugOutput, RuntimeBridgeShowsLibraryArgumentsAndEnvironment) {

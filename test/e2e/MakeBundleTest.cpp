@@ -153,24 +153,30 @@ TEST_F(MakeBundle, AssembledBundleStartsWithItsConfiguration) {
 }
 
 TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
-    kvtest::makeDirs(tmp / "mac-jdk/lib");
-    e2e::copyFile(KVTEST_FAKEJLI_PATH, tmp / "mac-jdk/lib/libjli.dylib", 0755);
-    kvtest::writeFile(tmp / "mac-jdk/release", "JAVA_VERSION=\"17\"\n");
+    const std::string jdkHome = tmp / "mac.jdk/Contents/Home";
+    kvtest::makeDirs(jdkHome + "/lib");
+    e2e::copyFile(KVTEST_FAKEJLI_PATH, jdkHome + "/lib/libjli.dylib", 0755);
+    kvtest::writeFile(jdkHome + "/release", "JAVA_VERSION=\"17\"\n");
 
-    const kvtest::ProcessResult r =
-        tool({"--launcher", KVTEST_LAUNCHER_PATH, "--name", "Demo", "--runtime", tmp / "mac-jdk",
-              "--output", tmp / "out", "--main-class", "a.B"});
+    // The runtime's home, or the JDK bundle around it.
+    for (const std::string& runtime : {jdkHome, tmp / "mac.jdk"}) {
+        SCOPED_TRACE(runtime);
+        const kvtest::ProcessResult r =
+            tool({"--launcher", KVTEST_LAUNCHER_PATH, "--name", "Demo", "--runtime", runtime,
+                  "--output", tmp / "out", "--main-class", "a.B", "--force"});
 
-    ASSERT_EQ(0, r.exitCode) << r.err;
-    const std::string home = bundle() + "/Contents/runtime/Contents/Home";
-    EXPECT_FALSE(isLink(home));
-    EXPECT_FALSE(isLink(home + "/lib/libjli.dylib"));
-    EXPECT_EQ("JAVA_VERSION=\"17\"\n", kvtest::readFile(home + "/release"));
-    EXPECT_EQ(kvtest::readFile(KVTEST_FAKEJLI_PATH), kvtest::readFile(home + "/lib/libjli.dylib"));
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        const std::string home = bundle() + "/Contents/runtime/Contents/Home";
+        EXPECT_FALSE(isLink(home));
+        EXPECT_FALSE(isLink(home + "/lib/libjli.dylib"));
+        EXPECT_EQ("JAVA_VERSION=\"17\"\n", kvtest::readFile(home + "/release"));
+        EXPECT_EQ(kvtest::readFile(KVTEST_FAKEJLI_PATH),
+                  kvtest::readFile(home + "/lib/libjli.dylib"));
 
-    const e2e::Launch launch = e2e::runLauncher(bundle() + "/Contents/MacOS/Demo");
-    EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
-    EXPECT_EQ(1u, launch.calls.size());
+        const e2e::Launch launch = e2e::runLauncher(bundle() + "/Contents/MacOS/Demo");
+        EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+        EXPECT_EQ(1u, launch.calls.size());
+    }
 }
 
 TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
