@@ -63,8 +63,8 @@ bash "$root/tools/make-bundle.sh" --force \
     --input "$demo/input/demo.jar" \
     --main-jar demo.jar \
     --java-option "-Xmx64m" \
-    --argument "from the bundle" \
-    --argument "Grüße" \
+    --argument "default argument" \
+    --argument "from KovaluDemo.cfg" \
     --output "$demo" >/dev/null
 
 echo "Starting $demo/$name.app"
