@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,20 +16,12 @@ uint32_t neededSize() {
     return size;
 }
 
-TEST(NSGetExecutablePath, EmptyBufferAsksForTheFullSize) {
-    uint32_t size = neededSize();
-    ASSERT_GT(size, 1u);
-
-    std::vector<char> buffer(size, 'x');
-    ASSERT_EQ(0, _NSGetExecutablePath(buffer.data(), &size));
-    EXPECT_EQ(size, std::strlen(buffer.data()) + 1);
-}
-
 TEST(NSGetExecutablePath, ExactSizeFitsWithItsNul) {
     uint32_t size = neededSize();
+    ASSERT_GT(size, 1u);
     std::vector<char> buffer(size + 4, 'x');
     ASSERT_EQ(0, _NSGetExecutablePath(buffer.data(), &size));
-    EXPECT_EQ('\0', buffer[size - 1]);
+    EXPECT_EQ(size, std::strlen(buffer.data()) + 1);
     EXPECT_EQ(std::string(4, 'x'), std::string(buffer.begin() + size, buffer.end()));
 }
 
@@ -41,17 +32,6 @@ TEST(NSGetExecutablePath, OneByteShortLeavesTheBufferAlone) {
     EXPECT_EQ(-1, _NSGetExecutablePath(buffer.data(), &size));
     EXPECT_EQ(needed, size);
     EXPECT_EQ(std::string(needed, 'x'), std::string(buffer.begin(), buffer.end()));
-}
-
-TEST(NSGetExecutablePath, LargerBufferHoldsTheSamePath) {
-    uint32_t exact = neededSize();
-    std::vector<char> small(exact);
-    ASSERT_EQ(0, _NSGetExecutablePath(small.data(), &exact));
-
-    uint32_t large = exact + 100;
-    std::vector<char> big(large, 'x');
-    ASSERT_EQ(0, _NSGetExecutablePath(big.data(), &large));
-    EXPECT_STREQ(small.data(), big.data());
 }
 
 // The path comes back as the process was started: neither made absolute nor
