@@ -246,14 +246,6 @@ TEST(AppLaunchLastError, ReportsOfAllHandlersComeFromTheSameFunction) {
     EXPECT_EQ("Unknown error", recorder.records[2].lastErrorMsg);
 }
 
-TEST(AppLaunchLastError, SuccessReachesNoLastErrorAppender) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    RecordingAppender recorder;
-    EXPECT_EQ(0, launchCaptured(returnNormally, &recorder).status);
-    EXPECT_TRUE(recorder.records.empty());
-}
-
 TEST(AppLaunchLastError, IsClearedAfterLaunchReturns) {
     DefaultAppenderGuard appender;
     kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
@@ -292,12 +284,3 @@ TEST(AppLaunchAppender, StandardAppenderStaysInstalledAfterFailureWithLogging) {
     EXPECT_EQ("[WARNING] file.cpp:12: after\n", capture.finish());
 }
 
-TEST(AppLaunchAppender, EachLaunchChoosesAfresh) {
-    DefaultAppenderGuard appender;
-    {
-        kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
-        EXPECT_NE("", launchCaptured(returnNormally).err);
-    }
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    EXPECT_EQ("", launchCaptured(returnNormally).err);
-}
