@@ -129,6 +129,18 @@ std::unique_ptr<Jvm> makeJvm(int64_t values) {
     return jvm;
 }
 
+void BM_InitFromConfigFile(benchmark::State& state) {
+    silenceLogging();
+    const CfgFileOnDisk file(valuesOf(state));
+    const CfgFile cfg = CfgFile::load(file.path).expandMacros(macros);
+    for (auto _ : state) {
+        Jvm jvm;
+        jvm.initFromConfigFile(cfg);
+        benchmark::DoNotOptimize(jvm);
+    }
+    reportPerValue(state);
+}
+
 void BM_FlattenLaunchData(benchmark::State& state) {
     silenceLogging();
     const std::unique_ptr<Jvm> jvm = makeJvm(valuesOf(state));
@@ -193,6 +205,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Load)->Apply(sizes);
 BENCHMARK(BM_ExpandMacros)->Apply(sizes);
+BENCHMARK(BM_InitFromConfigFile)->Apply(sizes);
 BENCHMARK(BM_FlattenLaunchData)->Apply(sizes);
 BENCHMARK(BM_FlattenArguments)->Apply(sizes);
 BENCHMARK(BM_WholeConfiguration)->Apply(sizes);
