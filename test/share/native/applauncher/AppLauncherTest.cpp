@@ -319,16 +319,6 @@ TEST_F(AppLauncherArguments, MacrosExpandedInConfigOnly) {
     EXPECT_EQ(typed, createJvm()->getArguments());
 }
 
-TEST_F(AppLauncherArguments, EachCallBuildsAnIndependentJvm) {
-    writeCfg("[Application]\napp.mainclass=First\n");
-    const AppLauncher launcher = makeLauncher();
-    const std::unique_ptr<Jvm> first(launcher.createJvmLauncher());
-    writeCfg("[Application]\napp.mainclass=Second\n");
-    const std::unique_ptr<Jvm> second(launcher.createJvmLauncher());
-    EXPECT_EQ("First", first->getArguments().back());
-    EXPECT_EQ("Second", second->getArguments().back());
-}
-
 TEST_F(AppLauncherTest, LaunchStartsTheRuntimeLibrary) {
     const std::string fakeJli = KVTEST_FAKEJLI_PATH;
     const std::string record = tmp / "record";
