@@ -1,6 +1,7 @@
 #ifndef KOVALU_LOG_H
 #define KOVALU_LOG_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -34,7 +35,9 @@ public:
 /// Has a threshold and exactly one non-owned appender.
 class Logger {
 public:
-    enum LogLevel { LogTrace = 0, LogInfo = 1, LogWarning = 2, LogError = 3 };
+    // A fixed 32-bit underlying type makes every int a valid level, so levels
+    // outside the named ones are well defined (they print as "UNKNOWN").
+    enum LogLevel : std::int32_t { LogTrace = 0, LogInfo = 1, LogWarning = 2, LogError = 3 };
 
     Logger(LogAppender& appender, LogLevel level = LogTrace);
 

@@ -46,7 +46,7 @@ void split(std::vector<std::string>& out, const std::string& str,
         const std::string::size_type pos = str.find(delimiter, start);
         const std::string piece =
             str.substr(start, pos == std::string::npos ? std::string::npos : pos - start);
-        if (st != DropEmptyPieces || !piece.empty()) {
+        if (st == KeepEmptyPieces || !piece.empty()) {
             out.push_back(piece);
         }
         if (pos == std::string::npos) {

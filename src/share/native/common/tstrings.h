@@ -7,11 +7,14 @@
 
 namespace tstrings {
 
-/// How two strings are compared: byte for byte, or after lowering both.
-enum CompareType { ExactCase = 0, AnyCase = 1 };
+// Both enumerations have a fixed underlying type so that any int is a valid
+// value: unnamed ones behave as ExactCase and DropEmptyPieces respectively.
 
-/// Which pieces `split` keeps.
-enum SplitType { KeepEmptyPieces = 0, DropEmptyPieces = 1 };
+/// How two strings are compared: byte for byte, or after lowering both.
+enum CompareType : int { ExactCase = 0, AnyCase = 1 };
+
+/// Which pieces `split` keeps; any value but KeepEmptyPieces drops empty ones.
+enum SplitType : int { KeepEmptyPieces = 0, DropEmptyPieces = 1 };
 
 /// True when both strings hold the same bytes (after `toLower` with AnyCase).
 bool equals(const std::string& a, const std::string& b, CompareType ct = ExactCase);
