@@ -48,10 +48,11 @@ public:
                               const std::vector<std::string>& values);
 
     /// A copy with every macro name in every value replaced by its value,
-    /// repeated until nothing changes. Throws when a value never settles.
+    /// repeated until nothing changes. Throws when a value never settles, or
+    /// grows by more than 16 MiB, because a macro value leads back to a name.
     CfgFile expandMacros(const std::map<std::string, std::string>& macros) const;
 
-    /// The last value of a property entry (which holds at least one).
+    /// The last value of a property entry; empty when the entry holds none.
     static std::string asString(const Properties::value_type& property);
 
     /// All values of a property entry joined with ':'.

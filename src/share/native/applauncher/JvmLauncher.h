@@ -1,6 +1,7 @@
 #ifndef KOVALU_JVMLAUNCHER_H
 #define KOVALU_JVMLAUNCHER_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,11 @@ public:
     /// order. Throws when the executable's own path cannot be found.
     Jvm& initFromConfigFile(const CfgFile& cfgFile);
 
+    /// Appends one element to the argument vector, unchanged.
     Jvm& addArgument(const std::string& value);
+    /// Replaces the path of the runtime's launcher library.
     Jvm& setLibraryPath(const std::string& path);
+    /// Adds one variable to set before the runtime starts.
     Jvm& addEnvironmentVariable(const std::string& name, const std::string& value);
 
     /// True when some argument begins with "-splash:".
@@ -31,8 +35,10 @@ public:
     /// Sets every stored variable in this process; throws on the first failure.
     void setEnvVariables();
 
-    /// Loads the library and calls its JLI_Launch; throws when it cannot be
-    /// loaded or the launch returns non-zero.
+    /// Flattens the settings, loads the library and calls its JLI_Launch;
+    /// throws when the launch data cannot be made, the library or its entry
+    /// point cannot be loaded, or the launch returns non-zero. May be called
+    /// again.
     void launch();
 
     /// A detached copy of the settings, released through the table's closeHandle.
@@ -49,5 +55,18 @@ private:
     std::vector<std::string> envNames;
     std::vector<std::string> envValues;
 };
+
+/// The process's launch-data table, the only way in from the C side. Kept out
+/// of the dynamic symbol table so no loaded library can clash with its name.
+extern JvmlLauncherAPI api
+#if defined(__GNUC__)
+    __attribute__((visibility("hidden")))
+#endif
+    ;
+
+/// `size` plus `count` items of `itemBytes` each, the running size of a
+/// launch-data block; throws when the sum would not fit the block's 32-bit
+/// signed size, so no caller ever sees a wrapped size.
+std::size_t addJvmlLauncherDataBytes(std::size_t size, std::size_t count, std::size_t itemBytes);
 
 #endif

@@ -18,8 +18,9 @@ enum CommandArgProgramNameMode { IncludeProgramName = 0, ExcludeProgramName = 1 
 /// Throws on failure.
 std::string getProcessModulePath();
 
-/// The real path of `path` (a NUL-terminated character vector). Throws on
-/// failure.
+/// The absolute path of `path` (a NUL-terminated character vector) with every
+/// symbolic link, "." and ".." resolved. Throws when it does not exist, when a
+/// link dangles or loops.
 std::string getRealPath(const std::vector<char>& path);
 
 /// The stored process arguments without those that begin with "-psn_".

@@ -13,6 +13,7 @@ extern "C" {
 /// Copies the path the process was started with (possibly relative, possibly
 /// a symbolic link) and returns 0 when it fits in `*bufsize` bytes with its
 /// NUL; otherwise stores the size needed in `*bufsize` and returns -1.
+/// Returns 1 when the system does not tell the path.
 int _NSGetExecutablePath(char* buf, uint32_t* bufsize);
 
 #ifdef __cplusplus

@@ -1,0 +1,487 @@
+#include "CfgFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "TestSupport.h"
+
+namespace {
+
+typedef std::map<std::string, std::vector<std::string>> PropertyDump;
+typedef std::map<std::string, PropertyDump> ModelDump;
+
+const CfgFile::Id<CfgFile::SectionNameTag>* const allSections[] = {
+    &SectionName::Application,       &SectionName::JavaOptions,
+    &SectionName::AppCDSJavaOptions, &SectionName::AppCDSGenerateCacheJavaOptions,
+    &SectionName::ArgOptions,
+};
+
+// The model offers no iteration over sections, so the whole content is
+// gathered through every section a model can hold, plus the unknown one.
+ModelDump dump(const CfgFile& cfg) {
+    ModelDump result;
+    for (const auto* section : allSections) {
+        for (const auto& property : cfg.getProperties(*section)) {
+            result[section->name()][property.first.name()] = property.second;
+        }
+    }
+    for (const auto& property : cfg.getProperties(CfgFile::Id<CfgFile::SectionNameTag>(""))) {
+        result[""][property.first.name()] = property.second;
+    }
+    return result;
+}
+
+CfgFile loadText(const std::string& text) {
+    kvtest::TempDir dir;
+    const std::string path = dir / "app.cfg";
+    kvtest::writeFile(path, text);
+    return CfgFile::load(path);
+}
+
+struct Failure {
+    std::string raw;
+    std::string what;
+};
+
+template <class F>
+Failure failureOf(F f) {
+    try {
+        f();
+    } catch (const KvError<std::runtime_error>& e) {
+        return Failure{e.rawMessage(), e.what()};
+    }
+    ADD_FAILURE() << "no launcher error thrown";
+    return Failure();
+}
+
+Failure loadFailure(const std::string& path) {
+    return failureOf([&] { CfgFile::load(path); });
+}
+
+// "CfgFile.cpp(<digits>) at <function>(): <raw>"
+void expectThrownFrom(const Failure& failure, const std::string& function) {
+    const std::string prefix = "CfgFile.cpp(";
+    const std::string middle = ") at " + function + "(): ";
+    ASSERT_EQ(0u, failure.what.rfind(prefix, 0)) << failure.what;
+    const std::string::size_type at = failure.what.find(middle);
+    ASSERT_NE(std::string::npos, at) << failure.what;
+    const std::string line = failure.what.substr(prefix.size(), at - prefix.size());
+    EXPECT_FALSE(line.empty());
+    EXPECT_EQ(std::string::npos, line.find_first_not_of("0123456789")) << failure.what;
+    EXPECT_EQ(failure.raw, failure.what.substr(at + middle.size()));
+}
+
+const std::map<std::string, std::string> bundleMacros = {
+    {"$APPDIR", "/Applications/Demo.app/Contents/app"},
+    {"$BINDIR", "/Applications/Demo.app/Contents/MacOS"},
+    {"$ROOTDIR", "/Applications/Demo.app"},
+};
+
+} // namespace
+
+TEST(CfgFileId, ComparesByTextNotByPointer) {
+    const std::string copy("Application");
+    const CfgFile::Id<CfgFile::SectionNameTag> same(copy.c_str());
+    EXPECT_TRUE(same == SectionName::Application);
+    EXPECT_FALSE(same != SectionName::Application);
+    EXPECT_FALSE(same < SectionName::Application);
+    EXPECT_FALSE(SectionName::Application < same);
+    EXPECT_STREQ("Application", same.name());
+
+    CfgFile cfg;
+    cfg.setPropertyValue(same, PropertyName::mainjar, {"a.jar"});
+    const std::string propertyCopy("app.mainjar");
+    const CfgFile::Properties& props = cfg.getProperties(SectionName::Application);
+    ASSERT_EQ(1u, props.size());
+    EXPECT_NE(props.end(),
+              props.find(CfgFile::Id<CfgFile::PropertyNameTag>(propertyCopy.c_str())));
+}
+
+TEST(CfgFileId, OrdersAsUnsignedByteStrings) {
+    typedef CfgFile::Id<CfgFile::PropertyNameTag> Id;
+    EXPECT_TRUE(Id("Application") < Id("ArgOptions"));
+    EXPECT_TRUE(Id("app") < Id("app.mainjar"));
+    EXPECT_FALSE(Id("app.mainjar") < Id("app"));
+    EXPECT_TRUE(Id("Z") < Id("a"));
+    EXPECT_TRUE(Id("z") < Id("\xC3\xA9"));
+    EXPECT_FALSE(Id("\xC3\xA9") < Id("z"));
+    EXPECT_FALSE(Id("app.memory") == Id("app.memor"));
+}
+
+TEST(CfgFileId, ConstantsCarryTheirNames) {
+    EXPECT_STREQ("Application", SectionName::Application.name());
+    EXPECT_STREQ("JavaOptions", SectionName::JavaOptions.name());
+    EXPECT_STREQ("AppCDSJavaOptions", SectionName::AppCDSJavaOptions.name());
+    EXPECT_STREQ("AppCDSGenerateCacheJavaOptions",
+                 SectionName::AppCDSGenerateCacheJavaOptions.name());
+    EXPECT_STREQ("ArgOptions", SectionName::ArgOptions.name());
+    EXPECT_STREQ("app.version", PropertyName::version.name());
+    EXPECT_STREQ("app.mainjar", PropertyName::mainjar.name());
+    EXPECT_STREQ("app.mainmodule", PropertyName::mainmodule.name());
+    EXPECT_STREQ("app.mainclass", PropertyName::mainclass.name());
+    EXPECT_STREQ("app.classpath", PropertyName::classpath.name());
+    EXPECT_STREQ("app.modulepath", PropertyName::modulepath.name());
+    EXPECT_STREQ("app.runtime", PropertyName::runtime.name());
+    EXPECT_STREQ("app.splash", PropertyName::splash.name());
+    EXPECT_STREQ("app.memory", PropertyName::memory.name());
+    EXPECT_STREQ("arguments", PropertyName::arguments.name());
+    EXPECT_STREQ("java-options", PropertyName::javaOptions.name());
+}
+
+TEST(CfgFileModel, AbsentSectionGivesTheSameEmptyMap) {
+    const CfgFile cfg = loadText("[Application]\napp.mainjar=a.jar\n");
+    const CfgFile::Properties& first = cfg.getProperties(SectionName::AppCDSJavaOptions);
+    const CfgFile::Properties& second = cfg.getProperties(SectionName::AppCDSJavaOptions);
+    EXPECT_TRUE(first.empty());
+    EXPECT_EQ(&first, &second);
+    EXPECT_EQ(1u, dump(cfg).size());
+}
+
+TEST(CfgFileModel, SetPropertyValueCreatesAndReplaces) {
+    CfgFile cfg;
+    CfgFile& returned = cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                                             {"a", "b"});
+    EXPECT_EQ(&cfg, &returned);
+    EXPECT_EQ((ModelDump{{"ArgOptions", {{"arguments", {"a", "b"}}}}}), dump(cfg));
+
+    cfg.setPropertyValue(SectionName::Application, PropertyName::mainjar, {"x.jar"})
+        .setPropertyValue(SectionName::Application, PropertyName::mainclass, {"M"})
+        .setPropertyValue(SectionName::ArgOptions, PropertyName::arguments, {"c"});
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainclass", {"M"}}, {"app.mainjar", {"x.jar"}}}},
+                         {"ArgOptions", {{"arguments", {"c"}}}}}),
+              dump(cfg));
+}
+
+TEST(CfgFileModel, FormatsValues) {
+    const CfgFile::Properties::value_type three(PropertyName::classpath, {"a", "b", "c"});
+    EXPECT_EQ("c", CfgFile::asString(three));
+    EXPECT_EQ("a:b:c", CfgFile::asPathList(three));
+
+    const CfgFile::Properties::value_type one(PropertyName::classpath, {"x"});
+    EXPECT_EQ("x", CfgFile::asString(one));
+    EXPECT_EQ("x", CfgFile::asPathList(one));
+
+    const CfgFile::Properties::value_type none(PropertyName::classpath, {});
+    EXPECT_EQ("", CfgFile::asPathList(none));
+    EXPECT_EQ("", CfgFile::asString(none));
+
+    const CfgFile::Properties::value_type blanks(PropertyName::classpath, {"", "a", ""});
+    EXPECT_EQ(":a:", CfgFile::asPathList(blanks));
+}
+
+TEST(CfgFileModel, JoinsWithOneCharacter) {
+    EXPECT_EQ("a;b", join({"a", "b"}, ';'));
+    EXPECT_EQ("", join({}, ';'));
+    EXPECT_EQ("only", join({"only"}, ';'));
+}
+
+TEST(CfgFileLoad, WorkedExample) {
+    const std::string text = "; launcher configuration\n"
+                             "app.version=0.9\n"
+                             "[Tools]\n"
+                             "java-options=-Dignored=1\n"
+                             "[Application]\n"
+                             "app.mainjar=$APPDIR/main.jar\n"
+                             "app.mainclass=demo.Main\n"
+                             "app.classpath=$APPDIR/lib/a.jar\n"
+                             "app.classpath=$APPDIR/lib/b.jar\n"
+                             "app.memory\n"
+                             "[JavaOptions]\n"
+                             "java-options=-Xmx512m\n"
+                             "java-options=-Dgreeting=hello world\n"
+                             "[ArgOptions]\n"
+                             "arguments=--verbose\n";
+    const ModelDump expected = {
+        {"Application",
+         {{"app.classpath", {"$APPDIR/lib/a.jar", "$APPDIR/lib/b.jar"}},
+          {"app.mainclass", {"demo.Main"}},
+          {"app.mainjar", {"$APPDIR/main.jar"}},
+          {"app.memory", {""}}}},
+        {"ArgOptions", {{"arguments", {"--verbose"}}}},
+        {"JavaOptions", {{"java-options", {"-Xmx512m", "-Dgreeting=hello world"}}}},
+    };
+    EXPECT_EQ(expected, dump(loadText(text)));
+
+    ModelDump replaced = expected;
+    replaced["JavaOptions"] = {{"java-options", {"-Xss2m"}}};
+    EXPECT_EQ(replaced, dump(loadText(text + "[JavaOptions]\njava-options=-Xss2m\n")));
+}
+
+TEST(CfgFileLoad, EmptyOrCommentOnlyFileGivesEmptyModel) {
+    EXPECT_TRUE(dump(loadText("")).empty());
+    EXPECT_TRUE(dump(loadText("; one\n\n;[Application]\n\n")).empty());
+    EXPECT_TRUE(dump(loadText("[Application]\n[JavaOptions]\n")).empty());
+}
+
+TEST(CfgFileLoad, LastLineWithoutLineFeed) {
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"a.jar"}}}}}),
+              dump(loadText("[Application]\napp.mainjar=a.jar")));
+    EXPECT_EQ((ModelDump{{"Application", {{"app.memory", {""}}}}}),
+              dump(loadText("[Application]\napp.memory")));
+}
+
+TEST(CfgFileLoad, KeepsCarriageReturns) {
+    const CfgFile cfg = loadText("[Application]\r\n"
+                                 "app.mainjar=a.jar\r\n"
+                                 "app.memory\r\n"
+                                 "[JavaOptions]\r\n"
+                                 "java-options=\r\n");
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"a.jar\r"}}}},
+                         {"JavaOptions", {{"java-options", {"\r"}}}}}),
+              dump(cfg));
+}
+
+TEST(CfgFileLoad, ByteOrderMarkMakesFirstLineAProperty) {
+    const CfgFile cfg = loadText("\xEF\xBB\xBF[Application]\n"
+                                 "app.mainjar=a.jar\n"
+                                 "[ArgOptions]\n"
+                                 "arguments=x\n");
+    EXPECT_EQ((ModelDump{{"ArgOptions", {{"arguments", {"x"}}}}}), dump(cfg));
+}
+
+TEST(CfgFileLoad, NothingIsTrimmed) {
+    const CfgFile cfg = loadText("[Application]\n"
+                                 "app.mainjar = blank.jar\n"
+                                 " app.mainjar=lead.jar\n"
+                                 "app.mainclass= M \n"
+                                 " ;app.splash=s.png\n"
+                                 "[ Application ]\n"
+                                 "app.runtime=r1\n"
+                                 "[application]\n"
+                                 "app.runtime=r2\n");
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainclass", {" M "}}}}}), dump(cfg));
+}
+
+TEST(CfgFileLoad, SplitsAtFirstUnescapedEquals) {
+    const CfgFile cfg = loadText("[JavaOptions]\n"
+                                 "java-options=\n"
+                                 "java-options=-Da=b\n"
+                                 "a\\=b=c\n"
+                                 "=java-options\n"
+                                 "java-options\\=x\n"
+                                 "java-options==\n");
+    EXPECT_EQ((ModelDump{{"JavaOptions", {{"java-options", {"", "-Da=b", "="}}}}}), dump(cfg));
+
+    // Each skipped '=' is kept in the name, so these names are never recognised.
+    EXPECT_TRUE(dump(loadText("[ArgOptions]\narguments\\=a\\=b\n"
+                              "arguments\\=x=y\n"))
+                    .empty());
+}
+
+TEST(CfgFileLoad, HeaderNameEndsAtLastBracket) {
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"a.jar"}}}}}),
+              dump(loadText("[Application]; not a comment\n"
+                            "app.mainjar=a.jar\n"
+                            "[ArgOptions]]\n"
+                            "arguments=dropped\n"
+                            "[A]B]\n"
+                            "app.mainjar=dropped.jar\n"
+                            "[]\n"
+                            "app.mainclass=dropped\n")));
+}
+
+TEST(CfgFileLoad, UnknownNamesAndSectionsAreDropped) {
+    const CfgFile cfg = loadText("app.mainjar=before.jar\n"
+                                 "[Application]\n"
+                                 "app.mainjar=a.jar\n"
+                                 "app.MainJar=b.jar\n"
+                                 "app.unknown=c\n"
+                                 "java-options=-Dkept\n"
+                                 "[Tools]\n"
+                                 "app.mainjar=tools.jar\n"
+                                 "[AppCDSJavaOptions]\n"
+                                 "java-options=-Xshare:auto\n");
+    EXPECT_EQ((ModelDump{{"AppCDSJavaOptions", {{"java-options", {"-Xshare:auto"}}}},
+                         {"Application",
+                          {{"app.mainjar", {"a.jar"}}, {"java-options", {"-Dkept"}}}}}),
+              dump(cfg));
+}
+
+TEST(CfgFileLoad, RepeatedPropertyKeepsEveryValue) {
+    const CfgFile cfg = loadText("[Application]\napp.mainjar=first.jar\napp.mainjar=second.jar\n");
+    const CfgFile::Properties& props = cfg.getProperties(SectionName::Application);
+    const auto it = props.find(PropertyName::mainjar);
+    ASSERT_NE(props.end(), it);
+    EXPECT_EQ((std::vector<std::string>{"first.jar", "second.jar"}), it->second);
+    EXPECT_EQ("second.jar", CfgFile::asString(*it));
+}
+
+TEST(CfgFileLoad, RepeatedSectionReplacesOnlyWhenItHoldsARecognisedProperty) {
+    EXPECT_EQ((ModelDump{{"JavaOptions", {{"java-options", {"-Dsecond"}}}}}),
+              dump(loadText("[JavaOptions]\njava-options=-Dfirst\njava-options=-Dmore\n"
+                            "[JavaOptions]\njava-options=-Dsecond\n")));
+
+    EXPECT_EQ((ModelDump{{"JavaOptions", {{"java-options", {"-Dfirst"}}}}}),
+              dump(loadText("[JavaOptions]\njava-options=-Dfirst\n"
+                            "[JavaOptions]\nunknown=x\n; comment\n")));
+
+    // Content replaces per section, not per property: the first mainclass is gone.
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"b.jar"}}}},
+                         {"ArgOptions", {{"arguments", {"x"}}}}}),
+              dump(loadText("[Application]\napp.mainjar=a.jar\napp.mainclass=M\n"
+                            "[ArgOptions]\narguments=x\n"
+                            "[Application]\napp.mainjar=b.jar\n")));
+}
+
+TEST(CfgFileLoad, MissingBracketReportsLineNumber) {
+    kvtest::TempDir dir;
+    const std::string path = dir / "app.cfg";
+    kvtest::writeFile(path, "; comment\n"
+                            "\n"
+                            "[Application]\n"
+                            "app.mainjar=a.jar\n"
+                            "\n"
+                            "; another\n"
+                            "[JavaOptions\n"
+                            "java-options=-Dx\n");
+    const Failure failure = loadFailure(path);
+    EXPECT_EQ("Error parsing [" + path + "] file at 7: Missing ']' character", failure.raw);
+    expectThrownFrom(failure, "load");
+}
+
+TEST(CfgFileLoad, MissingFileReportsSystemError) {
+    kvtest::TempDir dir;
+    const std::string path = dir / "no such.cfg";
+    const Failure failure = loadFailure(path);
+    EXPECT_EQ("Error opening \"" + path + "\" file: " + std::strerror(ENOENT), failure.raw);
+    expectThrownFrom(failure, "load");
+}
+
+TEST(CfgFileLoad, DirectoryIsNotAConfigFile) {
+    kvtest::TempDir dir;
+    kvtest::makeDirs(dir / "app.cfg");
+    const Failure failure = loadFailure(dir / "app.cfg");
+    EXPECT_EQ("Error opening \"" + (dir / "app.cfg") + "\" file: " + std::strerror(EISDIR),
+              failure.raw);
+    expectThrownFrom(failure, "load");
+}
+
+TEST(CfgFileLoad, ReadErrorReportsSystemError) {
+    // Reading this file from offset 0 fails, although opening it succeeds.
+    const std::string path = "/proc/self/mem";
+    if (!std::ifstream(path).good()) {
+        GTEST_SKIP() << path << " cannot be opened here";
+    }
+    const Failure failure = loadFailure(path);
+    EXPECT_EQ("Failed to read \"" + path + "\" file up to the end: " + std::strerror(EIO),
+              failure.raw);
+    expectThrownFrom(failure, "load");
+}
+
+TEST(CfgFileExpandMacros, ReplacesEverywhereAndLeavesSourceUnchanged) {
+    const CfgFile source = loadText("[Application]\n"
+                                    "app.mainjar=$APPDIR/main.jar\n"
+                                    "app.classpath=$APPDIRS\n"
+                                    "app.classpath=$ROOTDIR:$BINDIR:$APPDIR:$APPDIR\n"
+                                    "[JavaOptions]\n"
+                                    "java-options=-Dhome=$ROOTDIR\n"
+                                    "[AppCDSJavaOptions]\n"
+                                    "java-options=-XX:SharedArchiveFile=$APPDIR/a.jsa\n"
+                                    "[AppCDSGenerateCacheJavaOptions]\n"
+                                    "java-options=-Ddir=$BINDIR\n"
+                                    "[ArgOptions]\n"
+                                    "arguments=$appdir\n");
+    const ModelDump before = dump(source);
+    const CfgFile expanded = source.expandMacros(bundleMacros);
+    EXPECT_EQ(before, dump(source));
+
+    const std::string app = "/Applications/Demo.app/Contents/app";
+    const ModelDump expected = {
+        {"AppCDSGenerateCacheJavaOptions",
+         {{"java-options", {"-Ddir=/Applications/Demo.app/Contents/MacOS"}}}},
+        {"AppCDSJavaOptions", {{"java-options", {"-XX:SharedArchiveFile=" + app + "/a.jsa"}}}},
+        {"Application",
+         {{"app.classpath",
+           {app + "S", "/Applications/Demo.app:/Applications/Demo.app/Contents/MacOS:" + app +
+                           ":" + app}},
+          {"app.mainjar", {app + "/main.jar"}}}},
+        {"ArgOptions", {{"arguments", {"$appdir"}}}},
+        {"JavaOptions", {{"java-options", {"-Dhome=/Applications/Demo.app"}}}},
+    };
+    EXPECT_EQ(expected, dump(expanded));
+}
+
+TEST(CfgFileExpandMacros, EmptyMacroMapGivesEqualCopy) {
+    const CfgFile source = loadText("[Application]\napp.mainjar=$APPDIR/main.jar\n");
+    EXPECT_EQ(dump(source), dump(source.expandMacros({})));
+}
+
+TEST(CfgFileExpandMacros, RepeatsPassesInNameOrder) {
+    CfgFile cfg;
+    cfg.setPropertyValue(SectionName::Application, PropertyName::mainjar, {"$ROOTDIR/z"});
+    const std::map<std::string, std::string> macros = {{"$APPDIR", "/x"},
+                                                       {"$ROOTDIR", "$APPDIR/y"}};
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"/x/y/z"}}}}}),
+              dump(cfg.expandMacros(macros)));
+
+    // The longest chain possible without a cycle: each pass resolves one level.
+    const std::map<std::string, std::string> chain = {
+        {"$A", "/x"}, {"$B", "$A"}, {"$C", "$B"}, {"$D", "$C"}};
+    cfg.setPropertyValue(SectionName::Application, PropertyName::mainjar, {"$D/$D"});
+    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"/x//x"}}}}}),
+              dump(cfg.expandMacros(chain)));
+}
+
+TEST(CfgFileExpandMacros, ArgumentsSetAfterExpansionStayLiteral) {
+    const CfgFile expanded =
+        loadText("[ArgOptions]\narguments=$APPDIR/in.txt\n").expandMacros(bundleMacros);
+    CfgFile withArgs(expanded);
+    withArgs.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments, {"$APPDIR"});
+    EXPECT_EQ((ModelDump{{"ArgOptions", {{"arguments", {"$APPDIR"}}}}}), dump(withArgs));
+    EXPECT_EQ((ModelDump{{"ArgOptions",
+                          {{"arguments", {"/Applications/Demo.app/Contents/app/in.txt"}}}}}),
+              dump(expanded));
+}
+
+TEST(CfgFileExpandMacros, SelfReferenceFailsInsteadOfLooping) {
+    const CfgFile cfg = loadText("[Application]\napp.classpath=$APPDIR/lib/a.jar\n"
+                                 "app.mainjar=$APPDIR/main.jar\n");
+    const std::map<std::string, std::string> macros = {
+        {"$APPDIR", "/Volumes/x$ROOTDIR/Demo.app/Contents/app"},
+        {"$BINDIR", "/Volumes/x$ROOTDIR/Demo.app/Contents/MacOS"},
+        {"$ROOTDIR", "/Volumes/x$ROOTDIR/Demo.app"},
+    };
+    const Failure failure = failureOf([&] { cfg.expandMacros(macros); });
+    EXPECT_EQ("Macro expansion of \"$APPDIR/lib/a.jar\" does not finish", failure.raw);
+    expectThrownFrom(failure, "expandValue");
+}
+
+TEST(CfgFileExpandMacros, CycleWithoutGrowthFails) {
+    CfgFile cfg;
+    cfg.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions, {"-D$A"});
+    const std::map<std::string, std::string> macros = {{"$A", "$C"}, {"$B", "$A"}, {"$C", "$B"}};
+    EXPECT_EQ("Macro expansion of \"-D$A\" does not finish",
+              failureOf([&] { cfg.expandMacros(macros); }).raw);
+}
+
+TEST(CfgFileExpandMacros, RunawayGrowthFailsBeforeExhaustingMemory) {
+    std::string copies;
+    for (int i = 0; i < 5000; ++i) {
+        copies += "$A";
+    }
+    CfgFile cfg;
+    cfg.setPropertyValue(SectionName::Application, PropertyName::splash, {"$A"});
+    EXPECT_EQ("Macro expansion of \"$A\" grows by more than 16777216 bytes",
+              failureOf([&] { cfg.expandMacros({{"$A", copies}}); }).raw);
+}
+
+TEST(CfgFileExpandMacros, FailureNamesValueOnOneLine) {
+    CfgFile cfg;
+    cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                         {"a\nb$X\r"});
+    const std::map<std::string, std::string> macros = {{"$X", "[$X]"}};
+    EXPECT_EQ("Macro expansion of \"a\\nb$X\\r\" does not finish",
+              failureOf([&] { cfg.expandMacros(macros); }).raw);
+
+    cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                         {std::string("c\x01$X\x7f", 5)});
+    EXPECT_EQ("Macro expansion of \"c\\x01$X\\x7F\" does not finish",
+              failureOf([&] { cfg.expandMacros(macros); }).raw);
+}
