@@ -1,0 +1,82 @@
+#include "E2eSupport.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+
+Bundle::Bundle(const std::string& dir, const std::string& name)
+    : root(dir + "/" + name + ".app"),
+      appDir(root + "/Contents/app"),
+      launcher(root + "/Contents/MacOS/" + name),
+      cfgPath(appDir + "/" + name + ".cfg") {
+    kvtest::makeDirs(root + "/Contents/MacOS");
+    kvtest::makeDirs(appDir);
+    kvtest::makeDirs(root + "/Contents/runtime");
+    copyFile(KVTEST_LAUNCHER_PATH, launcher, 0755);
+}
+
+void Bundle::writeCfg(const std::string& content) const {
+    kvtest::writeFile(cfgPath, content);
+}
+
+void Bundle::linkRuntimeLibrary(const std::string& library, const std::string& rel) const {
+    const std::string link = root + "/Contents/runtime/" + rel;
+    kvtest::makeDirs(link.substr(0, link.rfind('/')));
+    kvtest::makeSymlink(library, link);
+}
+
+std::string Bundle::defaultLibrary() const {
+    return root + "/Contents/runtime/Contents/Home/lib/libjli.dylib";
+}
+
+void copyFile(const std::string& from, const std::string& to, unsigned mode) {
+    std::ifstream in(from, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + from);
+    }
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    out.close();
+    if (!out || ::chmod(to.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot write " + to);
+    }
+}
+
+Launch runLauncher(const std::string& exe, const std::vector<std::string>& args, const Env& env,
+                   const std::string& cwd) {
+    kvtest::TempDir records;
+    const std::string record = records / "jli-record";
+    Env all = {
+        {"KOVALU_DEBUG", std::nullopt},
+        {"DYLD_LIBRARY_PATH", std::nullopt},
+        {"KVTEST_JLI_RECORD", record},
+        {"KVTEST_JLI_ENV", std::string("DYLD_LIBRARY_PATH")},
+        {"KVTEST_JLI_RETURN", std::nullopt},
+        {"KVTEST_JLI_REENTER", std::nullopt},
+    };
+    for (const auto& kv : env) {
+        all[kv.first] = kv.second;
+    }
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Launch launch;
+    launch.process = kvtest::runProcess(argv, all, cwd);
+    launch.calls = kvtest::readJliRecord(record);
+    return launch;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+} // namespace e2e

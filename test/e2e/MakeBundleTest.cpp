@@ -1,0 +1,280 @@
+// The bundle tool: what it writes, what it refuses, and that what it writes
+// starts through the launcher (with the runtime-library double).
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "E2eSupport.h"
+#include "TestSupport.h"
+
+using Args = std::vector<std::string>;
+
+namespace {
+
+std::vector<std::string> entries(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+std::string readLink(const std::string& path) {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof(buf));
+    return n < 0 ? std::string() : std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string realPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool isLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+class MakeBundle : public ::testing::Test {
+protected:
+    MakeBundle() {
+        // A runtime home as the Linux runtime lays it out: the library is a .so.
+        kvtest::makeDirs(tmp / "jdk/lib");
+        kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, tmp / "jdk/lib/libjli.so");
+        kvtest::writeFile(tmp / "in/app.jar", "jar bytes");
+        kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
+        kvtest::writeFile(tmp / "in/splash.png", "png bytes");
+        kvtest::makeDirs(tmp / "out");
+    }
+
+    kvtest::ProcessResult tool(const Args& options) {
+        Args argv{KVTEST_MAKE_BUNDLE};
+        argv.insert(argv.end(), options.begin(), options.end());
+        return kvtest::runProcess(argv);
+    }
+
+    /// The options every successful run needs, followed by `more`.
+    Args basic(const Args& more) const {
+        Args options{"--launcher", KVTEST_LAUNCHER_PATH, "--name", "Demo", "--runtime",
+                     tmp / "jdk", "--output", tmp / "out"};
+        options.insert(options.end(), more.begin(), more.end());
+        return options;
+    }
+
+    std::string bundle() const { return tmp / "out/Demo.app"; }
+
+    kvtest::TempDir tmp;
+};
+
+} // namespace
+
+TEST_F(MakeBundle, WritesTheBundleLayoutAndConfiguration) {
+    const kvtest::ProcessResult r = tool(basic(
+        {"--input", tmp / "in/app.jar", "--input", tmp / "in/classes/", "--main-jar", "app.jar",
+         "--class-path", "classes", "--class-path", "app.jar", "--java-option", "-Dx=a b",
+         "--java-option", "-Dd=$APPDIR", "--argument", "one", "--argument", "", "--splash",
+         tmp / "in/splash.png", "--package", "com.example demo", "--version", "2.5",
+         "--identifier", "com.example.demo"}));
+
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(bundle() + "\n", r.out);
+    EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+
+    EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),
+              kvtest::readFile(bundle() + "/Contents/MacOS/Demo"));
+    EXPECT_EQ(0, ::access((bundle() + "/Contents/MacOS/Demo").c_str(), X_OK));
+    EXPECT_EQ("jar bytes", kvtest::readFile(bundle() + "/Contents/app/app.jar"));
+    EXPECT_EQ("class bytes", kvtest::readFile(bundle() + "/Contents/app/classes/a/B.class"));
+    EXPECT_EQ("png bytes", kvtest::readFile(bundle() + "/Contents/app/splash.png"));
+    EXPECT_EQ("com.example demo\n", kvtest::readFile(bundle() + "/Contents/app/.package"));
+    EXPECT_EQ("[Application]\n"
+              "app.version=2.5\n"
+              "app.classpath=$APPDIR/classes\n"
+              "app.classpath=$APPDIR/app.jar\n"
+              "app.splash=$APPDIR/splash.png\n"
+              "app.mainjar=$APPDIR/app.jar\n"
+              "\n"
+              "[JavaOptions]\n"
+              "java-options=-Dx=a b\n"
+              "java-options=-Dd=$APPDIR\n"
+              "\n"
+              "[ArgOptions]\n"
+              "arguments=one\n"
+              "arguments=\n",
+              kvtest::readFile(bundle() + "/Contents/app/Demo.cfg"));
+
+    const std::string plist = kvtest::readFile(bundle() + "/Contents/Info.plist");
+    for (const char* entry :
+         {"<key>CFBundleExecutable</key>\n  <string>Demo</string>",
+          "<key>CFBundleIdentifier</key>\n  <string>com.example.demo</string>",
+          "<key>CFBundleName</key>\n  <string>Demo</string>",
+          "<key>CFBundlePackageType</key>\n  <string>APPL</string>",
+          "<key>CFBundleVersion</key>\n  <string>2.5</string>",
+          "<key>CFBundleShortVersionString</key>\n  <string>2.5</string>"}) {
+        EXPECT_NE(std::string::npos, plist.find(entry)) << entry << "\n" << plist;
+    }
+
+    // Only the library is linked: the runtime finds its home from the link's target.
+    const std::string lib = bundle() + "/Contents/runtime/Contents/Home/lib/libjli.dylib";
+    EXPECT_TRUE(isLink(lib));
+    EXPECT_EQ(realPath(KVTEST_FAKEJLI_PATH), readLink(lib));
+    EXPECT_EQ((std::vector<std::string>{"libjli.dylib"}),
+              entries(bundle() + "/Contents/runtime/Contents/Home/lib"));
+}
+
+TEST_F(MakeBundle, AssembledBundleStartsWithItsConfiguration) {
+    const kvtest::ProcessResult r = tool(
+        basic({"--input", tmp / "in/classes", "--class-path", "classes", "--main-class", "a.B",
+               "--java-option", "-Dx=a b", "--argument", "one", "--argument", "two words"}));
+    ASSERT_EQ(0, r.exitCode) << r.err;
+
+    const std::string launcher = bundle() + "/Contents/MacOS/Demo";
+    const e2e::Launch launch = e2e::runLauncher(launcher);
+
+    EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+    ASSERT_EQ(1u, launch.calls.size());
+    EXPECT_EQ((Args{launcher, "-classpath", bundle() + "/Contents/app/classes", "-Dx=a b",
+                    "-Dkovalu.app-path=" + launcher, "a.B", "one", "two words"}),
+              launch.calls[0].argv);
+}
+
+TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
+    const std::string jdkHome = tmp / "mac.jdk/Contents/Home";
+    kvtest::makeDirs(jdkHome + "/lib");
+    e2e::copyFile(KVTEST_FAKEJLI_PATH, jdkHome + "/lib/libjli.dylib", 0755);
+    kvtest::writeFile(jdkHome + "/release", "JAVA_VERSION=\"17\"\n");
+
+    // The runtime's home, or the JDK bundle around it.
+    for (const std::string& runtime : {jdkHome, tmp / "mac.jdk"}) {
+        SCOPED_TRACE(runtime);
+        const kvtest::ProcessResult r =
+            tool({"--launcher", KVTEST_LAUNCHER_PATH, "--name", "Demo", "--runtime", runtime,
+                  "--output", tmp / "out", "--main-class", "a.B", "--force"});
+
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        const std::string home = bundle() + "/Contents/runtime/Contents/Home";
+        EXPECT_FALSE(isLink(home));
+        EXPECT_FALSE(isLink(home + "/lib/libjli.dylib"));
+        EXPECT_EQ("JAVA_VERSION=\"17\"\n", kvtest::readFile(home + "/release"));
+        EXPECT_EQ(kvtest::readFile(KVTEST_FAKEJLI_PATH),
+                  kvtest::readFile(home + "/lib/libjli.dylib"));
+
+        const e2e::Launch launch = e2e::runLauncher(bundle() + "/Contents/MacOS/Demo");
+        EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+        EXPECT_EQ(1u, launch.calls.size());
+    }
+}
+
+TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
+    const kvtest::ProcessResult r =
+        tool({"--launcher", KVTEST_LAUNCHER_PATH, "--name", "R&D <Tool>", "--runtime",
+              tmp / "jdk", "--output", tmp / "out", "--main-class", "a.B"});
+
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::string plist = kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/Info.plist");
+    EXPECT_NE(std::string::npos,
+              plist.find("<key>CFBundleName</key>\n  <string>R&amp;D &lt;Tool&gt;</string>"))
+        << plist;
+    EXPECT_NE(std::string::npos,
+              plist.find("<key>CFBundleIdentifier</key>\n  <string>app.kovalu.R-D--Tool-</string>"))
+        << plist;
+    EXPECT_TRUE(kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/app/R&D <Tool>.cfg").size() > 0);
+}
+
+TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
+    const std::string launcher = KVTEST_LAUNCHER_PATH;
+    const std::vector<Args> bad{
+        {"--name", "Demo", "--runtime", tmp / "jdk", "--main-class", "a.B"},
+        {"--launcher", launcher, "--runtime", tmp / "jdk", "--main-class", "a.B"},
+        {"--launcher", launcher, "--name", "Demo", "--main-class", "a.B"},
+        basic({}),
+        basic({"--main-class", "a.B", "--main-jar", "app.jar", "--input", tmp / "in/app.jar"}),
+        {"--launcher", tmp / "nope", "--name", "Demo", "--runtime", tmp / "jdk", "--main-class",
+         "a.B"},
+        {"--launcher", launcher, "--name", "Demo", "--runtime", tmp / "in", "--main-class",
+         "a.B"},
+        {"--launcher", launcher, "--name", "Demo", "--runtime", tmp / "none", "--main-class",
+         "a.B"},
+        {"--launcher", launcher, "--name", "a/b", "--runtime", tmp / "jdk", "--main-class",
+         "a.B"},
+        basic({"--main-class", "a.B", "--input", tmp / "in/missing.jar"}),
+        basic({"--main-jar", "missing.jar", "--input", tmp / "in/app.jar"}),
+        basic({"--main-class", "a.B", "--class-path", "missing"}),
+        basic({"--main-module", "m/a.B", "--module-path", "missing"}),
+        basic({"--main-class", "a.B", "--class-path", "a:b"}),
+        basic({"--main-class", "a.B", "--splash", tmp / "in/none.png"}),
+        basic({"--main-class", "a.B", "--package", ""}),
+        basic({"--main-class", "a.B", "--input", tmp / "in/app.jar", "--input",
+               tmp / "in/classes/../app.jar"}),
+        basic({"--main-class", "a.B", "--identifier", "bad id"}),
+        basic({"--main-class", "a.B", "--java-option"}),
+        basic({"--main-class", "a.B", "--unknown", "x"}),
+        {"--launcher", launcher, "--name", "Demo", "--runtime", tmp / "jdk", "--output",
+         tmp / "none", "--main-class", "a.B"},
+    };
+    for (const Args& options : bad) {
+        std::string shown;
+        for (const std::string& o : options) {
+            shown += " [" + o + "]";
+        }
+        SCOPED_TRACE(shown);
+        const kvtest::ProcessResult r = tool(options);
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ(0u, r.err.rfind("make-bundle.sh: ", 0)) << r.err;
+        EXPECT_EQ(1u, e2e::lines(r.err).size()) << r.err;
+        EXPECT_TRUE(entries(tmp / "out").empty());
+    }
+}
+
+TEST_F(MakeBundle, RefusesLineBreaksInValues) {
+    for (const char* option : {"--name", "--main-class", "--java-option", "--argument",
+                               "--package", "--version", "--class-path"}) {
+        SCOPED_TRACE(option);
+        Args options = basic({"--main-class", "a.B"});
+        options.push_back(option);
+        options.push_back("first\nsecond");
+        const kvtest::ProcessResult r = tool(options);
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ("make-bundle.sh: " + std::string(option) + " must not contain a line break\n",
+                  r.err);
+        EXPECT_TRUE(entries(tmp / "out").empty());
+    }
+}
+
+TEST_F(MakeBundle, KeepsAnExistingBundleUnlessForced) {
+    ASSERT_EQ(0, tool(basic({"--main-class", "first.Main"})).exitCode);
+    const std::string cfg = bundle() + "/Contents/app/Demo.cfg";
+
+    const kvtest::ProcessResult refused = tool(basic({"--main-class", "second.Main"}));
+    EXPECT_EQ(1, refused.exitCode);
+    EXPECT_EQ("make-bundle.sh: " + bundle() + " already exists (use --force to replace it)\n",
+              refused.err);
+    EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=first.Main\n"));
+
+    const kvtest::ProcessResult forced = tool(basic({"--main-class", "second.Main", "--force"}));
+    EXPECT_EQ(0, forced.exitCode) << forced.err;
+    EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=second.Main\n"));
+    EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+
+    // A forced run that fails leaves the earlier bundle as it was.
+    const kvtest::ProcessResult failed =
+        tool(basic({"--main-jar", "missing.jar", "--force"}));
+    EXPECT_EQ(1, failed.exitCode);
+    EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=second.Main\n"));
+    EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+}

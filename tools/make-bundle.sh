@@ -1,0 +1,338 @@
+#!/usr/bin/env bash
+# Assembles a macOS application bundle around the Kovalu launcher.
+# Runs with the bash 3.2 that macOS ships and with any later bash; needs only
+# the usual POSIX utilities (cp, ln, mkdir, mktemp, mv, rm, sed).
+
+set -e
+
+prog=make-bundle.sh
+nl='
+'
+
+usage() {
+    cat <<'EOF'
+Usage: make-bundle.sh --launcher FILE --name NAME --runtime JAVA_HOME
+                      (--main-jar JAR | --main-class CLASS | --main-module MODULE[/CLASS])
+                      [OPTION]...
+
+Writes NAME.app: Contents/MacOS/NAME (the launcher), Contents/app/NAME.cfg,
+the application files in Contents/app, Contents/Info.plist and the Java
+runtime in Contents/runtime.
+
+  --launcher FILE         the launcher executable (build/applauncher)
+  --name NAME             the application name
+  --runtime DIR           a Java runtime home (or a macOS .jdk bundle): copied
+                          when it holds lib/libjli.dylib (macOS); when it holds
+                          lib/libjli.so (Linux) the bundle only links to that
+                          library
+  --input PATH            a jar, file or directory copied into Contents/app
+                          under its own name (repeatable)
+  --main-jar JAR          the main jar, relative to Contents/app
+  --main-class CLASS      the main class
+  --main-module MODULE[/CLASS]
+                          the main module
+  --class-path ENTRY      a class path entry relative to Contents/app (repeatable)
+  --module-path ENTRY     a module path entry relative to Contents/app (repeatable)
+  --java-option OPTION    a Java option (repeatable); $APPDIR, $BINDIR and
+                          $ROOTDIR in it are replaced by the launcher
+  --argument ARG          a default application argument (repeatable); arguments
+                          given to the launcher replace all of them
+  --splash IMAGE          a splash image, copied into Contents/app
+  --package NAME          the package name, written to Contents/app/.package; the
+                          launcher then reads NAME.cfg from
+                          ~/Library/Application Support/NAME first
+  --identifier ID         CFBundleIdentifier (default: app.kovalu.NAME)
+  --version VERSION       the bundle version (default: 1.0)
+  --output DIR            where NAME.app is written (default: .)
+  --force                 replace an existing NAME.app
+  -h, --help              this text
+
+Relative paths of --main-jar, --class-path and --module-path are written as
+$APPDIR/PATH and must exist among the application files; absolute ones are
+written unchanged and must exist.
+EOF
+}
+
+fail() {
+    printf '%s: %s\n' "$prog" "$1" >&2
+    exit 1
+}
+
+# The launcher's configuration is line-based: a line break inside a value would
+# silently become a second property.
+check_line() {
+    case $2 in
+    *"$nl"*) fail "$1 must not contain a line break" ;;
+    esac
+}
+
+# Resolves every symbolic link in a path to an existing file or directory.
+real_path() {
+    local p=$1 target dir
+    while [ -L "$p" ]; do
+        target=$(readlink "$p") || return 1
+        case $target in
+        /*) p=$target ;;
+        *) p=$(dirname "$p")/$target ;;
+        esac
+    done
+    if [ -d "$p" ]; then
+        (cd "$p" && pwd -P)
+    else
+        dir=$(cd "$(dirname "$p")" && pwd -P) || return 1
+        printf '%s/%s\n' "$dir" "$(basename "$p")"
+    fi
+}
+
+xml_escape() {
+    printf '%s' "$1" | sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' \
+        -e 's/"/\&quot;/g' -e "s/'/\\&apos;/g"
+}
+
+launcher= name= runtime= main_jar= main_class= main_module= splash= package=
+identifier= version=1.0 output=. force=0 have_package=0
+inputs=() class_path=() module_path=() java_options=() arguments=()
+
+while [ $# -gt 0 ]; do
+    opt=$1
+    case $opt in
+    -h | --help)
+        usage
+        exit 0
+        ;;
+    --force)
+        force=1
+        shift
+        continue
+        ;;
+    --launcher | --name | --runtime | --input | --main-jar | --main-class | --main-module | \
+        --class-path | --module-path | --java-option | --argument | --splash | --package | \
+        --identifier | --version | --output) ;;
+    *) fail "unknown option: $opt (try --help)" ;;
+    esac
+    [ $# -ge 2 ] || fail "$opt needs a value"
+    value=$2
+    shift 2
+    check_line "$opt" "$value"
+    case $opt in
+    --launcher) launcher=$value ;;
+    --name) name=$value ;;
+    --runtime) runtime=$value ;;
+    --input) inputs+=("$value") ;;
+    --main-jar) main_jar=$value ;;
+    --main-class) main_class=$value ;;
+    --main-module) main_module=$value ;;
+    --class-path) class_path+=("$value") ;;
+    --module-path) module_path+=("$value") ;;
+    --java-option) java_options+=("$value") ;;
+    --argument) arguments+=("$value") ;;
+    --splash) splash=$value ;;
+    --package) package=$value have_package=1 ;;
+    --identifier) identifier=$value ;;
+    --version) version=$value ;;
+    --output) output=$value ;;
+    esac
+done
+
+[ -n "$launcher" ] || fail "missing --launcher"
+[ -n "$name" ] || fail "missing --name"
+[ -n "$runtime" ] || fail "missing --runtime"
+
+case $name in
+. | .. | */*) fail "--name must be a plain file name: $name" ;;
+esac
+
+mains=0
+[ -z "$main_jar" ] || mains=$((mains + 1))
+[ -z "$main_class" ] || mains=$((mains + 1))
+[ -z "$main_module" ] || mains=$((mains + 1))
+[ $mains -eq 1 ] || fail "give exactly one of --main-jar, --main-class and --main-module"
+
+if [ $have_package -eq 1 ] && [ -z "$package" ]; then
+    fail "--package must not be empty"
+fi
+[ -n "$version" ] || fail "--version must not be empty"
+if [ -z "$identifier" ]; then
+    identifier=app.kovalu.$(printf '%s' "$name" | sed -e 's/[^A-Za-z0-9.-]/-/g')
+fi
+case $identifier in
+*[!A-Za-z0-9.-]*) fail "--identifier may hold only letters, digits, '.' and '-': $identifier" ;;
+esac
+
+[ -f "$launcher" ] || fail "launcher not found: $launcher"
+[ -x "$launcher" ] || fail "launcher is not executable: $launcher"
+[ -d "$runtime" ] || fail "Java runtime home not found: $runtime"
+[ -d "$output" ] || fail "output directory not found: $output"
+[ -z "$splash" ] || [ -f "$splash" ] || fail "splash image not found: $splash"
+
+for entry in ${class_path[@]+"${class_path[@]}"} ${module_path[@]+"${module_path[@]}"}; do
+    case $entry in
+    '') fail "class and module path entries must not be empty" ;;
+    *:*) fail "class and module path entries must not contain ':': $entry" ;;
+    esac
+done
+
+seen="$nl$name.cfg$nl.package$nl"
+for input in ${inputs[@]+"${inputs[@]}"}; do
+    [ -e "$input" ] || fail "input not found: $input"
+    # A trailing slash would make cp copy a directory's content, not the directory.
+    while [ "${input%/}" != "$input" ] && [ "$input" != / ]; do input=${input%/}; done
+    base=$(basename "$input")
+    case $seen in
+    *"$nl$base$nl"*) fail "two application files would both be named $base" ;;
+    esac
+    seen="$seen$base$nl"
+done
+if [ -n "$splash" ]; then
+    case $seen in
+    *"$nl$(basename "$splash")$nl"*) fail "the splash image would overwrite the application file $(basename "$splash")" ;;
+    esac
+fi
+
+runtime_home=$(real_path "$runtime") || fail "cannot resolve the Java runtime home: $runtime"
+# A macOS JDK bundle (name.jdk) keeps its home in Contents/Home.
+if [ ! -d "$runtime_home/lib" ] && [ -d "$runtime_home/Contents/Home/lib" ]; then
+    runtime_home=$runtime_home/Contents/Home
+fi
+if [ -e "$runtime_home/lib/libjli.dylib" ] || [ -e "$runtime_home/lib/jli/libjli.dylib" ]; then
+    runtime_mode=copy
+elif [ -e "$runtime_home/lib/libjli.so" ]; then
+    runtime_mode=link
+else
+    fail "no lib/libjli.dylib or lib/libjli.so in the Java runtime home: $runtime"
+fi
+
+output_dir=$(real_path "$output") || fail "cannot resolve the output directory: $output"
+target=$output_dir/$name.app
+if [ -e "$target" ] || [ -L "$target" ]; then
+    [ $force -eq 1 ] || fail "$target already exists (use --force to replace it)"
+fi
+
+# Everything is built under a hidden name beside the target and renamed into
+# place at the end, so an interrupted run never leaves a bundle that looks whole.
+staging=$(mktemp -d "$output_dir/.$name.app.XXXXXX") || fail "cannot create a directory in $output_dir"
+old=
+cleanup() {
+    rm -rf "$staging"
+    [ -z "$old" ] || rm -rf "$old"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+
+contents=$staging/Contents
+app_dir=$contents/app
+mkdir -p "$contents/MacOS" "$app_dir" "$contents/runtime/Contents/Home"
+
+cp "$launcher" "$contents/MacOS/$name" || fail "cannot copy the launcher: $launcher"
+chmod 755 "$contents/MacOS/$name"
+
+for input in ${inputs[@]+"${inputs[@]}"}; do
+    while [ "${input%/}" != "$input" ] && [ "$input" != / ]; do input=${input%/}; done
+    # Links are followed: the bundle must not point back into the build tree.
+    cp -RL "$input" "$app_dir/" || fail "cannot copy $input"
+done
+if [ -n "$splash" ]; then
+    cp "$splash" "$app_dir/" || fail "cannot copy the splash image: $splash"
+fi
+
+# Turns a path given relative to the app directory into its configured form.
+cfg_path() {
+    case $2 in
+    /*)
+        [ -e "$2" ] || fail "$1 not found: $2"
+        printf '%s' "$2"
+        ;;
+    *)
+        [ -e "$app_dir/$2" ] || fail "$1 not found among the application files: $2"
+        printf '%s' "\$APPDIR/$2"
+        ;;
+    esac
+}
+
+cfg_lines=
+add_cfg() {
+    cfg_lines="$cfg_lines$1$nl"
+}
+
+add_cfg "[Application]"
+add_cfg "app.version=$version"
+for entry in ${module_path[@]+"${module_path[@]}"}; do
+    value=$(cfg_path "module path entry" "$entry") || exit 1
+    add_cfg "app.modulepath=$value"
+done
+for entry in ${class_path[@]+"${class_path[@]}"}; do
+    value=$(cfg_path "class path entry" "$entry") || exit 1
+    add_cfg "app.classpath=$value"
+done
+[ -z "$splash" ] || add_cfg "app.splash=\$APPDIR/$(basename "$splash")"
+[ -z "$main_module" ] || add_cfg "app.mainmodule=$main_module"
+[ -z "$main_class" ] || add_cfg "app.mainclass=$main_class"
+if [ -n "$main_jar" ]; then
+    value=$(cfg_path "main jar" "$main_jar") || exit 1
+    add_cfg "app.mainjar=$value"
+fi
+add_cfg ""
+add_cfg "[JavaOptions]"
+for option in ${java_options[@]+"${java_options[@]}"}; do
+    add_cfg "java-options=$option"
+done
+add_cfg ""
+add_cfg "[ArgOptions]"
+for argument in ${arguments[@]+"${arguments[@]}"}; do
+    add_cfg "arguments=$argument"
+done
+printf '%s' "$cfg_lines" >"$app_dir/$name.cfg"
+
+if [ $have_package -eq 1 ]; then
+    printf '%s\n' "$package" >"$app_dir/.package"
+fi
+
+cat >"$contents/Info.plist" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>CFBundleDevelopmentRegion</key>
+  <string>en</string>
+  <key>CFBundleExecutable</key>
+  <string>$(xml_escape "$name")</string>
+  <key>CFBundleIdentifier</key>
+  <string>$identifier</string>
+  <key>CFBundleInfoDictionaryVersion</key>
+  <string>6.0</string>
+  <key>CFBundleName</key>
+  <string>$(xml_escape "$name")</string>
+  <key>CFBundlePackageType</key>
+  <string>APPL</string>
+  <key>CFBundleShortVersionString</key>
+  <string>$(xml_escape "$version")</string>
+  <key>CFBundleVersion</key>
+  <string>$(xml_escape "$version")</string>
+  <key>LSMinimumSystemVersion</key>
+  <string>11.0</string>
+</dict>
+</plist>
+EOF
+
+home=$contents/runtime/Contents/Home
+if [ $runtime_mode = copy ]; then
+    rmdir "$home"
+    cp -R "$runtime_home" "$home" || fail "cannot copy the Java runtime: $runtime_home"
+else
+    # The runtime finds its home from its library's real path, so one link to
+    # the library stands in for a whole copied runtime.
+    mkdir -p "$home/lib"
+    ln -s "$(real_path "$runtime_home/lib/libjli.so")" "$home/lib/libjli.dylib"
+fi
+
+chmod 755 "$staging"
+if [ -e "$target" ] || [ -L "$target" ]; then
+    old=$(mktemp -d "$output_dir/.$name.app.old.XXXXXX") || fail "cannot create a directory in $output_dir"
+    mv "$target" "$old/" || fail "cannot move the existing $target aside"
+fi
+if ! mv "$staging" "$target"; then
+    # Put the replaced bundle back rather than lose it.
+    [ -z "$old" ] || mv "$old/$name.app" "$target"
+    fail "cannot move the bundle into place: $target"
+fi
+printf '%s\n' "$target"
