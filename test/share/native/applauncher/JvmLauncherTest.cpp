@@ -338,6 +338,58 @@ TEST(JvmlLauncherDataTable, SizeQueryAndWriteReportTheSameSize) {
     }
 }
 
+namespace {
+
+// Makes every TRACE record fail, so the layout code throws inside the table's
+// entries; keeps the reports those entries make.
+class FailingTrace : public LogCapture {
+public:
+    explicit FailingTrace(bool unknown) : unknown(unknown) {}
+    void append(const LogEvent& event) override {
+        if (event.levelText != "TRACE") {
+            LogCapture::append(event);
+        } else if (unknown) {
+            throw 7;
+        } else {
+            throw std::runtime_error("trace refused");
+        }
+    }
+
+private:
+    bool unknown;
+};
+
+} // namespace
+
+TEST(JvmlLauncherDataTable, EntriesReportFailuresAndReturnFailureValues) {
+    Jvm jvm;
+    jvm.setLibraryPath("lib");
+    jvm.addArgument("a");
+    Handle handle = exportOf(jvm);
+    std::vector<unsigned char> block(64, 0xA5);
+    for (bool unknown : {false, true}) {
+        FailingTrace log(unknown);
+        EXPECT_EQ(-1, api.getJvmlLauncherDataSize(handle.get()));
+        EXPECT_EQ(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), 64));
+        ASSERT_EQ(2u, log.events.size());
+        EXPECT_EQ("getJvmlLauncherDataSize", log.events[0].functionName);
+        EXPECT_EQ("initJvmlLauncherData", log.events[1].functionName);
+        for (const LogEvent& event : log.events) {
+            EXPECT_EQ("ERROR", event.levelText);
+            EXPECT_EQ("JvmLauncher.cpp", event.fileName);
+            EXPECT_EQ(unknown ? "Unknown exception caught"
+                              : "Exception with message 'trace refused' caught",
+                      event.message);
+        }
+    }
+
+    Jvm* doomed = new Jvm();
+    FailingTrace log(/*unknown=*/false);
+    // Escaping the destructor would terminate the process.
+    delete doomed;
+    EXPECT_TRUE(log.events.empty());
+}
+
 TEST(JvmlLauncherDataSize, SumsUpToTheLargest32BitSize) {
     EXPECT_EQ(48u, addJvmlLauncherDataBytes(40, 1, 8));
     EXPECT_EQ(40u, addJvmlLauncherDataBytes(40, 0, 8));
