@@ -1,0 +1,553 @@
+#include "JvmLauncher.h"
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CfgFile.h"
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "SysInfo.h"
+#include "TestSupport.h"
+
+namespace {
+
+typedef std::vector<std::string> Strings;
+
+// Installs itself as the default logger's appender and puts the previous one
+// back on destruction.
+class LogCapture : public LogAppender {
+public:
+    LogCapture() : previous(&Logger::defaultLogger().getAppender()) {
+        Logger::defaultLogger().setAppender(*this);
+    }
+    ~LogCapture() override { Logger::defaultLogger().setAppender(*previous); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    void append(const LogEvent& event) override { events.push_back(event); }
+
+    // The records that came from `fileName`.
+    std::vector<LogEvent> from(const std::string& fileName) const {
+        std::vector<LogEvent> result;
+        for (const LogEvent& event : events) {
+            if (event.fileName == fileName) {
+                result.push_back(event);
+            }
+        }
+        return result;
+    }
+
+    std::vector<LogEvent> events;
+
+private:
+    LogAppender* previous;
+};
+
+std::string pointerText(const void* p) {
+    return (tstrings::any() << p).str();
+}
+
+std::string appPathArg() {
+    return "-Dkovalu.app-path=" + SysInfo::getProcessModulePath();
+}
+
+Strings argsFromConfig(const CfgFile& cfg) {
+    Jvm jvm;
+    jvm.initFromConfigFile(cfg);
+    return jvm.getArguments();
+}
+
+// A pointer slot of the packed block; read byte-wise as the block's users must.
+const char* slot(const unsigned char* block, std::size_t offset) {
+    const char* value;
+    std::memcpy(&value, block + offset, sizeof(value));
+    return value;
+}
+
+JvmlLauncherData header(const unsigned char* block) {
+    JvmlLauncherData result;
+    std::memcpy(&result, block, sizeof(result));
+    return result;
+}
+
+// A handle released through the table when it goes out of scope.
+struct HandleCloser {
+    void operator()(void* h) const { api.closeHandle(h); }
+};
+typedef std::unique_ptr<void, HandleCloser> Handle;
+
+Handle exportOf(const Jvm& jvm) {
+    return Handle(jvm.exportLauncher());
+}
+
+bool isLoaded(const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (!h) {
+        return false;
+    }
+    dlclose(h);
+    return true;
+}
+
+} // namespace
+
+TEST(JvmInitFromConfigFile, PutsOptionsBeforeMainClassAndArgumentsLast) {
+    CfgFile cfg;
+    cfg.setPropertyValue(SectionName::Application, PropertyName::classpath, {"/p/1.jar", "/p/2.jar"})
+        .setPropertyValue(SectionName::Application, PropertyName::mainclass, {"Old", "com.ex.Main"})
+        .setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions, {"-Da=b c"})
+        .setPropertyValue(SectionName::ArgOptions, PropertyName::arguments, {"first", "with blank"});
+    Jvm jvm;
+    jvm.addArgument("/bundle/Contents/MacOS/Demo").initFromConfigFile(cfg);
+    EXPECT_EQ((Strings{"/bundle/Contents/MacOS/Demo", "-classpath", "/p/1.jar:/p/2.jar", "-Da=b c",
+                       appPathArg(), "com.ex.Main", "first", "with blank"}),
+              jvm.getArguments());
+}
+
+TEST(JvmInitFromConfigFile, EachPropertyAddsOnlyItsOwnArguments) {
+    EXPECT_EQ(Strings{appPathArg()}, argsFromConfig(CfgFile()));
+
+    CfgFile modules;
+    modules.setPropertyValue(SectionName::Application, PropertyName::modulepath, {"M1", "M2"});
+    EXPECT_EQ((Strings{"--module-path", "M1", "--module-path", "M2", appPathArg()}),
+              argsFromConfig(modules));
+
+    CfgFile classpath;
+    classpath.setPropertyValue(SectionName::Application, PropertyName::classpath, {"/only.jar"});
+    EXPECT_EQ((Strings{"-classpath", "/only.jar", appPathArg()}), argsFromConfig(classpath));
+
+    CfgFile moduleAndJar;
+    moduleAndJar.setPropertyValue(SectionName::Application, PropertyName::mainjar, {"app.jar"})
+        .setPropertyValue(SectionName::Application, PropertyName::mainmodule, {"mod/cls"});
+    EXPECT_EQ((Strings{appPathArg(), "-m", "mod/cls", "-jar", "app.jar"}),
+              argsFromConfig(moduleAndJar));
+}
+
+TEST(JvmInitFromConfigFile, SplashImageIsUsedOnlyWhenItExists) {
+    kvtest::TempDir dir;
+    const std::string image = dir / "splash.png";
+    kvtest::writeFile(image, "png");
+    const std::string missing = dir / "missing.png";
+    CfgFile present;
+    present.setPropertyValue(SectionName::Application, PropertyName::splash, {image})
+        .setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions, {"-Xss1m"});
+    CfgFile absent;
+    absent.setPropertyValue(SectionName::Application, PropertyName::splash, {missing});
+
+    LogCapture log;
+    EXPECT_EQ((Strings{"-splash:" + image, "-Xss1m", appPathArg()}), argsFromConfig(present));
+    EXPECT_EQ(Strings{appPathArg()}, argsFromConfig(absent));
+
+    std::vector<LogEvent> warnings;
+    for (const LogEvent& event : log.events) {
+        if (event.levelText == "WARNING") {
+            warnings.push_back(event);
+        }
+    }
+    ASSERT_EQ(1u, warnings.size());
+    EXPECT_EQ("Splash property ignored. File \"" + missing + "\" not found", warnings[0].message);
+    EXPECT_EQ("initFromConfigFile", warnings[0].functionName);
+    EXPECT_EQ("JvmLauncher.cpp", warnings[0].fileName);
+}
+
+TEST(JvmSettings, SplashIsDetectedByExactLowerCasePrefix) {
+    Jvm capitals;
+    capitals.addArgument("-SPLASH:/a.png");
+    EXPECT_FALSE(capitals.isWithSplash());
+
+    Jvm bare;
+    bare.addArgument("x").addArgument("-splash:");
+    EXPECT_TRUE(bare.isWithSplash());
+
+    EXPECT_FALSE(Jvm().isWithSplash());
+}
+
+TEST(JvmSettings, SetEnvVariablesSetsEveryPairInOrder) {
+    kvtest::EnvGuard a("KVTEST_JVM_ENV_A", std::nullopt);
+    kvtest::EnvGuard b("KVTEST_JVM_ENV_B", std::string("old"));
+    Jvm jvm;
+    jvm.addEnvironmentVariable("KVTEST_JVM_ENV_A", "one")
+        .addEnvironmentVariable("KVTEST_JVM_ENV_B", "two words")
+        .addEnvironmentVariable("KVTEST_JVM_ENV_A", "again");
+    jvm.setEnvVariables();
+    EXPECT_STREQ("again", std::getenv("KVTEST_JVM_ENV_A"));
+    EXPECT_STREQ("two words", std::getenv("KVTEST_JVM_ENV_B"));
+}
+
+TEST(JvmSettings, ConstructionAndDestructionAreTraced) {
+    LogCapture log;
+    Jvm* jvm = new Jvm();
+    const std::string address = pointerText(jvm);
+    delete jvm;
+
+    const std::vector<LogEvent> records = log.from("JvmLauncher.cpp");
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ("TRACE", records[0].levelText);
+    EXPECT_EQ("Jvm", records[0].functionName);
+    EXPECT_EQ("Jvm(" + address + ")::Jvm()", records[0].message);
+    EXPECT_EQ("TRACE", records[1].levelText);
+    EXPECT_EQ("~Jvm", records[1].functionName);
+    EXPECT_EQ("Jvm(" + address + ")::~Jvm()", records[1].message);
+    EXPECT_EQ(0u, address.find("0x"));
+}
+
+TEST(JvmlLauncherDataLayout, WorkedExampleHasEveryItemAtItsOffset) {
+    Jvm jvm;
+    jvm.setLibraryPath("L");
+    jvm.addArgument("a").addArgument("bc").addEnvironmentVariable("N", "V");
+    Handle handle = exportOf(jvm);
+    ASSERT_EQ(91, api.getJvmlLauncherDataSize(handle.get()));
+
+    std::vector<unsigned char> memory(91 + 8);
+    // Start at an odd address too: nothing in the block may rely on alignment.
+    for (std::size_t shift : {std::size_t(0), std::size_t(3)}) {
+        unsigned char* block = memory.data() + shift;
+        ASSERT_EQ(static_cast<void*>(block), api.initJvmlLauncherData(handle.get(), block, 91));
+        const char* base = reinterpret_cast<const char*>(block);
+        const JvmlLauncherData h = header(block);
+        EXPECT_EQ(base + 40, h.libPath);
+        EXPECT_EQ(2, h.argc);
+        EXPECT_EQ(1, h.envCount);
+        EXPECT_EQ(static_cast<const void*>(base + 42), static_cast<const void*>(h.argv));
+        EXPECT_EQ(static_cast<const void*>(base + 71), static_cast<const void*>(h.envNames));
+        EXPECT_EQ(static_cast<const void*>(base + 81), static_cast<const void*>(h.envValues));
+        EXPECT_EQ(base + 66, slot(block, 42));
+        EXPECT_EQ(base + 68, slot(block, 50));
+        EXPECT_EQ(nullptr, slot(block, 58));
+        EXPECT_EQ(base + 79, slot(block, 71));
+        EXPECT_EQ(base + 89, slot(block, 81));
+        EXPECT_EQ(0, std::memcmp(base + 40, "L", 2));
+        EXPECT_EQ(0, std::memcmp(base + 66, "a\0bc", 5));
+        EXPECT_EQ(0, std::memcmp(base + 79, "N", 2));
+        EXPECT_EQ(0, std::memcmp(base + 89, "V", 2));
+    }
+}
+
+TEST(JvmlLauncherDataLayout, WithoutVariablesBothEnvArraysPointAtTheEnd) {
+    Handle handle;
+    {
+        // The exported copy must not depend on the Jvm it came from.
+        Jvm jvm;
+        jvm.setLibraryPath("/rt/lib/libjli.dylib");
+        jvm.addArgument("launcher");
+        handle = exportOf(jvm);
+    }
+    const int32_t size = api.getJvmlLauncherDataSize(handle.get());
+    ASSERT_EQ(40 + 21 + 16 + 9, size);
+
+    std::vector<unsigned char> block(size);
+    ASSERT_NE(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), size));
+    const JvmlLauncherData h = header(block.data());
+    const char* end = reinterpret_cast<const char*>(block.data()) + size;
+    EXPECT_EQ(0, h.envCount);
+    EXPECT_EQ(static_cast<const void*>(end), static_cast<const void*>(h.envNames));
+    EXPECT_EQ(static_cast<const void*>(end), static_cast<const void*>(h.envValues));
+    EXPECT_STREQ("launcher", slot(block.data(), 40 + 21));
+}
+
+TEST(JvmlLauncherDataLayout, EveryPointerStaysInsideTheBlock) {
+    Jvm jvm;
+    jvm.setLibraryPath("/odd/path");
+    jvm.addArgument("").addArgument("second arg").addArgument("x");
+    jvm.addEnvironmentVariable("A", "").addEnvironmentVariable("BB", "value");
+    Handle handle = exportOf(jvm);
+    const int32_t size = api.getJvmlLauncherDataSize(handle.get());
+    std::vector<unsigned char> block(size);
+    ASSERT_NE(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), size));
+
+    const char* begin = reinterpret_cast<const char*>(block.data());
+    const char* end = begin + size;
+    const JvmlLauncherData h = header(block.data());
+    // argv starts right after the path, on an address that is not 8-aligned here.
+    const std::size_t argvOffset = 40 + std::strlen("/odd/path") + 1;
+    EXPECT_EQ(static_cast<const void*>(begin + argvOffset), static_cast<const void*>(h.argv));
+    EXPECT_NE(0u, argvOffset % 8);
+
+    auto expectString = [&](const char* s, const std::string& expected) {
+        ASSERT_GE(s, begin);
+        ASSERT_LE(s + expected.size() + 1, end);
+        EXPECT_EQ(expected, std::string(s));
+    };
+    expectString(h.libPath, "/odd/path");
+    const unsigned char* argv = reinterpret_cast<const unsigned char*>(h.argv);
+    for (int32_t i = 0; i < h.argc; ++i) {
+        expectString(slot(argv, i * 8), jvm.getArguments()[i]);
+    }
+    EXPECT_EQ(nullptr, slot(argv, h.argc * 8));
+    for (int32_t i = 0; i < h.envCount; ++i) {
+        expectString(slot(reinterpret_cast<const unsigned char*>(h.envNames), i * 8),
+                     jvm.getEnvNames()[i]);
+        expectString(slot(reinterpret_cast<const unsigned char*>(h.envValues), i * 8),
+                     jvm.getEnvValues()[i]);
+    }
+    // The last value ends exactly at the end of the block.
+    EXPECT_EQ(end - 6, slot(reinterpret_cast<const unsigned char*>(h.envValues), 8));
+}
+
+TEST(JvmlLauncherDataTable, TooSmallBufferIsLeftUntouched) {
+    Jvm jvm;
+    jvm.setLibraryPath("lib");
+    jvm.addArgument("arg").addEnvironmentVariable("K", "V");
+    Handle handle = exportOf(jvm);
+    const int32_t size = api.getJvmlLauncherDataSize(handle.get());
+
+    std::vector<unsigned char> block(size + 16, 0xA5);
+    EXPECT_EQ(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), size - 1));
+    EXPECT_EQ(std::vector<unsigned char>(size + 16, 0xA5), block);
+    EXPECT_EQ(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), -1));
+    EXPECT_EQ(std::vector<unsigned char>(size + 16, 0xA5), block);
+
+    EXPECT_EQ(static_cast<void*>(block.data()),
+              api.initJvmlLauncherData(handle.get(), block.data(), size + 16));
+    EXPECT_EQ(0xA5, block[size]);
+    EXPECT_EQ(static_cast<void*>(block.data()),
+              api.initJvmlLauncherData(handle.get(), block.data(), size));
+}
+
+TEST(JvmlLauncherDataTable, SizeQueryAndWriteReportTheSameSize) {
+    Jvm jvm;
+    jvm.setLibraryPath("/runtime/Contents/Home/lib/libjli.dylib");
+    jvm.addArgument("/Demo.app/Contents/MacOS/Demo").addArgument("-cp").addArgument("a:b:c");
+    jvm.addEnvironmentVariable("DYLD_LIBRARY_PATH", "/Demo.app/Contents/app");
+
+    LogCapture log;
+    Handle handle = exportOf(jvm);
+    const int32_t queried = api.getJvmlLauncherDataSize(handle.get());
+    std::vector<unsigned char> block(queried);
+    ASSERT_NE(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), queried));
+
+    const std::vector<LogEvent> records = log.from("JvmLauncher.cpp");
+    ASSERT_EQ(3u, records.size());
+    const std::string size = std::to_string(queried);
+    EXPECT_EQ("Need " + size + " bytes for JvmlLauncherData buffer", records[0].message);
+    EXPECT_EQ(records[0].message, records[1].message);
+    EXPECT_EQ("Initialized " + size + " bytes at " + pointerText(block.data()) + " address",
+              records[2].message);
+    for (const LogEvent& record : records) {
+        EXPECT_EQ("initJvmlLauncherData", record.functionName);
+        EXPECT_EQ("TRACE", record.levelText);
+    }
+}
+
+namespace {
+
+// Makes every TRACE record fail, so the layout code throws inside the table's
+// entries; keeps the reports those entries make.
+class FailingTrace : public LogCapture {
+public:
+    explicit FailingTrace(bool unknown) : unknown(unknown) {}
+    void append(const LogEvent& event) override {
+        if (event.levelText != "TRACE") {
+            LogCapture::append(event);
+        } else if (unknown) {
+            throw 7;
+        } else {
+            throw std::runtime_error("trace refused");
+        }
+    }
+
+private:
+    bool unknown;
+};
+
+} // namespace
+
+TEST(JvmlLauncherDataTable, EntriesReportFailuresAndReturnFailureValues) {
+    Jvm jvm;
+    jvm.setLibraryPath("lib");
+    jvm.addArgument("a");
+    Handle handle = exportOf(jvm);
+    std::vector<unsigned char> block(64, 0xA5);
+    for (bool unknown : {false, true}) {
+        FailingTrace log(unknown);
+        EXPECT_EQ(-1, api.getJvmlLauncherDataSize(handle.get()));
+        EXPECT_EQ(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), 64));
+        ASSERT_EQ(2u, log.events.size());
+        EXPECT_EQ("getJvmlLauncherDataSize", log.events[0].functionName);
+        EXPECT_EQ("initJvmlLauncherData", log.events[1].functionName);
+        for (const LogEvent& event : log.events) {
+            EXPECT_EQ("ERROR", event.levelText);
+            EXPECT_EQ("JvmLauncher.cpp", event.fileName);
+            EXPECT_EQ(unknown ? "Unknown exception caught"
+                              : "Exception with message 'trace refused' caught",
+                      event.message);
+        }
+    }
+
+    Jvm* doomed = new Jvm();
+    FailingTrace log(/*unknown=*/false);
+    // Escaping the destructor would terminate the process.
+    delete doomed;
+    EXPECT_TRUE(log.events.empty());
+}
+
+TEST(JvmlLauncherDataSize, SumsUpToTheLargest32BitSize) {
+    EXPECT_EQ(48u, addJvmlLauncherDataBytes(40, 1, 8));
+    EXPECT_EQ(40u, addJvmlLauncherDataBytes(40, 0, 8));
+    EXPECT_EQ(std::size_t(INT32_MAX), addJvmlLauncherDataBytes(40, INT32_MAX - 40, 1));
+    EXPECT_EQ(std::size_t(INT32_MAX) - 7, addJvmlLauncherDataBytes(0, (INT32_MAX - 7) / 8, 8));
+}
+
+TEST(JvmlLauncherDataSize, RefusesSizesBeyond32BitsInsteadOfWrapping) {
+    EXPECT_THROW(addJvmlLauncherDataBytes(40, INT32_MAX - 39, 1), std::runtime_error);
+    EXPECT_THROW(addJvmlLauncherDataBytes(40, std::size_t(INT32_MAX) / 8, 8), std::runtime_error);
+    // Products and sums that would wrap a 64-bit size as well.
+    const std::size_t huge = std::numeric_limits<std::size_t>::max();
+    EXPECT_THROW(addJvmlLauncherDataBytes(40, huge / 8 + 1, 8), std::runtime_error);
+    EXPECT_THROW(addJvmlLauncherDataBytes(40, huge, 1), std::runtime_error);
+    EXPECT_THROW(addJvmlLauncherDataBytes(huge, 0, 1), std::runtime_error);
+}
+
+class JvmLaunch : public ::testing::Test {
+protected:
+    JvmLaunch()
+        : record(dir / "record"), recordGuard("KVTEST_JLI_RECORD", record),
+          returnGuard("KVTEST_JLI_RETURN", std::nullopt),
+          envListGuard("KVTEST_JLI_ENV", std::string("KVTEST_LAUNCH_A,KVTEST_LAUNCH_B")),
+          aGuard("KVTEST_LAUNCH_A", std::nullopt), bGuard("KVTEST_LAUNCH_B", std::string("old")),
+          debugGuard("KOVALU_DEBUG", std::nullopt) {
+        jvm.setLibraryPath(KVTEST_FAKEJLI_PATH);
+        jvm.addArgument("/Demo.app/Contents/MacOS/Demo")
+            .addArgument("-Dtext=with blank")
+            .addArgument("100%s\\n")
+            .addArgument("com.example.Main");
+        jvm.addEnvironmentVariable("KVTEST_LAUNCH_A", "a value")
+            .addEnvironmentVariable("KVTEST_LAUNCH_B", "new");
+    }
+
+    // The raw message of the error that launch throws.
+    std::string launchError() {
+        try {
+            jvm.launch();
+        } catch (const KvError<std::runtime_error>& e) {
+            return e.rawMessage();
+        }
+        return "<launch returned>";
+    }
+
+    kvtest::TempDir dir;
+    std::string record;
+    kvtest::EnvGuard recordGuard;
+    kvtest::EnvGuard returnGuard;
+    kvtest::EnvGuard envListGuard;
+    kvtest::EnvGuard aGuard;
+    kvtest::EnvGuard bGuard;
+    kvtest::EnvGuard debugGuard;
+    Jvm jvm;
+};
+
+TEST_F(JvmLaunch, RuntimeReceivesTheArgumentsAndEnvironmentOfTheJvm) {
+    jvm.launch();
+    const std::vector<kvtest::JliCall> calls = kvtest::readJliRecord(record);
+    ASSERT_EQ(1u, calls.size());
+    const kvtest::JliCall& call = calls[0];
+    EXPECT_EQ(jvm.getArguments(), call.argv);
+    EXPECT_EQ("4", call.fields.at("argc"));
+    EXPECT_EQ("1", call.fields.at("argv_terminated"));
+    EXPECT_EQ(std::optional<std::string>("a value"), call.env.at("KVTEST_LAUNCH_A"));
+    EXPECT_EQ(std::optional<std::string>("new"), call.env.at("KVTEST_LAUNCH_B"));
+
+    const std::map<std::string, std::string> trailing = {
+        {"jargc", "0"},      {"jargv", "null"},    {"appclassc", "0"}, {"appclassv", "null"},
+        {"fullversion", ""}, {"dotversion", ""},   {"pname", "java"},  {"lname", "java"},
+        {"javaargs", "0"},   {"cpwildcard", "0"},  {"javaw", "0"},     {"ergo", "0"}};
+    for (const auto& field : trailing) {
+        ASSERT_EQ(1u, call.fields.count(field.first)) << field.first;
+        EXPECT_EQ(field.second, call.fields.at(field.first)) << field.first;
+    }
+}
+
+TEST_F(JvmLaunch, CanBeLaunchedAgainAndReleasesTheLibraryEachTime) {
+    jvm.launch();
+    EXPECT_FALSE(isLoaded(KVTEST_FAKEJLI_PATH));
+    jvm.launch();
+    EXPECT_FALSE(isLoaded(KVTEST_FAKEJLI_PATH));
+    const std::vector<kvtest::JliCall> calls = kvtest::readJliRecord(record);
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(jvm.getArguments(), calls[0].argv);
+    EXPECT_EQ(jvm.getArguments(), calls[1].argv);
+}
+
+TEST_F(JvmLaunch, NonZeroResultIsAFailureAndStillReleasesTheLibrary) {
+    kvtest::EnvGuard fail("KVTEST_JLI_RETURN", std::string("3"));
+    EXPECT_EQ("Failed to launch JVM", launchError());
+    EXPECT_EQ(1u, kvtest::readJliRecord(record).size());
+    EXPECT_FALSE(isLoaded(KVTEST_FAKEJLI_PATH));
+}
+
+TEST_F(JvmLaunch, UnloadableLibraryOrEntryPointGivesTheLoaderError) {
+    const std::string missing = dir / "no-such-libjli.so";
+    jvm.setLibraryPath(missing);
+    std::string message = launchError();
+    const std::string dlopenPrefix = "dlopen(" + missing + ") failed. Error: ";
+    EXPECT_EQ(0u, message.find(dlopenPrefix)) << message;
+    EXPECT_GT(message.size(), dlopenPrefix.size());
+
+    jvm.setLibraryPath(KVTEST_FAKEJLI_NOSYM_PATH);
+    message = launchError();
+    const std::string prefix =
+        std::string("dlsym(") + KVTEST_FAKEJLI_NOSYM_PATH + ", JLI_Launch) failed. Error: ";
+    EXPECT_EQ(0u, message.find(prefix)) << message;
+    EXPECT_GT(message.size(), prefix.size());
+    EXPECT_FALSE(isLoaded(KVTEST_FAKEJLI_NOSYM_PATH));
+    EXPECT_TRUE(kvtest::readJliRecord(record).empty());
+}
+
+namespace {
+
+int32_t refuseSize(JvmlLauncherHandle) {
+    return -1;
+}
+
+// Swaps one entry of the process's table and restores it.
+class SizeEntryOverride {
+public:
+    explicit SizeEntryOverride(JvmlLauncherAPI_GetJvmlLauncherDataSizeFunc replacement)
+        : saved(api.getJvmlLauncherDataSize) {
+        api.getJvmlLauncherDataSize = replacement;
+    }
+    ~SizeEntryOverride() { api.getJvmlLauncherDataSize = saved; }
+    SizeEntryOverride(const SizeEntryOverride&) = delete;
+    SizeEntryOverride& operator=(const SizeEntryOverride&) = delete;
+
+private:
+    JvmlLauncherAPI_GetJvmlLauncherDataSizeFunc saved;
+};
+
+} // namespace
+
+TEST_F(JvmLaunch, MissingLaunchDataStopsBeforeTheRuntime) {
+    kvtest::EnvGuard debug("KOVALU_DEBUG", std::string("true"));
+    kvtest::StderrCapture stderrCapture;
+    {
+        const SizeEntryOverride refuse(refuseSize);
+        EXPECT_EQ("Failed to create launch data for JVM library \"" +
+                      std::string(KVTEST_FAKEJLI_PATH) + "\"",
+                  launchError());
+    }
+    // Neither the bridge's start nor the runtime saw anything.
+    EXPECT_EQ("", stderrCapture.finish());
+    EXPECT_TRUE(kvtest::readJliRecord(record).empty());
+    EXPECT_FALSE(isLoaded(KVTEST_FAKEJLI_PATH));
+}
+
+TEST_F(JvmLaunch, TracesLayoutThenLibraryInOrder) {
+    LogCapture log;
+    jvm.launch();
+    const std::vector<LogEvent> records = log.from("JvmLauncher.cpp");
+    ASSERT_EQ(4u, records.size());
+    EXPECT_EQ(0u, records[0].message.find("Need "));
+    EXPECT_EQ(records[0].message, records[1].message);
+    EXPECT_EQ(0u, records[2].message.find("Initialized "));
+    EXPECT_EQ("JVM library: \"" + std::string(KVTEST_FAKEJLI_PATH) + "\"", records[3].message);
+    EXPECT_EQ("launch", records[3].functionName);
+}
