@@ -1,0 +1,131 @@
+#!/bin/sh
+# Whole-process benchmarks of the launcher, each against its floor, runs
+# interleaved round by round so that drifts of a shared machine hit every
+# candidate alike:
+#  1. the launcher in a bundle whose runtime library is the test double,
+#     against a C program that only dlopens the same double and calls its
+#     JLI_Launch with the same argument vector (exec + load + call); also with
+#     the C++ runtime linked statically, and instruction counts (callgrind);
+#  2. a hello application on the real JDK: through the launcher, through the
+#     JDK's own java launcher with the same class path, options and class, and
+#     through a shell script that execs java.
+#
+# Usage: bench/process-bench.sh [rounds, default 200] [JVM rounds, default 40]
+# Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64).
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+rounds=${1:-200}
+jvm_rounds=${2:-40}
+java_home=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+build=$root/build-bench
+build_static=$root/build-bench-static
+work=$build/process
+
+configure_and_build() {
+    dir=$1
+    shift
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.log" 2>&1 &&
+        cmake --build "$dir" -j2 --target applauncher fakejli >>"$dir.log" 2>&1 ||
+        { tail -n 30 "$dir.log" >&2; echo "process-bench: build failed, see $dir.log" >&2; exit 1; }
+}
+
+configure_and_build "$build" -DKOVALU_BUILD_BENCHMARKS=ON
+cmake --build "$build" -j2 --target kovalu_floor kovalu_runner >>"$build.log" 2>&1
+configure_and_build "$build_static" -DKOVALU_STATIC_RUNTIME=ON
+
+runner=$build/bench/kovalu_runner
+floor=$build/bench/kovalu_floor
+fakejli=$(find "$build/test/fakejli" -name 'libfakejli.so' | head -n 1)
+
+# make_bundle <dir> <launcher> <runtime library> <config text>
+make_bundle() {
+    name=$(basename "$1" .app)
+    rm -rf "$1"
+    mkdir -p "$1/Contents/MacOS" "$1/Contents/app" "$1/Contents/runtime/Contents/Home/lib"
+    cp "$2" "$1/Contents/MacOS/$name"
+    ln -s "$3" "$1/Contents/runtime/Contents/Home/lib/libjli.dylib"
+    printf '%s' "$4" >"$1/Contents/app/$name.cfg"
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd -P)
+
+cfg='[Application]
+app.mainclass=demo.Main
+app.classpath=$APPDIR/demo.jar
+app.classpath=$APPDIR/lib/library.jar
+[JavaOptions]
+java-options=-Xmx512m
+java-options=-Dapp.home=$ROOTDIR
+[ArgOptions]
+arguments=--verbose
+'
+make_bundle "$work/Bench.app" "$build/applauncher" "$fakejli" "$cfg"
+make_bundle "$work/BenchStatic.app" "$build_static/applauncher" "$fakejli" "$cfg"
+exe=$work/Bench.app/Contents/MacOS/Bench
+app=$work/Bench.app/Contents/app
+# The vector the launcher hands to JLI_Launch for this configuration.
+set -- "$exe" -classpath "$app/demo.jar:$app/lib/library.jar" -Xmx512m \
+    "-Dapp.home=$work/Bench.app" "-Dkovalu.app-path=$exe" demo.Main --verbose
+
+echo "== launcher overhead, test double of the runtime library, $rounds interleaved rounds"
+"$runner" "$rounds" \
+    floor "$floor" "$fakejli" "$@" ";;" \
+    launcher "$exe" ";;" \
+    launcher-static "$work/BenchStatic.app/Contents/MacOS/BenchStatic" | tee "$work/overhead.txt"
+
+echo "== instructions (valgrind --tool=callgrind), test double of the runtime library"
+instructions() {
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+        awk '/Collected :/ { print $NF }'
+}
+floor_ir=$(instructions "$floor" "$fakejli" "$@")
+launcher_ir=$(instructions "$exe")
+static_ir=$(instructions "$work/BenchStatic.app/Contents/MacOS/BenchStatic")
+echo "floor instructions=$floor_ir"
+echo "launcher instructions=$launcher_ir"
+echo "launcher-static instructions=$static_ir"
+
+echo "== real JVM start ($java_home), $jvm_rounds interleaved rounds"
+hello=$work/Hello.app
+make_bundle "$hello" "$build/applauncher" "$java_home/lib/libjli.so" '[Application]
+app.mainclass=Hello
+app.classpath=$APPDIR
+'
+cat >"$work/Hello.java" <<'EOF'
+public class Hello {
+    public static void main(String[] args) {
+        System.out.println("Hello");
+    }
+}
+EOF
+"$java_home/bin/javac" -d "$hello/Contents/app" "$work/Hello.java"
+hello_exe=$hello/Contents/MacOS/Hello
+hello_app=$hello/Contents/app
+cat >"$work/hello-stub.sh" <<EOF
+#!/bin/sh
+exec "$java_home/bin/java" -classpath "$hello_app" "-Dkovalu.app-path=$hello_exe" Hello "\$@"
+EOF
+chmod +x "$work/hello-stub.sh"
+"$runner" "$jvm_rounds" \
+    java "$java_home/bin/java" -classpath "$hello_app" "-Dkovalu.app-path=$hello_exe" Hello ";;" \
+    launcher "$hello_exe" ";;" \
+    script "$work/hello-stub.sh" | tee "$work/jvm.txt"
+
+echo "== ratios"
+ratio() {
+    awk -v a="$2" -v b="$3" -v f="$4" '
+        $1 == a { for (i = 2; i <= NF; i++) { split($i, kv, "="); x[kv[1]] = kv[2] } }
+        $1 == b { for (i = 2; i <= NF; i++) { split($i, kv, "="); y[kv[1]] = kv[2] } }
+        END { printf "%s/%s %s: %.3f (%s vs %s)\n", a, b, f, x[f] / y[f], x[f], y[f] }' "$1"
+}
+ratio "$work/overhead.txt" launcher floor median_ms
+ratio "$work/overhead.txt" launcher-static floor median_ms
+awk '$1 == "floor" || $1 ~ /^launcher/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "median_peak_kib") print $1 " median peak " kv[2] " KiB" } }' "$work/overhead.txt"
+awk -v f="$floor_ir" -v l="$launcher_ir" -v s="$static_ir" \
+    'BEGIN { printf "launcher/floor instructions: %.3f; launcher-static/floor: %.3f\n", l / f, s / f }'
+ratio "$work/jvm.txt" launcher java median_ms
+ratio "$work/jvm.txt" script java median_ms
+ratio "$work/jvm.txt" launcher script median_ms

@@ -1,0 +1,3 @@
+set(KOVALU_ZIG_TARGET x86_64-macos.11.0)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/macos-zig.cmake)

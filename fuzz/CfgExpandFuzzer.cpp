@@ -1,0 +1,100 @@
+// Expands the launcher's macros over a model loaded from arbitrary bytes, with
+// arbitrary macro values. Expansion must finish (or give up with the
+// launcher's error), leave its input alone, keep every section and property,
+// and hand back values in which one more round of replacing changes nothing.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "CfgFile.h"
+#include "ErrorHandling.h"
+#include "FuzzSupport.h"
+#include "tstrings.h"
+
+namespace {
+
+std::map<std::string, std::string> consumeMacros(FuzzedDataProvider& input) {
+    // Only the launcher's own macro names: arbitrary names would merely show
+    // that text can be made to grow, which nothing bounds but the pass limit.
+    static const char* const names[] = {"$APPDIR", "$BINDIR", "$ROOTDIR"};
+    std::map<std::string, std::string> macros;
+    for (const char* name : names) {
+        if (input.ConsumeBool()) {
+            macros[name] = input.ConsumeRandomLengthString(64);
+        }
+    }
+    return macros;
+}
+
+bool settled(const std::string& value, const std::map<std::string, std::string>& macros) {
+    std::string copy = value;
+    for (const auto& macro : macros) {
+        copy = tstrings::replace(copy, macro.first, macro.second);
+    }
+    return copy == value;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kvfuzz::silenceLogging();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static kvfuzz::ScratchFile file;
+    FuzzedDataProvider input(data, size);
+    const std::map<std::string, std::string> macros = consumeMacros(input);
+    const std::string text = input.ConsumeRemainingBytesAsString();
+
+    CfgFile cfg;
+    try {
+        cfg = CfgFile::load(file.write(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    } catch (const std::runtime_error&) {
+        return 0; // the loader's own fuzzer judges its errors
+    }
+    const kvfuzz::ModelView before = kvfuzz::view(cfg);
+
+    CfgFile expanded;
+    try {
+        expanded = cfg.expandMacros(macros);
+    } catch (const std::runtime_error& e) {
+        if (!dynamic_cast<const KvErrorBase*>(&e)) {
+            kvfuzz::fail(std::string("not the launcher's error: ") + e.what());
+        }
+        if (kvfuzz::view(cfg) != before) {
+            kvfuzz::fail("a failed expansion changed its input");
+        }
+        return 0;
+    }
+
+    if (kvfuzz::view(cfg) != before) {
+        kvfuzz::fail("expansion changed its input");
+    }
+    const kvfuzz::ModelView after = kvfuzz::view(expanded);
+    auto b = before.begin();
+    for (auto a = after.begin(); a != after.end(); ++a, ++b) {
+        if (b == before.end() || a->first != b->first || a->second.size() != b->second.size()) {
+            kvfuzz::fail("expansion changed the sections of the model");
+        }
+        auto bp = b->second.begin();
+        for (auto ap = a->second.begin(); ap != a->second.end(); ++ap, ++bp) {
+            if (ap->first != bp->first || ap->second.size() != bp->second.size()) {
+                kvfuzz::fail("expansion changed the properties of [" + a->first + "]");
+            }
+            for (const std::string& value : ap->second) {
+                if (!settled(value, macros)) {
+                    kvfuzz::fail("expansion stopped early at value <" + value + ">");
+                }
+            }
+        }
+    }
+    if (b != before.end()) {
+        kvfuzz::fail("expansion dropped a section");
+    }
+    return 0;
+}

