@@ -178,8 +178,11 @@ for input in ${inputs[@]+"${inputs[@]}"}; do
     # A trailing slash would make cp copy a directory's content, not the directory.
     while [ "${input%/}" != "$input" ] && [ "$input" != / ]; do input=${input%/}; done
     base=$(basename "$input")
+    case $base in
+    . | .. | /) fail "--input needs a named file or directory: $input" ;;
+    esac
     case $seen in
-    *"$nl$base$nl"*) fail "two application files would both be named $base" ;;
+    *"$nl$base$nl"*) fail "$base would be in Contents/app twice (inputs, $name.cfg and .package need distinct names)" ;;
     esac
     seen="$seen$base$nl"
 done

@@ -57,6 +57,7 @@ protected:
         kvtest::writeFile(tmp / "in/app.jar", "jar bytes");
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
         kvtest::writeFile(tmp / "in/splash.png", "png bytes");
+        kvtest::writeFile(tmp / "in/Demo.cfg", "[Application]\n");
         kvtest::makeDirs(tmp / "out");
     }
 
@@ -220,6 +221,8 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         basic({"--main-class", "a.B", "--package", ""}),
         basic({"--main-class", "a.B", "--input", tmp / "in/app.jar", "--input",
                tmp / "in/classes/../app.jar"}),
+        basic({"--main-class", "a.B", "--input", tmp / "in/Demo.cfg"}),
+        basic({"--main-class", "a.B", "--input", tmp / "in/.."}),
         basic({"--main-class", "a.B", "--identifier", "bad id"}),
         basic({"--main-class", "a.B", "--java-option"}),
         basic({"--main-class", "a.B", "--unknown", "x"}),

@@ -13,6 +13,9 @@ public:
     /// when the path cannot be found.
     AppLauncher();
 
+    /// Layout setters; each returns the launcher for chaining. The two `add`
+    /// calls append to ordered lists: library candidates relative to a runtime
+    /// directory, and directories searched for the config file before `appDir`.
     AppLauncher& setDefaultRuntimePath(const std::string& v);
     AppLauncher& setAppDir(const std::string& v);
     AppLauncher& setLibEnvVariableName(const std::string& v);
@@ -31,7 +34,7 @@ public:
     /// or the JVM library cannot be found.
     Jvm* createJvmLauncher() const;
 
-    /// Creates a Jvm, launches it and destroys it.
+    /// Creates a Jvm, launches it and destroys it, also when the launch throws.
     void launch() const;
 
 private:
