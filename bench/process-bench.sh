@@ -30,9 +30,10 @@ configure_and_build() {
         { tail -n 30 "$dir.log" >&2; echo "process-bench: build failed, see $dir.log" >&2; exit 1; }
 }
 
-configure_and_build "$build" -DKOVALU_BUILD_BENCHMARKS=ON
+# The test double of the runtime library is built with the tests.
+configure_and_build "$build" -DKOVALU_BUILD_BENCHMARKS=ON -DKOVALU_BUILD_TESTS=ON
 cmake --build "$build" -j2 --target kovalu_floor kovalu_runner >>"$build.log" 2>&1
-configure_and_build "$build_static" -DKOVALU_STATIC_RUNTIME=ON
+configure_and_build "$build_static" -DKOVALU_STATIC_RUNTIME=ON -DKOVALU_BUILD_TESTS=ON
 
 runner=$build/bench/kovalu_runner
 floor=$build/bench/kovalu_floor
@@ -90,10 +91,12 @@ echo "launcher-static instructions=$static_ir"
 
 echo "== real JVM start ($java_home), $jvm_rounds interleaved rounds"
 hello=$work/Hello.app
-make_bundle "$hello" "$build/applauncher" "$java_home/lib/libjli.so" '[Application]
+hello_cfg='[Application]
 app.mainclass=Hello
 app.classpath=$APPDIR
 '
+make_bundle "$hello" "$build/applauncher" "$java_home/lib/libjli.so" "$hello_cfg"
+make_bundle "$work/HelloStatic.app" "$build_static/applauncher" "$java_home/lib/libjli.so" "$hello_cfg"
 cat >"$work/Hello.java" <<'EOF'
 public class Hello {
     public static void main(String[] args) {
@@ -102,6 +105,7 @@ public class Hello {
 }
 EOF
 "$java_home/bin/javac" -d "$hello/Contents/app" "$work/Hello.java"
+cp "$hello/Contents/app/Hello.class" "$work/HelloStatic.app/Contents/app/"
 hello_exe=$hello/Contents/MacOS/Hello
 hello_app=$hello/Contents/app
 cat >"$work/hello-stub.sh" <<EOF
@@ -112,6 +116,7 @@ chmod +x "$work/hello-stub.sh"
 "$runner" "$jvm_rounds" \
     java "$java_home/bin/java" -classpath "$hello_app" "-Dkovalu.app-path=$hello_exe" Hello ";;" \
     launcher "$hello_exe" ";;" \
+    launcher-static "$work/HelloStatic.app/Contents/MacOS/HelloStatic" ";;" \
     script "$work/hello-stub.sh" | tee "$work/jvm.txt"
 
 echo "== ratios"
@@ -127,5 +132,6 @@ awk '$1 == "floor" || $1 ~ /^launcher/ { for (i = 2; i <= NF; i++) { split($i, k
 awk -v f="$floor_ir" -v l="$launcher_ir" -v s="$static_ir" \
     'BEGIN { printf "launcher/floor instructions: %.3f; launcher-static/floor: %.3f\n", l / f, s / f }'
 ratio "$work/jvm.txt" launcher java median_ms
+ratio "$work/jvm.txt" launcher-static java median_ms
 ratio "$work/jvm.txt" script java median_ms
 ratio "$work/jvm.txt" launcher script median_ms
