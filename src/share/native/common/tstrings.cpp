@@ -61,12 +61,17 @@ std::string replace(const std::string& str, const std::string& search,
     if (search.empty()) {
         return str;
     }
-    std::string result(str);
-    std::string::size_type pos = 0;
-    while ((pos = result.find(search, pos)) != std::string::npos) {
-        result.replace(pos, search.size(), replacement);
-        pos += replacement.size();
+    // Built piece by piece: replacing in place would move the rest of the
+    // string at every occurrence, quadratic in a long class path.
+    std::string result;
+    std::string::size_type from = 0;
+    for (std::string::size_type pos = str.find(search); pos != std::string::npos;
+         pos = str.find(search, from)) {
+        result.append(str, from, pos - from);
+        result += replacement;
+        from = pos + search.size();
     }
+    result.append(str, from, std::string::npos);
     return result;
 }
 
