@@ -1,6 +1,6 @@
 // Expands the launcher's macros over a model loaded from arbitrary bytes, with
-// arbitrary macro values. Expansion must finish (or give up with the
-// launcher's error), leave its input alone, keep every section and property,
+// arbitrary macros. Expansion must finish (or give up with the launcher's
+// error, in one line), leave its input alone, keep every section and property,
 // and hand back values in which one more round of replacing changes nothing.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -18,14 +18,19 @@
 namespace {
 
 std::map<std::string, std::string> consumeMacros(FuzzedDataProvider& input) {
-    // Only the launcher's own macro names: arbitrary names would merely show
-    // that text can be made to grow, which nothing bounds but the pass limit.
     static const char* const names[] = {"$APPDIR", "$BINDIR", "$ROOTDIR"};
     std::map<std::string, std::string> macros;
-    for (const char* name : names) {
+    const size_t count = input.ConsumeIntegralInRange<size_t>(0, 4);
+    for (size_t i = 0; i < count; ++i) {
+        // Half the time one of the launcher's own names, otherwise any text:
+        // short names inside long values make expansion grow fastest.
+        std::string name;
         if (input.ConsumeBool()) {
-            macros[name] = input.ConsumeRandomLengthString(64);
+            name = names[input.ConsumeIntegralInRange<size_t>(0, 2)];
+        } else {
+            name = input.ConsumeRandomLengthString(8);
         }
+        macros[name] = input.ConsumeRandomLengthString(64);
     }
     return macros;
 }
@@ -63,8 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         expanded = cfg.expandMacros(macros);
     } catch (const std::runtime_error& e) {
-        if (!dynamic_cast<const KvErrorBase*>(&e)) {
+        const KvErrorBase* error = dynamic_cast<const KvErrorBase*>(&e);
+        if (!error) {
             kvfuzz::fail(std::string("not the launcher's error: ") + e.what());
+        }
+        // The launch fails with this text as its one line on standard error.
+        if (std::string(error->rawMessage()).find('\n') != std::string::npos) {
+            kvfuzz::fail(std::string("error message of several lines: ") + error->rawMessage());
         }
         if (kvfuzz::view(cfg) != before) {
             kvfuzz::fail("a failed expansion changed its input");
