@@ -117,6 +117,23 @@ void BM_ExpandMacros(benchmark::State& state) {
     reportPerValue(state);
 }
 
+// All values in one line, as a hand-written configuration may give its class
+// path: one value with `values` macro occurrences.
+void BM_ExpandOneLongValue(benchmark::State& state) {
+    silenceLogging();
+    std::string classPath;
+    for (int64_t i = 0; i < std::max<int64_t>(valuesOf(state), 1); ++i) {
+        classPath += (i ? ":" : "") + std::string("$APPDIR/lib/dependency-") + std::to_string(i) + ".jar";
+    }
+    CfgFile cfg;
+    cfg.setPropertyValue(SectionName::Application, PropertyName::classpath, {classPath});
+    for (auto _ : state) {
+        CfgFile expanded = cfg.expandMacros(macros);
+        benchmark::DoNotOptimize(expanded);
+    }
+    reportPerValue(state);
+}
+
 // The Jvm the launcher would build from the configuration: the class path
 // values become one "-classpath" argument.
 std::unique_ptr<Jvm> makeJvm(int64_t values) {
@@ -205,6 +222,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Load)->Apply(sizes);
 BENCHMARK(BM_ExpandMacros)->Apply(sizes);
+BENCHMARK(BM_ExpandOneLongValue)->Apply(sizes);
 BENCHMARK(BM_InitFromConfigFile)->Apply(sizes);
 BENCHMARK(BM_FlattenLaunchData)->Apply(sizes);
 BENCHMARK(BM_FlattenArguments)->Apply(sizes);
