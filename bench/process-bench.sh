@@ -25,14 +25,16 @@ work=$build/process
 configure_and_build() {
     dir=$1
     shift
-    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.log" 2>&1 &&
-        cmake --build "$dir" -j2 --target applauncher fakejli >>"$dir.log" 2>&1 ||
-        { tail -n 30 "$dir.log" >&2; echo "process-bench: build failed, see $dir.log" >&2; exit 1; }
+    mkdir -p "$dir"
+    log=$dir/build.log
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$log" 2>&1 &&
+        cmake --build "$dir" -j2 --target applauncher fakejli >>"$log" 2>&1 ||
+        { tail -n 30 "$log" >&2; echo "process-bench: build failed, see $log" >&2; exit 1; }
 }
 
 # The test double of the runtime library is built with the tests.
 configure_and_build "$build" -DKOVALU_BUILD_BENCHMARKS=ON -DKOVALU_BUILD_TESTS=ON
-cmake --build "$build" -j2 --target kovalu_floor kovalu_runner >>"$build.log" 2>&1
+cmake --build "$build" -j2 --target kovalu_floor kovalu_runner >>"$build/build.log" 2>&1
 configure_and_build "$build_static" -DKOVALU_STATIC_RUNTIME=ON -DKOVALU_BUILD_TESTS=ON
 
 runner=$build/bench/kovalu_runner
