@@ -3,14 +3,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "FileUtils.h"
 #include "Log.h"
 
 namespace {
 
 std::string getFilename(const SourceCodePos& pos) {
-    const std::string file(pos.file);
-    const std::string::size_type sep = file.find_last_of("/\\");
-    return sep == std::string::npos ? file : file.substr(sep + 1);
+    return FileUtils::basename(pos.file);
 }
 
 void reportError(const SourceCodePos& pos, const std::string& message) {

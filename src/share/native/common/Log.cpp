@@ -3,6 +3,8 @@
 #include <iostream>
 #include <new>
 
+#include "FileUtils.h"
+
 namespace {
 
 // Raw zero-filled storage instead of static objects: no constructor or
@@ -29,9 +31,7 @@ const char* levelText(Logger::LogLevel level) {
 }
 
 std::string lastPathComponent(const char* path) {
-    const std::string str(path ? path : "");
-    const std::string::size_type sep = str.find_last_of("/\\");
-    return sep == std::string::npos ? str : str.substr(sep + 1);
+    return FileUtils::basename(path ? path : "");
 }
 
 } // namespace
