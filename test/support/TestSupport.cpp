@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
@@ -15,7 +16,10 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <regex>
 #include <thread>
+
+#include "SysInfo.h"
 
 extern char** environ;
 
@@ -119,6 +123,76 @@ std::string StderrCapture::finish() {
 
 StderrCapture::~StderrCapture() {
     finish();
+}
+
+LogRecorder::LogRecorder(std::vector<std::string>* journal, std::string name)
+    : previous(&Logger::defaultLogger().getAppender()), journal(journal), name(std::move(name)) {
+    Logger::defaultLogger().setAppender(*this);
+}
+
+LogRecorder::~LogRecorder() {
+    Logger::defaultLogger().setAppender(*previous);
+    Logger::defaultLogger().setLogLevel(Logger::LogTrace);
+}
+
+void LogRecorder::append(const LogEvent& event) {
+    events.push_back(event);
+    if (journal) {
+        journal->push_back(name);
+    }
+}
+
+std::vector<std::string> LogRecorder::messagesFrom(const std::string& function) const {
+    std::vector<std::string> result;
+    for (const LogEvent& event : events) {
+        if (event.functionName == function) {
+            result.push_back(event.message);
+        }
+    }
+    return result;
+}
+
+std::vector<LogEvent> LogRecorder::from(const std::string& fileName) const {
+    std::vector<LogEvent> result;
+    for (const LogEvent& event : events) {
+        if (event.fileName == fileName) {
+            result.push_back(event);
+        }
+    }
+    return result;
+}
+
+CommandLineGuard::CommandLineGuard(std::vector<std::string> args)
+    : storage(std::move(args)), savedArgc(SysInfo::argc), savedArgv(SysInfo::argv) {
+    for (std::string& arg : storage) {
+        pointers.push_back(&arg[0]);
+    }
+    pointers.push_back(nullptr);
+    SysInfo::argc = static_cast<int>(storage.size());
+    SysInfo::argv = pointers.data();
+}
+
+CommandLineGuard::~CommandLineGuard() {
+    SysInfo::argc = savedArgc;
+    SysInfo::argv = savedArgv;
+}
+
+bool isLoaded(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle) {
+        ::dlclose(handle);
+    }
+    return handle != nullptr;
+}
+
+std::string regexQuote(const std::string& text) {
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(text, special, R"(\$&)");
+}
+
+std::string realPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
 }
 
 void makeDirs(const std::string& path) {

@@ -1,10 +1,15 @@
 #ifndef KOVALU_TEST_SUPPORT_H
 #define KOVALU_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "ErrorHandling.h"
+#include "Log.h"
 
 namespace kvtest {
 
@@ -55,6 +60,73 @@ private:
     std::string file;
     bool active;
 };
+
+/// Installs itself as the default logger's appender and keeps every record;
+/// puts the previous appender back, and the threshold at trace, on
+/// destruction. With a `journal`, also appends `name` there for each record,
+/// so that the order across several recorders shows.
+class LogRecorder : public LogAppender {
+public:
+    explicit LogRecorder(std::vector<std::string>* journal = nullptr, std::string name = "");
+    ~LogRecorder() override;
+    LogRecorder(const LogRecorder&) = delete;
+    LogRecorder& operator=(const LogRecorder&) = delete;
+
+    void append(const LogEvent& event) override;
+    /// Messages of the records logged from `function`, in order.
+    std::vector<std::string> messagesFrom(const std::string& function) const;
+    /// The records that came from the source file named `fileName`.
+    std::vector<LogEvent> from(const std::string& fileName) const;
+
+    std::vector<LogEvent> events;
+
+private:
+    LogAppender* previous;
+    std::vector<std::string>* journal;
+    std::string name;
+};
+
+/// Makes `args` the stored command line of the process while alive.
+class CommandLineGuard {
+public:
+    explicit CommandLineGuard(std::vector<std::string> args);
+    ~CommandLineGuard();
+    CommandLineGuard(const CommandLineGuard&) = delete;
+    CommandLineGuard& operator=(const CommandLineGuard&) = delete;
+
+private:
+    std::vector<std::string> storage;
+    std::vector<char*> pointers;
+    int savedArgc;
+    char** savedArgv;
+};
+
+/// What a launcher error carried: its raw message and its full text.
+struct Thrown {
+    std::string raw;
+    std::string what;
+};
+
+/// Runs `f` and returns the launcher error it throws; a test failure, and
+/// empty texts, when it throws none.
+template <class F>
+Thrown thrownBy(F&& f) {
+    try {
+        f();
+    } catch (const KvErrorBase& e) {
+        const std::exception* standard = dynamic_cast<const std::exception*>(&e);
+        return Thrown{e.rawMessage(), standard ? standard->what() : ""};
+    }
+    ADD_FAILURE() << "no launcher error thrown";
+    return Thrown();
+}
+
+/// Whether the shared library at `path` is loaded in this process.
+bool isLoaded(const std::string& path);
+/// A regular expression that matches exactly `text`.
+std::string regexQuote(const std::string& text);
+/// `path` with every link and "." or ".." resolved; empty when that fails.
+std::string realPath(const std::string& path);
 
 /// Creates the directory and all its parents.
 void makeDirs(const std::string& path);

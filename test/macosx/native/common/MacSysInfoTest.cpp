@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "ErrorHandling.h"
 #include "TestSupport.h"
@@ -18,13 +19,7 @@ std::vector<char> cpath(const std::string& path) {
 }
 
 std::string realPathError(const std::string& path) {
-    try {
-        SysInfo::getRealPath(cpath(path));
-    } catch (const KvError<std::runtime_error>& e) {
-        return e.rawMessage();
-    }
-    ADD_FAILURE() << "getRealPath(" << path << ") did not throw";
-    return std::string();
+    return kvtest::thrownBy([&] { SysInfo::getRealPath(cpath(path)); }).raw;
 }
 
 // A bundle whose executable is a copy of the probe, started through links.
@@ -57,34 +52,32 @@ protected:
     const std::string exe = tmp / "Demo.app/Contents/MacOS/Demo";
 };
 
-TEST_F(MacSysInfoModulePath, PlainExecutableGivesItsAbsolutePath) {
-    EXPECT_EQ(exe, reported(exe));
-    EXPECT_EQ(exe, reported("MacOS/Demo", tmp / "Demo.app/Contents"));
-}
-
-TEST_F(MacSysInfoModulePath, AbsoluteLinkGivesItsTarget) {
-    kvtest::makeSymlink(exe, tmp / "demo");
-    EXPECT_EQ(exe, reported(tmp / "demo"));
-}
-
-TEST_F(MacSysInfoModulePath, RelativeTargetIsJoinedToTheLinkDirectory) {
-    kvtest::makeDirs(tmp / "bin");
+TEST_F(MacSysInfoModulePath, EveryWayOfStartingGivesTheExecutable) {
+    const std::pair<std::string, std::string> links[] = {  // link below tmp, its target
+        {"demo", exe},
+        {"bin/demo", "../Demo.app/Contents/MacOS/Demo"},
+        {"a/first", "../b/second"},
+        {"b/second", tmp / "c/third"},
+        {"c/third", "../Demo.app/Contents/MacOS/Demo"},
+    };
+    for (const auto& [link, target] : links) {
+        kvtest::makeDirs(tmp / link.substr(0, link.rfind('/') + 1));
+        kvtest::makeSymlink(target, tmp / link);
+    }
     kvtest::makeDirs(tmp / "elsewhere/deeper");
-    kvtest::makeSymlink("../Demo.app/Contents/MacOS/Demo", tmp / "bin/demo");
-
-    EXPECT_EQ(exe, reported(tmp / "bin/demo", tmp / "elsewhere/deeper"));
-    EXPECT_EQ(exe, reported("../../bin/demo", tmp / "elsewhere/deeper"));
-}
-
-TEST_F(MacSysInfoModulePath, ChainOfLinksIsFollowedToTheEnd) {
-    kvtest::makeDirs(tmp / "a");
-    kvtest::makeDirs(tmp / "b");
-    kvtest::makeDirs(tmp / "c");
-    kvtest::makeSymlink("../b/second", tmp / "a/first");
-    kvtest::makeSymlink(tmp / "c/third", tmp / "b/second");
-    kvtest::makeSymlink("../Demo.app/Contents/MacOS/Demo", tmp / "c/third");
-
-    EXPECT_EQ(exe, reported(tmp / "a/first"));
+    const std::pair<std::string, std::string> starts[] = {  // start path, working directory
+        {exe, ""},
+        {"MacOS/Demo", tmp / "Demo.app/Contents"},
+        {tmp / "demo", ""},                           // absolute link
+        {tmp / "bin/demo", tmp / "elsewhere/deeper"}, // relative target, joined to the link's dir
+        {"../../bin/demo", tmp / "elsewhere/deeper"},
+        {tmp / "a/first", ""},                        // chain of links
+        {"../MacOS/Demo", tmp / "Demo.app/Contents/app"},
+        {"./.././MacOS/Demo", tmp / "Demo.app/Contents/app"},
+    };
+    for (const auto& [start, cwd] : starts) {
+        EXPECT_EQ(exe, reported(start, cwd)) << start << " started in " << cwd;
+    }
 }
 
 TEST_F(MacSysInfoModulePath, LongTargetIsNotCut) {
@@ -126,74 +119,34 @@ TEST(MacSysInfoRealPath, MissingPathAndDanglingLinkAreErrors) {
 }
 
 TEST(MacSysInfoRealPath, ErrorCarriesItsThrowSite) {
-    try {
-        SysInfo::getRealPath(cpath("/nonexistent/kovalu/path"));
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("MacSysInfo.cpp("));
-        EXPECT_NE(std::string::npos, std::string(e.what()).find(") at getRealPath(): lstat("));
-    }
+    const std::string what =
+        kvtest::thrownBy([] { SysInfo::getRealPath(cpath("/nonexistent/kovalu/path")); }).what;
+    EXPECT_NE(std::string::npos, what.find("MacSysInfo.cpp("));
+    EXPECT_NE(std::string::npos, what.find(") at getRealPath(): lstat("));
 }
-
-// Replaces the stored process arguments for one test.
-class ArgvGuard {
-public:
-    explicit ArgvGuard(std::vector<std::string> args)
-        : strings(std::move(args)), savedArgc(SysInfo::argc), savedArgv(SysInfo::argv) {
-        for (std::string& s : strings) {
-            pointers.push_back(&s[0]);
-        }
-        pointers.push_back(nullptr);
-        SysInfo::argc = static_cast<int>(strings.size());
-        SysInfo::argv = pointers.data();
-    }
-    ~ArgvGuard() {
-        SysInfo::argc = savedArgc;
-        SysInfo::argv = savedArgv;
-    }
-    ArgvGuard(const ArgvGuard&) = delete;
-    ArgvGuard& operator=(const ArgvGuard&) = delete;
-
-private:
-    std::vector<std::string> strings;
-    std::vector<char*> pointers;
-    int savedArgc;
-    char** savedArgv;
-};
 
 using Args = std::vector<std::string>;
 
-TEST(MacSysInfoCommandArgs, ProcessSerialNumberIsDropped) {
-    ArgvGuard args({"/x/Demo", "-psn_0_123456", "word"});
-    EXPECT_EQ(Args({"word"}), SysInfo::getCommandArgs(SysInfo::ExcludeProgramName));
-    EXPECT_EQ(Args({"/x/Demo", "word"}), SysInfo::getCommandArgs(SysInfo::IncludeProgramName));
-}
-
-TEST(MacSysInfoCommandArgs, OnlyTheExactCasePrefixIsDropped) {
-    ArgvGuard args({"Demo", "-PSN_1", "-psn_", "-psn", "x-psn_1", "-psn_2", "last"});
-    EXPECT_EQ(Args({"-PSN_1", "-psn", "x-psn_1", "last"}),
-              SysInfo::getCommandArgs(SysInfo::ExcludeProgramName));
-}
-
-TEST(MacSysInfoCommandArgs, ProgramNameIsFilteredLikeAnyArgument) {
-    ArgvGuard args({"-psn_name", "a"});
-    EXPECT_EQ(Args({"a"}), SysInfo::getCommandArgs(SysInfo::IncludeProgramName));
-}
-
-TEST(MacSysInfoCommandArgs, UnknownModeKeepsTheProgramName) {
-    ArgvGuard args({"Demo", "a"});
-    EXPECT_EQ(Args({"Demo", "a"}),
-              SysInfo::getCommandArgs(static_cast<SysInfo::CommandArgProgramNameMode>(7)));
-}
-
-TEST(MacSysInfoCommandArgs, NothingBeyondTheFirstIndexGivesEmpty) {
-    {
-        ArgvGuard args({"Demo"});
-        EXPECT_TRUE(SysInfo::getCommandArgs(SysInfo::ExcludeProgramName).empty());
+TEST(MacSysInfoCommandArgs, ProcessSerialNumbersAreDroppedByExactCasePrefix) {
+    const SysInfo::CommandArgProgramNameMode exclude = SysInfo::ExcludeProgramName;
+    const SysInfo::CommandArgProgramNameMode include = SysInfo::IncludeProgramName;
+    const std::tuple<const char*, Args, SysInfo::CommandArgProgramNameMode, Args> cases[] = {
+        {"serial number dropped", {"/x/Demo", "-psn_0_123456", "word"}, exclude, {"word"}},
+        {"program name kept on request", {"/x/Demo", "-psn_0_123456", "word"}, include,
+         {"/x/Demo", "word"}},
+        {"only the exact-case prefix", {"Demo", "-PSN_1", "-psn_", "-psn", "x-psn_1", "-psn_2", "last"},
+         exclude, {"-PSN_1", "-psn", "x-psn_1", "last"}},
+        {"program name filtered like any argument", {"-psn_name", "a"}, include, {"a"}},
+        {"unknown mode keeps the program name", {"Demo", "a"},
+         static_cast<SysInfo::CommandArgProgramNameMode>(7), {"Demo", "a"}},
+        {"nothing beyond the program name", {"Demo"}, exclude, {}},
+        {"no arguments at all", {}, include, {}},
+        {"no arguments at all, excluding", {}, exclude, {}},
+    };
+    for (const auto& [name, argv, mode, expected] : cases) {
+        const kvtest::CommandLineGuard commandLine(argv);
+        EXPECT_EQ(expected, SysInfo::getCommandArgs(mode)) << name;
     }
-    ArgvGuard none({});
-    EXPECT_TRUE(SysInfo::getCommandArgs(SysInfo::IncludeProgramName).empty());
-    EXPECT_TRUE(SysInfo::getCommandArgs(SysInfo::ExcludeProgramName).empty());
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
-#include "LauncherTestSupport.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
 
@@ -58,20 +57,6 @@ protected:
 
     std::unique_ptr<Jvm> createJvm() const {
         return std::unique_ptr<Jvm>(makeLauncher().createJvmLauncher());
-    }
-
-    // The raw message of what `createJvmLauncher` throws, "" when it does not;
-    // the full text with the throw site goes to `where`.
-    std::string createError(std::string* where = nullptr) const {
-        try {
-            createJvm();
-        } catch (const KvError<std::runtime_error>& e) {
-            if (where) {
-                *where = e.what();
-            }
-            return e.rawMessage();
-        }
-        return std::string();
     }
 
     std::string appPathOption() const { return "-Dkovalu.app-path=" + launcherPath; }
@@ -162,7 +147,7 @@ TEST_F(AppLauncherCfgLookup, PerUserFileIsTheOneLoaded) {
 
 TEST_F(AppLauncherCfgLookup, MissingFileFailsBeforeAnyJvmExists) {
     kvtest::LogRecorder log;
-    EXPECT_NE("", createError());
+    EXPECT_NE("", kvtest::thrownBy([&] { createJvm(); }).raw);
     EXPECT_TRUE(log.messagesFrom("Jvm").empty());
 }
 
@@ -235,9 +220,9 @@ TEST_F(AppLauncherJvmLib, ConfiguredRuntimeUsedSilently) {
 TEST_F(AppLauncherJvmLib, ConfiguredRuntimeWithoutLibraryFailsWithoutDefault) {
     kvtest::makeDirs(root + "/Other/Contents/Home/lib");
     writeCfg("[Application]\napp.runtime=$ROOTDIR/Other\napp.mainclass=Main\n");
-    std::string where;
-    EXPECT_EQ("Failed to find JVM in \"" + root + "/Other\" directory.", createError(&where));
-    EXPECT_NE(std::string::npos, where.find("at findJvmLib(): ")) << where;
+    const kvtest::Thrown thrown = kvtest::thrownBy([&] { createJvm(); });
+    EXPECT_EQ("Failed to find JVM in \"" + root + "/Other\" directory.", thrown.raw);
+    EXPECT_NE(std::string::npos, thrown.what.find("at findJvmLib(): ")) << thrown.what;
 }
 
 TEST_F(AppLauncherJvmLib, SecondCandidateUsedWhenFirstMissing) {
@@ -259,20 +244,15 @@ TEST_F(AppLauncherJvmLib, NoCandidatesMeansNotFound) {
     writeCfg(minimalCfg);
     AppLauncher launcher;
     launcher.setAppDir(appDir).setDefaultRuntimePath(runtimeDir);
-    try {
-        delete launcher.createJvmLauncher();
-        ADD_FAILURE() << "a launcher without library names found a JVM";
-    } catch (const KvError<std::runtime_error>& e) {
-        EXPECT_STREQ(("Failed to find JVM in \"" + runtimeDir + "\" directory.").c_str(),
-                     e.rawMessage());
-    }
+    EXPECT_EQ("Failed to find JVM in \"" + runtimeDir + "\" directory.",
+              kvtest::thrownBy([&] { delete launcher.createJvmLauncher(); }).raw);
 }
 
 TEST_F(AppLauncherJvmLib, HalfBuiltJvmIsDestroyedOnFailure) {
     kvtest::makeDirs(root + "/Empty");
     writeCfg("[Application]\napp.runtime=" + root + "/Empty\n");
     kvtest::LogRecorder log;
-    EXPECT_NE("", createError());
+    EXPECT_NE("", kvtest::thrownBy([&] { createJvm(); }).raw);
     EXPECT_EQ(1u, log.messagesFrom("Jvm").size());
     EXPECT_EQ(1u, log.messagesFrom("~Jvm").size());
 }
@@ -354,11 +334,6 @@ TEST_F(AppLauncherTest, FailedLaunchThrowsAndDestroysTheJvm) {
         .setLibEnvVariableName("DYLD_LIBRARY_PATH")
         .setDefaultRuntimePath(FileUtils::dirname(fakeJli));
     kvtest::LogRecorder log;
-    try {
-        launcher.launch();
-        ADD_FAILURE() << "a failing JLI_Launch went unnoticed";
-    } catch (const KvError<std::runtime_error>& e) {
-        EXPECT_STREQ("Failed to launch JVM", e.rawMessage());
-    }
+    EXPECT_EQ("Failed to launch JVM", kvtest::thrownBy([&] { launcher.launch(); }).raw);
     EXPECT_EQ(1u, log.messagesFrom("~Jvm").size());
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ErrorHandling.h"
@@ -45,28 +46,14 @@ CfgFile loadText(const std::string& text) {
     return CfgFile::load(path);
 }
 
-struct Failure {
-    std::string raw;
-    std::string what;
-};
+using kvtest::Thrown;
 
-template <class F>
-Failure failureOf(F f) {
-    try {
-        f();
-    } catch (const KvError<std::runtime_error>& e) {
-        return Failure{e.rawMessage(), e.what()};
-    }
-    ADD_FAILURE() << "no launcher error thrown";
-    return Failure();
-}
-
-Failure loadFailure(const std::string& path) {
-    return failureOf([&] { CfgFile::load(path); });
+Thrown loadFailure(const std::string& path) {
+    return kvtest::thrownBy([&] { CfgFile::load(path); });
 }
 
 // "CfgFile.cpp(<digits>) at <function>(): <raw>"
-void expectThrownFrom(const Failure& failure, const std::string& function) {
+void expectThrownFrom(const Thrown& failure, const std::string& function) {
     const std::string prefix = "CfgFile.cpp(";
     const std::string middle = ") at " + function + "(): ";
     ASSERT_EQ(0u, failure.what.rfind(prefix, 0)) << failure.what;
@@ -214,94 +201,57 @@ TEST(CfgFileLoad, WorkedExample) {
     EXPECT_EQ(replaced, dump(loadText(text + "[JavaOptions]\njava-options=-Xss2m\n")));
 }
 
-TEST(CfgFileLoad, EmptyOrCommentOnlyFileGivesEmptyModel) {
-    EXPECT_TRUE(dump(loadText("")).empty());
-    EXPECT_TRUE(dump(loadText("; one\n\n;[Application]\n\n")).empty());
-    EXPECT_TRUE(dump(loadText("[Application]\n[JavaOptions]\n")).empty());
-}
-
-TEST(CfgFileLoad, LastLineWithoutLineFeed) {
-    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"a.jar"}}}}}),
-              dump(loadText("[Application]\napp.mainjar=a.jar")));
-    EXPECT_EQ((ModelDump{{"Application", {{"app.memory", {""}}}}}),
-              dump(loadText("[Application]\napp.memory")));
-}
-
-TEST(CfgFileLoad, KeepsCarriageReturns) {
-    const CfgFile cfg = loadText("[Application]\r\n"
-                                 "app.mainjar=a.jar\r\n"
-                                 "app.memory\r\n"
-                                 "[JavaOptions]\r\n"
-                                 "java-options=\r\n");
-    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"a.jar\r"}}}},
-                         {"JavaOptions", {{"java-options", {"\r"}}}}}),
-              dump(cfg));
-}
-
-TEST(CfgFileLoad, ByteOrderMarkMakesFirstLineAProperty) {
-    const CfgFile cfg = loadText("\xEF\xBB\xBF[Application]\n"
-                                 "app.mainjar=a.jar\n"
-                                 "[ArgOptions]\n"
-                                 "arguments=x\n");
-    EXPECT_EQ((ModelDump{{"ArgOptions", {{"arguments", {"x"}}}}}), dump(cfg));
-}
-
-TEST(CfgFileLoad, NothingIsTrimmed) {
-    const CfgFile cfg = loadText("[Application]\n"
-                                 "app.mainjar = blank.jar\n"
-                                 " app.mainjar=lead.jar\n"
-                                 "app.mainclass= M \n"
-                                 " ;app.splash=s.png\n"
-                                 "[ Application ]\n"
-                                 "app.runtime=r1\n"
-                                 "[application]\n"
-                                 "app.runtime=r2\n");
-    EXPECT_EQ((ModelDump{{"Application", {{"app.mainclass", {" M "}}}}}), dump(cfg));
-}
-
-TEST(CfgFileLoad, SplitsAtFirstUnescapedEquals) {
-    const CfgFile cfg = loadText("[JavaOptions]\n"
-                                 "java-options=\n"
-                                 "java-options=-Da=b\n"
-                                 "a\\=b=c\n"
-                                 "=java-options\n"
-                                 "java-options\\=x\n"
-                                 "java-options==\n");
-    EXPECT_EQ((ModelDump{{"JavaOptions", {{"java-options", {"", "-Da=b", "="}}}}}), dump(cfg));
-
-    // Each skipped '=' is kept in the name, so these names are never recognised.
-    EXPECT_TRUE(dump(loadText("[ArgOptions]\narguments\\=a\\=b\n"
-                              "arguments\\=x=y\n"))
-                    .empty());
-}
-
-TEST(CfgFileLoad, HeaderNameEndsAtLastBracket) {
-    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"a.jar"}}}}}),
-              dump(loadText("[Application]; not a comment\n"
-                            "app.mainjar=a.jar\n"
-                            "[ArgOptions]]\n"
-                            "arguments=dropped\n"
-                            "[A]B]\n"
-                            "app.mainjar=dropped.jar\n"
-                            "[]\n"
-                            "app.mainclass=dropped\n")));
-}
-
-TEST(CfgFileLoad, UnknownNamesAndSectionsAreDropped) {
-    const CfgFile cfg = loadText("app.mainjar=before.jar\n"
-                                 "[Application]\n"
-                                 "app.mainjar=a.jar\n"
-                                 "app.MainJar=b.jar\n"
-                                 "app.unknown=c\n"
-                                 "java-options=-Dkept\n"
-                                 "[Tools]\n"
-                                 "app.mainjar=tools.jar\n"
-                                 "[AppCDSJavaOptions]\n"
-                                 "java-options=-Xshare:auto\n");
-    EXPECT_EQ((ModelDump{{"AppCDSJavaOptions", {{"java-options", {"-Xshare:auto"}}}},
-                         {"Application",
-                          {{"app.mainjar", {"a.jar"}}, {"java-options", {"-Dkept"}}}}}),
-              dump(cfg));
+TEST(CfgFileLoad, ModelOfEachText) {
+    const ModelDump mainjar{{"Application", {{"app.mainjar", {"a.jar"}}}}};
+    const std::tuple<const char*, const char*, ModelDump> cases[] = {
+        {"empty file", "", {}},
+        {"comments only", "; one\n\n;[Application]\n\n", {}},
+        {"empty sections", "[Application]\n[JavaOptions]\n", {}},
+        {"last line without line feed", "[Application]\napp.mainjar=a.jar", mainjar},
+        {"last line a bare name", "[Application]\napp.memory",
+         {{"Application", {{"app.memory", {""}}}}}},
+        {"carriage returns are kept",
+         "[Application]\r\napp.mainjar=a.jar\r\napp.memory\r\n[JavaOptions]\r\njava-options=\r\n",
+         {{"Application", {{"app.mainjar", {"a.jar\r"}}}}, {"JavaOptions", {{"java-options", {"\r"}}}}}},
+        {"byte order mark makes the first line a property",
+         "\xEF\xBB\xBF[Application]\napp.mainjar=a.jar\n[ArgOptions]\narguments=x\n",
+         {{"ArgOptions", {{"arguments", {"x"}}}}}},
+        {"nothing is trimmed",
+         "[Application]\napp.mainjar = blank.jar\n app.mainjar=lead.jar\napp.mainclass= M \n"
+         " ;app.splash=s.png\n[ Application ]\napp.runtime=r1\n[application]\napp.runtime=r2\n",
+         {{"Application", {{"app.mainclass", {" M "}}}}}},
+        {"split at the first unescaped equals sign",
+         "[JavaOptions]\njava-options=\njava-options=-Da=b\na\\=b=c\n=java-options\n"
+         "java-options\\=x\njava-options==\n",
+         {{"JavaOptions", {{"java-options", {"", "-Da=b", "="}}}}}},
+        // Each skipped '=' is kept in the name, so these names are never recognised.
+        {"escaped equals signs stay in the name", "[ArgOptions]\narguments\\=a\\=b\narguments\\=x=y\n",
+         {}},
+        {"header name ends at the last bracket",
+         "[Application]; not a comment\napp.mainjar=a.jar\n[ArgOptions]]\narguments=dropped\n"
+         "[A]B]\napp.mainjar=dropped.jar\n[]\napp.mainclass=dropped\n",
+         mainjar},
+        {"unknown names and sections are dropped",
+         "app.mainjar=before.jar\n[Application]\napp.mainjar=a.jar\napp.MainJar=b.jar\n"
+         "app.unknown=c\njava-options=-Dkept\n[Tools]\napp.mainjar=tools.jar\n"
+         "[AppCDSJavaOptions]\njava-options=-Xshare:auto\n",
+         {{"AppCDSJavaOptions", {{"java-options", {"-Xshare:auto"}}}},
+          {"Application", {{"app.mainjar", {"a.jar"}}, {"java-options", {"-Dkept"}}}}}},
+        {"repeated section with a recognised property replaces",
+         "[JavaOptions]\njava-options=-Dfirst\njava-options=-Dmore\n[JavaOptions]\njava-options=-Dsecond\n",
+         {{"JavaOptions", {{"java-options", {"-Dsecond"}}}}}},
+        {"repeated section without one does not",
+         "[JavaOptions]\njava-options=-Dfirst\n[JavaOptions]\nunknown=x\n; comment\n",
+         {{"JavaOptions", {{"java-options", {"-Dfirst"}}}}}},
+        // Content replaces per section, not per property: the first mainclass is gone.
+        {"repeated section replaces all its properties",
+         "[Application]\napp.mainjar=a.jar\napp.mainclass=M\n[ArgOptions]\narguments=x\n"
+         "[Application]\napp.mainjar=b.jar\n",
+         {{"Application", {{"app.mainjar", {"b.jar"}}}}, {"ArgOptions", {{"arguments", {"x"}}}}}},
+    };
+    for (const auto& [name, text, expected] : cases) {
+        EXPECT_EQ(expected, dump(loadText(text))) << name;
+    }
 }
 
 TEST(CfgFileLoad, RepeatedPropertyKeepsEveryValue) {
@@ -313,54 +263,23 @@ TEST(CfgFileLoad, RepeatedPropertyKeepsEveryValue) {
     EXPECT_EQ("second.jar", CfgFile::asString(*it));
 }
 
-TEST(CfgFileLoad, RepeatedSectionReplacesOnlyWhenItHoldsARecognisedProperty) {
-    EXPECT_EQ((ModelDump{{"JavaOptions", {{"java-options", {"-Dsecond"}}}}}),
-              dump(loadText("[JavaOptions]\njava-options=-Dfirst\njava-options=-Dmore\n"
-                            "[JavaOptions]\njava-options=-Dsecond\n")));
-
-    EXPECT_EQ((ModelDump{{"JavaOptions", {{"java-options", {"-Dfirst"}}}}}),
-              dump(loadText("[JavaOptions]\njava-options=-Dfirst\n"
-                            "[JavaOptions]\nunknown=x\n; comment\n")));
-
-    // Content replaces per section, not per property: the first mainclass is gone.
-    EXPECT_EQ((ModelDump{{"Application", {{"app.mainjar", {"b.jar"}}}},
-                         {"ArgOptions", {{"arguments", {"x"}}}}}),
-              dump(loadText("[Application]\napp.mainjar=a.jar\napp.mainclass=M\n"
-                            "[ArgOptions]\narguments=x\n"
-                            "[Application]\napp.mainjar=b.jar\n")));
-}
-
-TEST(CfgFileLoad, MissingBracketReportsLineNumber) {
+TEST(CfgFileLoad, FailuresNameTheFileAndTheCause) {
     kvtest::TempDir dir;
-    const std::string path = dir / "app.cfg";
-    kvtest::writeFile(path, "; comment\n"
-                            "\n"
-                            "[Application]\n"
-                            "app.mainjar=a.jar\n"
-                            "\n"
-                            "; another\n"
-                            "[JavaOptions\n"
-                            "java-options=-Dx\n");
-    const Failure failure = loadFailure(path);
-    EXPECT_EQ("Error parsing [" + path + "] file at 7: Missing ']' character", failure.raw);
-    expectThrownFrom(failure, "load");
-}
-
-TEST(CfgFileLoad, MissingFileReportsSystemError) {
-    kvtest::TempDir dir;
-    const std::string path = dir / "no such.cfg";
-    const Failure failure = loadFailure(path);
-    EXPECT_EQ("Error opening \"" + path + "\" file: " + std::strerror(ENOENT), failure.raw);
-    expectThrownFrom(failure, "load");
-}
-
-TEST(CfgFileLoad, DirectoryIsNotAConfigFile) {
-    kvtest::TempDir dir;
-    kvtest::makeDirs(dir / "app.cfg");
-    const Failure failure = loadFailure(dir / "app.cfg");
-    EXPECT_EQ("Error opening \"" + (dir / "app.cfg") + "\" file: " + std::strerror(EISDIR),
-              failure.raw);
-    expectThrownFrom(failure, "load");
+    kvtest::writeFile(dir / "app.cfg", "; comment\n\n[Application]\napp.mainjar=a.jar\n\n; another\n"
+                                       "[JavaOptions\njava-options=-Dx\n");
+    kvtest::makeDirs(dir / "dir.cfg");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "app.cfg", "Error parsing [" + (dir / "app.cfg") + "] file at 7: Missing ']' character"},
+        {dir / "no such.cfg",
+         "Error opening \"" + (dir / "no such.cfg") + "\" file: " + std::strerror(ENOENT)},
+        {dir / "dir.cfg", "Error opening \"" + (dir / "dir.cfg") + "\" file: " + std::strerror(EISDIR)},
+    };
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
+        const Thrown failure = loadFailure(path);
+        EXPECT_EQ(expected, failure.raw);
+        expectThrownFrom(failure, "load");
+    }
 }
 
 TEST(CfgFileLoad, ReadErrorReportsSystemError) {
@@ -369,7 +288,7 @@ TEST(CfgFileLoad, ReadErrorReportsSystemError) {
     if (!std::ifstream(path).good()) {
         GTEST_SKIP() << path << " cannot be opened here";
     }
-    const Failure failure = loadFailure(path);
+    const Thrown failure = loadFailure(path);
     EXPECT_EQ("Failed to read \"" + path + "\" file up to the end: " + std::strerror(EIO),
               failure.raw);
     expectThrownFrom(failure, "load");
@@ -448,40 +367,31 @@ TEST(CfgFileExpandMacros, SelfReferenceFailsInsteadOfLooping) {
         {"$BINDIR", "/Volumes/x$ROOTDIR/Demo.app/Contents/MacOS"},
         {"$ROOTDIR", "/Volumes/x$ROOTDIR/Demo.app"},
     };
-    const Failure failure = failureOf([&] { cfg.expandMacros(macros); });
+    const Thrown failure = kvtest::thrownBy([&] { cfg.expandMacros(macros); });
     EXPECT_EQ("Macro expansion of \"$APPDIR/lib/a.jar\" does not finish", failure.raw);
     expectThrownFrom(failure, "expandValue");
 }
 
-TEST(CfgFileExpandMacros, CycleWithoutGrowthFails) {
-    CfgFile cfg;
-    cfg.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions, {"-D$A"});
-    const std::map<std::string, std::string> macros = {{"$A", "$C"}, {"$B", "$A"}, {"$C", "$B"}};
-    EXPECT_EQ("Macro expansion of \"-D$A\" does not finish",
-              failureOf([&] { cfg.expandMacros(macros); }).raw);
-}
-
-TEST(CfgFileExpandMacros, RunawayGrowthFailsBeforeExhaustingMemory) {
+TEST(CfgFileExpandMacros, EndlessExpansionFailsAndNamesTheValueOnOneLine) {
+    const std::map<std::string, std::string> wrap = {{"$X", "[$X]"}};
     std::string copies;
     for (int i = 0; i < 5000; ++i) {
         copies += "$A";
     }
-    CfgFile cfg;
-    cfg.setPropertyValue(SectionName::Application, PropertyName::splash, {"$A"});
-    EXPECT_EQ("Macro expansion of \"$A\" grows by more than 16777216 bytes",
-              failureOf([&] { cfg.expandMacros({{"$A", copies}}); }).raw);
-}
-
-TEST(CfgFileExpandMacros, FailureNamesValueOnOneLine) {
-    CfgFile cfg;
-    cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
-                         {"a\nb$X\r"});
-    const std::map<std::string, std::string> macros = {{"$X", "[$X]"}};
-    EXPECT_EQ("Macro expansion of \"a\\nb$X\\r\" does not finish",
-              failureOf([&] { cfg.expandMacros(macros); }).raw);
-
-    cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
-                         {std::string("c\x01$X\x7f", 5)});
-    EXPECT_EQ("Macro expansion of \"c\\x01$X\\x7F\" does not finish",
-              failureOf([&] { cfg.expandMacros(macros); }).raw);
+    const std::tuple<const char*, std::string, std::map<std::string, std::string>, const char*>
+        cases[] = {
+            {"cycle without growth", "-D$A", {{"$A", "$C"}, {"$B", "$A"}, {"$C", "$B"}},
+             "Macro expansion of \"-D$A\" does not finish"},
+            {"runaway growth, before memory runs out", "$A", {{"$A", copies}},
+             "Macro expansion of \"$A\" grows by more than 16777216 bytes"},
+            {"line breaks escaped", "a\nb$X\r", wrap,
+             "Macro expansion of \"a\\nb$X\\r\" does not finish"},
+            {"control bytes escaped", std::string("c\x01$X\x7f", 5), wrap,
+             "Macro expansion of \"c\\x01$X\\x7F\" does not finish"},
+        };
+    for (const auto& [name, value, macros, expected] : cases) {
+        CfgFile cfg;
+        cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments, {value});
+        EXPECT_EQ(expected, kvtest::thrownBy([&] { cfg.expandMacros(macros); }).raw) << name;
+    }
 }

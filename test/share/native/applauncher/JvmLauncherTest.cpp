@@ -1,13 +1,12 @@
 #include "JvmLauncher.h"
 
-#include <dlfcn.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,35 +21,8 @@ namespace {
 
 typedef std::vector<std::string> Strings;
 
-// Installs itself as the default logger's appender and puts the previous one
-// back on destruction.
-class LogCapture : public LogAppender {
-public:
-    LogCapture() : previous(&Logger::defaultLogger().getAppender()) {
-        Logger::defaultLogger().setAppender(*this);
-    }
-    ~LogCapture() override { Logger::defaultLogger().setAppender(*previous); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    void append(const LogEvent& event) override { events.push_back(event); }
-
-    // The records that came from `fileName`.
-    std::vector<LogEvent> from(const std::string& fileName) const {
-        std::vector<LogEvent> result;
-        for (const LogEvent& event : events) {
-            if (event.fileName == fileName) {
-                result.push_back(event);
-            }
-        }
-        return result;
-    }
-
-    std::vector<LogEvent> events;
-
-private:
-    LogAppender* previous;
-};
+using kvtest::isLoaded;
+using kvtest::LogRecorder;
 
 std::string pointerText(const void* p) {
     return (tstrings::any() << p).str();
@@ -89,47 +61,43 @@ Handle exportOf(const Jvm& jvm) {
     return Handle(jvm.exportLauncher());
 }
 
-bool isLoaded(const std::string& path) {
-    void* h = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!h) {
-        return false;
-    }
-    dlclose(h);
-    return true;
-}
-
 } // namespace
 
-TEST(JvmInitFromConfigFile, PutsOptionsBeforeMainClassAndArgumentsLast) {
-    CfgFile cfg;
-    cfg.setPropertyValue(SectionName::Application, PropertyName::classpath, {"/p/1.jar", "/p/2.jar"})
-        .setPropertyValue(SectionName::Application, PropertyName::mainclass, {"Old", "com.ex.Main"})
-        .setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions, {"-Da=b c"})
-        .setPropertyValue(SectionName::ArgOptions, PropertyName::arguments, {"first", "with blank"});
-    Jvm jvm;
-    jvm.addArgument("/bundle/Contents/MacOS/Demo").initFromConfigFile(cfg);
-    EXPECT_EQ((Strings{"/bundle/Contents/MacOS/Demo", "-classpath", "/p/1.jar:/p/2.jar", "-Da=b c",
-                       appPathArg(), "com.ex.Main", "first", "with blank"}),
-              jvm.getArguments());
-}
-
-TEST(JvmInitFromConfigFile, EachPropertyAddsOnlyItsOwnArguments) {
-    EXPECT_EQ(Strings{appPathArg()}, argsFromConfig(CfgFile()));
-
-    CfgFile modules;
-    modules.setPropertyValue(SectionName::Application, PropertyName::modulepath, {"M1", "M2"});
-    EXPECT_EQ((Strings{"--module-path", "M1", "--module-path", "M2", appPathArg()}),
-              argsFromConfig(modules));
-
-    CfgFile classpath;
-    classpath.setPropertyValue(SectionName::Application, PropertyName::classpath, {"/only.jar"});
-    EXPECT_EQ((Strings{"-classpath", "/only.jar", appPathArg()}), argsFromConfig(classpath));
-
-    CfgFile moduleAndJar;
-    moduleAndJar.setPropertyValue(SectionName::Application, PropertyName::mainjar, {"app.jar"})
-        .setPropertyValue(SectionName::Application, PropertyName::mainmodule, {"mod/cls"});
-    EXPECT_EQ((Strings{appPathArg(), "-m", "mod/cls", "-jar", "app.jar"}),
-              argsFromConfig(moduleAndJar));
+TEST(JvmInitFromConfigFile, EachPropertyAddsItsArgumentsInTheirPlace) {
+    const auto cfg = [](std::initializer_list<std::tuple<CfgFile::Id<CfgFile::SectionNameTag>,
+                                                         CfgFile::Id<CfgFile::PropertyNameTag>,
+                                                         Strings>> properties) {
+        CfgFile result;
+        for (const auto& [section, name, values] : properties) {
+            result.setPropertyValue(section, name, values);
+        }
+        return result;
+    };
+    const auto& app = SectionName::Application;
+    const std::tuple<const char*, CfgFile, Strings> cases[] = {
+        {"options before the main class, arguments last",
+         cfg({{app, PropertyName::classpath, {"/p/1.jar", "/p/2.jar"}},
+              {app, PropertyName::mainclass, {"Old", "com.ex.Main"}},
+              {SectionName::JavaOptions, PropertyName::javaOptions, {"-Da=b c"}},
+              {SectionName::ArgOptions, PropertyName::arguments, {"first", "with blank"}}}),
+         {"-classpath", "/p/1.jar:/p/2.jar", "-Da=b c", appPathArg(), "com.ex.Main", "first",
+          "with blank"}},
+        {"nothing configured", CfgFile(), {appPathArg()}},
+        {"every module path entry", cfg({{app, PropertyName::modulepath, {"M1", "M2"}}}),
+         {"--module-path", "M1", "--module-path", "M2", appPathArg()}},
+        {"single class path entry", cfg({{app, PropertyName::classpath, {"/only.jar"}}}),
+         {"-classpath", "/only.jar", appPathArg()}},
+        {"main module before main jar",
+         cfg({{app, PropertyName::mainjar, {"app.jar"}}, {app, PropertyName::mainmodule, {"mod/cls"}}}),
+         {appPathArg(), "-m", "mod/cls", "-jar", "app.jar"}},
+    };
+    for (const auto& [name, config, expected] : cases) {
+        Jvm jvm;
+        jvm.addArgument("/bundle/Contents/MacOS/Demo").initFromConfigFile(config);
+        Strings withLauncher{"/bundle/Contents/MacOS/Demo"};
+        withLauncher.insert(withLauncher.end(), expected.begin(), expected.end());
+        EXPECT_EQ(withLauncher, jvm.getArguments()) << name;
+    }
 }
 
 TEST(JvmInitFromConfigFile, SplashImageIsUsedOnlyWhenItExists) {
@@ -143,7 +111,7 @@ TEST(JvmInitFromConfigFile, SplashImageIsUsedOnlyWhenItExists) {
     CfgFile absent;
     absent.setPropertyValue(SectionName::Application, PropertyName::splash, {missing});
 
-    LogCapture log;
+    LogRecorder log;
     EXPECT_EQ((Strings{"-splash:" + image, "-Xss1m", appPathArg()}), argsFromConfig(present));
     EXPECT_EQ(Strings{appPathArg()}, argsFromConfig(absent));
 
@@ -184,7 +152,7 @@ TEST(JvmSettings, SetEnvVariablesSetsEveryPairInOrder) {
 }
 
 TEST(JvmSettings, ConstructionAndDestructionAreTraced) {
-    LogCapture log;
+    LogRecorder log;
     Jvm* jvm = new Jvm();
     const std::string address = pointerText(jvm);
     delete jvm;
@@ -200,97 +168,73 @@ TEST(JvmSettings, ConstructionAndDestructionAreTraced) {
     EXPECT_EQ(0u, address.find("0x"));
 }
 
-TEST(JvmlLauncherDataLayout, WorkedExampleHasEveryItemAtItsOffset) {
-    Jvm jvm;
-    jvm.setLibraryPath("L");
-    jvm.addArgument("a").addArgument("bc").addEnvironmentVariable("N", "V");
-    Handle handle = exportOf(jvm);
-    ASSERT_EQ(91, api.getJvmlLauncherDataSize(handle.get()));
-
-    std::vector<unsigned char> memory(91 + 8);
-    // Start at an odd address too: nothing in the block may rely on alignment.
-    for (std::size_t shift : {std::size_t(0), std::size_t(3)}) {
-        unsigned char* block = memory.data() + shift;
-        ASSERT_EQ(static_cast<void*>(block), api.initJvmlLauncherData(handle.get(), block, 91));
-        const char* base = reinterpret_cast<const char*>(block);
-        const JvmlLauncherData h = header(block);
-        EXPECT_EQ(base + 40, h.libPath);
-        EXPECT_EQ(2, h.argc);
-        EXPECT_EQ(1, h.envCount);
-        EXPECT_EQ(static_cast<const void*>(base + 42), static_cast<const void*>(h.argv));
-        EXPECT_EQ(static_cast<const void*>(base + 71), static_cast<const void*>(h.envNames));
-        EXPECT_EQ(static_cast<const void*>(base + 81), static_cast<const void*>(h.envValues));
-        EXPECT_EQ(base + 66, slot(block, 42));
-        EXPECT_EQ(base + 68, slot(block, 50));
-        EXPECT_EQ(nullptr, slot(block, 58));
-        EXPECT_EQ(base + 79, slot(block, 71));
-        EXPECT_EQ(base + 89, slot(block, 81));
-        EXPECT_EQ(0, std::memcmp(base + 40, "L", 2));
-        EXPECT_EQ(0, std::memcmp(base + 66, "a\0bc", 5));
-        EXPECT_EQ(0, std::memcmp(base + 79, "N", 2));
-        EXPECT_EQ(0, std::memcmp(base + 89, "V", 2));
-    }
-}
-
-TEST(JvmlLauncherDataLayout, WithoutVariablesBothEnvArraysPointAtTheEnd) {
-    Handle handle;
-    {
-        // The exported copy must not depend on the Jvm it came from.
-        Jvm jvm;
-        jvm.setLibraryPath("/rt/lib/libjli.dylib");
-        jvm.addArgument("launcher");
-        handle = exportOf(jvm);
-    }
-    const int32_t size = api.getJvmlLauncherDataSize(handle.get());
-    ASSERT_EQ(40 + 21 + 16 + 9, size);
-
-    std::vector<unsigned char> block(size);
-    ASSERT_NE(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), size));
-    const JvmlLauncherData h = header(block.data());
-    const char* end = reinterpret_cast<const char*>(block.data()) + size;
-    EXPECT_EQ(0, h.envCount);
-    EXPECT_EQ(static_cast<const void*>(end), static_cast<const void*>(h.envNames));
-    EXPECT_EQ(static_cast<const void*>(end), static_cast<const void*>(h.envValues));
-    EXPECT_STREQ("launcher", slot(block.data(), 40 + 21));
-}
-
-TEST(JvmlLauncherDataLayout, EveryPointerStaysInsideTheBlock) {
-    Jvm jvm;
-    jvm.setLibraryPath("/odd/path");
-    jvm.addArgument("").addArgument("second arg").addArgument("x");
-    jvm.addEnvironmentVariable("A", "").addEnvironmentVariable("BB", "value");
-    Handle handle = exportOf(jvm);
-    const int32_t size = api.getJvmlLauncherDataSize(handle.get());
-    std::vector<unsigned char> block(size);
-    ASSERT_NE(nullptr, api.initJvmlLauncherData(handle.get(), block.data(), size));
-
-    const char* begin = reinterpret_cast<const char*>(block.data());
-    const char* end = begin + size;
-    const JvmlLauncherData h = header(block.data());
-    // argv starts right after the path, on an address that is not 8-aligned here.
-    const std::size_t argvOffset = 40 + std::strlen("/odd/path") + 1;
-    EXPECT_EQ(static_cast<const void*>(begin + argvOffset), static_cast<const void*>(h.argv));
-    EXPECT_NE(0u, argvOffset % 8);
-
-    auto expectString = [&](const char* s, const std::string& expected) {
-        ASSERT_GE(s, begin);
-        ASSERT_LE(s + expected.size() + 1, end);
-        EXPECT_EQ(expected, std::string(s));
+TEST(JvmlLauncherDataLayout, EveryItemAtItsOffsetPackedWithoutAlignment) {
+    struct Case {
+        const char* name;
+        std::string lib;
+        Strings args;
+        std::vector<std::pair<std::string, std::string>> env;
+        int32_t size, argvAt, envNamesAt, envValuesAt;
     };
-    expectString(h.libPath, "/odd/path");
-    const unsigned char* argv = reinterpret_cast<const unsigned char*>(h.argv);
-    for (int32_t i = 0; i < h.argc; ++i) {
-        expectString(slot(argv, i * 8), jvm.getArguments()[i]);
+    const Case cases[] = {
+        {"worked example", "L", {"a", "bc"}, {{"N", "V"}}, 91, 42, 71, 81},
+        {"without variables both env arrays point at the end", "/rt/lib/libjli.dylib",
+         {"launcher"}, {}, 40 + 21 + 16 + 9, 61, 86, 86},
+        {"empty strings, argv not 8-aligned", "/odd/path", {"", "second arg", "x"},
+         {{"A", ""}, {"BB", "value"}}, 140, 50, 96, 117},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Handle handle;
+        {
+            // The exported copy must not depend on the Jvm it came from.
+            Jvm jvm;
+            jvm.setLibraryPath(c.lib);
+            for (const std::string& arg : c.args) {
+                jvm.addArgument(arg);
+            }
+            for (const auto& [name, value] : c.env) {
+                jvm.addEnvironmentVariable(name, value);
+            }
+            handle = exportOf(jvm);
+        }
+        ASSERT_EQ(c.size, api.getJvmlLauncherDataSize(handle.get()));
+        std::vector<unsigned char> memory(c.size + 8);
+        // Start at an odd address too: nothing in the block may rely on alignment.
+        for (std::size_t shift : {std::size_t(0), std::size_t(3)}) {
+            unsigned char* block = memory.data() + shift;
+            ASSERT_EQ(static_cast<void*>(block), api.initJvmlLauncherData(handle.get(), block, c.size));
+            const char* base = reinterpret_cast<const char*>(block);
+            const JvmlLauncherData h = header(block);
+            EXPECT_EQ(static_cast<int32_t>(c.args.size()), h.argc);
+            EXPECT_EQ(static_cast<int32_t>(c.env.size()), h.envCount);
+            EXPECT_EQ(static_cast<const void*>(base + c.argvAt), static_cast<const void*>(h.argv));
+            EXPECT_EQ(static_cast<const void*>(base + c.envNamesAt), static_cast<const void*>(h.envNames));
+            EXPECT_EQ(static_cast<const void*>(base + c.envValuesAt), static_cast<const void*>(h.envValues));
+            // Each string, its terminator included, right after the one before.
+            std::size_t next = 40;
+            const auto expectString = [&](const char* s, const std::string& expected) {
+                EXPECT_EQ(base + next, s);
+                EXPECT_EQ(0, std::memcmp(base + next, expected.c_str(), expected.size() + 1));
+                next += expected.size() + 1;
+            };
+            expectString(h.libPath, c.lib);
+            next += (c.args.size() + 1) * 8;
+            for (std::size_t i = 0; i < c.args.size(); ++i) {
+                expectString(slot(block, c.argvAt + i * 8), c.args[i]);
+            }
+            EXPECT_EQ(nullptr, slot(block, c.argvAt + c.args.size() * 8));
+            next += c.env.size() * 8;
+            for (std::size_t i = 0; i < c.env.size(); ++i) {
+                expectString(slot(block, c.envNamesAt + i * 8), c.env[i].first);
+            }
+            next += c.env.size() * 8;
+            for (std::size_t i = 0; i < c.env.size(); ++i) {
+                expectString(slot(block, c.envValuesAt + i * 8), c.env[i].second);
+            }
+            EXPECT_EQ(static_cast<std::size_t>(c.size), next);
+        }
     }
-    EXPECT_EQ(nullptr, slot(argv, h.argc * 8));
-    for (int32_t i = 0; i < h.envCount; ++i) {
-        expectString(slot(reinterpret_cast<const unsigned char*>(h.envNames), i * 8),
-                     jvm.getEnvNames()[i]);
-        expectString(slot(reinterpret_cast<const unsigned char*>(h.envValues), i * 8),
-                     jvm.getEnvValues()[i]);
-    }
-    // The last value ends exactly at the end of the block.
-    EXPECT_EQ(end - 6, slot(reinterpret_cast<const unsigned char*>(h.envValues), 8));
 }
 
 TEST(JvmlLauncherDataTable, TooSmallBufferIsLeftUntouched) {
@@ -319,7 +263,7 @@ TEST(JvmlLauncherDataTable, SizeQueryAndWriteReportTheSameSize) {
     jvm.addArgument("/Demo.app/Contents/MacOS/Demo").addArgument("-cp").addArgument("a:b:c");
     jvm.addEnvironmentVariable("DYLD_LIBRARY_PATH", "/Demo.app/Contents/app");
 
-    LogCapture log;
+    LogRecorder log;
     Handle handle = exportOf(jvm);
     const int32_t queried = api.getJvmlLauncherDataSize(handle.get());
     std::vector<unsigned char> block(queried);
@@ -342,12 +286,12 @@ namespace {
 
 // Makes every TRACE record fail, so the layout code throws inside the table's
 // entries; keeps the reports those entries make.
-class FailingTrace : public LogCapture {
+class FailingTrace : public LogRecorder {
 public:
     explicit FailingTrace(bool unknown) : unknown(unknown) {}
     void append(const LogEvent& event) override {
         if (event.levelText != "TRACE") {
-            LogCapture::append(event);
+            LogRecorder::append(event);
         } else if (unknown) {
             throw 7;
         } else {
@@ -424,14 +368,8 @@ protected:
             .addEnvironmentVariable("KVTEST_LAUNCH_B", "new");
     }
 
-    // The raw message of the error that launch throws.
     std::string launchError() {
-        try {
-            jvm.launch();
-        } catch (const KvError<std::runtime_error>& e) {
-            return e.rawMessage();
-        }
-        return "<launch returned>";
+        return kvtest::thrownBy([&] { jvm.launch(); }).raw;
     }
 
     kvtest::TempDir dir;
@@ -541,7 +479,7 @@ TEST_F(JvmLaunch, MissingLaunchDataStopsBeforeTheRuntime) {
 }
 
 TEST_F(JvmLaunch, TracesLayoutThenLibraryInOrder) {
-    LogCapture log;
+    LogRecorder log;
     jvm.launch();
     const std::vector<LogEvent> records = log.from("JvmLauncher.cpp");
     ASSERT_EQ(4u, records.size());

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "ErrorHandling.h"
-#include "LauncherTestSupport.h"
 #include "TestSupport.h"
 
 namespace {
@@ -22,15 +21,8 @@ std::string packageNameIn(const std::string& content) {
     return PackageFile::loadFromAppDir(dir.path()).getPackageName();
 }
 
-// The raw message of the error `loadFromAppDir` throws, or "" when it throws
-// nothing.
 std::string loadError(const std::string& appDir) {
-    try {
-        PackageFile::loadFromAppDir(appDir);
-    } catch (const KvErrorBase& e) {
-        return e.rawMessage();
-    }
-    return std::string();
+    return kvtest::thrownBy([&] { PackageFile::loadFromAppDir(appDir); }).raw;
 }
 
 // Root opens any file whatever its mode, so root's check runs in a child that
@@ -69,18 +61,17 @@ std::string loadErrorWithoutRoot(const std::string& appDir) {
 
 } // namespace
 
-TEST(PackageFile, FirstLineIsTheNameWithBlanksKept) {
-    EXPECT_EQ("MyCompany MyApp", packageNameIn("MyCompany MyApp"));
-    EXPECT_EQ(" padded name ", packageNameIn(" padded name \nsecond line\n"));
-}
-
-TEST(PackageFile, EmptyFirstLineGivesEmptyName) {
-    EXPECT_EQ("", packageNameIn("\nMyApp\n"));
-    EXPECT_EQ("", packageNameIn(""));
-}
-
-TEST(PackageFile, CarriageReturnStaysPartOfTheName) {
-    EXPECT_EQ("MyApp\r", packageNameIn("MyApp\r\nOther\r\n"));
+TEST(PackageFile, FirstLineIsTheNameAsWritten) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"MyCompany MyApp", "MyCompany MyApp"},
+        {" padded name \nsecond line\n", " padded name "},
+        {"\nMyApp\n", ""},
+        {"", ""},
+        {"MyApp\r\nOther\r\n", "MyApp\r"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, packageNameIn(c.first)) << "content: " << c.first;
+    }
 }
 
 TEST(PackageFile, MissingFileGivesEmptyNameSilently) {

@@ -16,14 +16,6 @@ const std::string kLib = KVTEST_FAKEJLI_PATH;
 const std::string kSmallLib = KVTEST_FAKEJLI_NOSYM_PATH;
 const char* const kSmallLibFunction = "kvtestNotTheLauncher";
 
-bool isLoaded(const std::string& path) {
-    void* h = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (h) {
-        ::dlclose(h);
-    }
-    return h != nullptr;
-}
-
 // What the loader itself says about a failing load or lookup.
 std::string loaderErrorOfOpen(const std::string& path) {
     void* h = ::dlopen(path.c_str(), RTLD_LAZY);
@@ -43,21 +35,8 @@ std::string loaderErrorOfLookup(const std::string& path, const std::string& name
     return text;
 }
 
-struct Caught {
-    std::string raw;
-    std::string what;
-};
-
-template <class F>
-Caught caught(F f) {
-    try {
-        f();
-    } catch (const KvError<std::runtime_error>& e) {
-        return {e.rawMessage(), e.what()};
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return {};
-}
+using kvtest::isLoaded;
+using kvtest::thrownBy;
 
 TEST(Dll, LoadsAndFindsAFunction) {
     ASSERT_FALSE(isLoaded(kSmallLib));
@@ -92,7 +71,7 @@ TEST(Dll, EveryLoadIsReleased) {
 TEST(Dll, MissingLibraryIsAnErrorWithTheLoaderText) {
     kvtest::TempDir tmp;
     const std::string path = tmp / "libmissing.so";
-    const Caught c = caught([&] { Dll lib{tstrings::any(path)}; });
+    const kvtest::Thrown c = thrownBy([&] { Dll lib{tstrings::any(path)}; });
     EXPECT_EQ("dlopen(" + path + ") failed. Error: " + loaderErrorOfOpen(path), c.raw);
     EXPECT_NE(std::string::npos, c.what.find("UnixDll.cpp("));
     EXPECT_NE(std::string::npos, c.what.find(") at loadLibrary(): dlopen("));
@@ -102,14 +81,14 @@ TEST(Dll, MissingFunction) {
     Dll lib{tstrings::any(kSmallLib)};
     EXPECT_EQ(nullptr, lib.getFunction("JLI_Launch", false));
 
-    const Caught c = caught([&] { lib.getFunction("JLI_Launch", true); });
+    const kvtest::Thrown c = thrownBy([&] { lib.getFunction("JLI_Launch", true); });
     EXPECT_EQ("dlsym(" + kSmallLib + ", JLI_Launch) failed. Error: " +
                   loaderErrorOfLookup(kSmallLib, "JLI_Launch"),
               c.raw);
     EXPECT_NE(std::string::npos, c.what.find(") at getFunction(): dlsym("));
 
     void* fn = nullptr;
-    EXPECT_EQ(c.raw, caught([&] { lib.getFunction(tstrings::any("JLI_Launch"), fn); }).raw);
+    EXPECT_EQ(c.raw, thrownBy([&] { lib.getFunction(tstrings::any("JLI_Launch"), fn); }).raw);
 }
 
 TEST(Dll, FreeLibraryReleasesAHandleAndIgnoresNull) {
@@ -142,14 +121,14 @@ TEST(DllFunction, ConvertsToTheLookedUpAddress) {
 TEST(DllFunction, FailedLookupReleasesItsCopy) {
     {
         Dll lib{tstrings::any(kSmallLib)};
-        const Caught c = caught([&] { DllFunction<void*> fn(lib, tstrings::any("JLI_Launch")); });
+        const kvtest::Thrown c = thrownBy([&] { DllFunction<void*> fn(lib, tstrings::any("JLI_Launch")); });
         EXPECT_EQ(0u, c.raw.find("dlsym(" + kSmallLib + ", JLI_Launch) failed. Error: "));
     }
     EXPECT_FALSE(isLoaded(kSmallLib));
 }
 
 TEST(DllFunction, UnavailableFunctionMessage) {
-    const Caught c = caught([] {
+    const kvtest::Thrown c = thrownBy([] {
         throwFunctionNotAvailable("JLI_Launch", "/rt/libjli.dylib", "operator void *");
     });
     EXPECT_EQ("JLI_Launch() function is not available in /rt/libjli.dylib", c.raw);

@@ -4,39 +4,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "Log.h"
-
-namespace {
-
-class RecordingAppender : public LogAppender {
-public:
-    void append(const LogEvent& event) override { events.push_back(event); }
-    std::vector<LogEvent> events;
-};
-
-// Routes the default logger into a recorder and puts the previous appender back.
-class RecordDefaultLogger {
-public:
-    RecordDefaultLogger() : saved(&Logger::defaultLogger().getAppender()) {
-        Logger::defaultLogger().setAppender(recorder);
-    }
-    ~RecordDefaultLogger() { Logger::defaultLogger().setAppender(*saved); }
-    RecordDefaultLogger(const RecordDefaultLogger&) = delete;
-    RecordDefaultLogger& operator=(const RecordDefaultLogger&) = delete;
-
-    RecordingAppender recorder;
-
-private:
-    LogAppender* saved;
-};
-
-} // namespace
+#include "TestSupport.h"
 
 TEST(ErrorHandlingMakeException, CarriesRawAndFullMessage) {
     const KvError<std::runtime_error> e =
@@ -46,17 +23,18 @@ TEST(ErrorHandlingMakeException, CarriesRawAndFullMessage) {
     EXPECT_STREQ("F.cpp(49) at toAbsolutePath(): getcwd() returned empty string", e.what());
 }
 
-TEST(ErrorHandlingMakeException, PlainStringAndEmptyMessage) {
-    const KvError<std::runtime_error> e = makeException("", SourceCodePos("a/b.cpp", "f", 3));
-    EXPECT_STREQ("", e.rawMessage());
-    EXPECT_STREQ("b.cpp(3) at f(): ", e.what());
-}
-
-TEST(ErrorHandlingMakeException, CutsFileAfterEitherSeparator) {
-    EXPECT_STREQ("G.cpp(1) at f(): m",
-                 makeException("m", SourceCodePos("C:\\x/y\\G.cpp", "f", 1)).what());
-    EXPECT_STREQ("(1) at f(): m", makeException("m", SourceCodePos("dir/", "f", 1)).what());
-    EXPECT_STREQ("plain(-2) at f(): m", makeException("m", SourceCodePos("plain", "f", -2)).what());
+TEST(ErrorHandlingMakeException, FullMessageNamesTheLastFileComponent) {
+    const std::tuple<SourceCodePos, const char*, const char*> cases[] = {
+        {SourceCodePos("a/b.cpp", "f", 3), "", "b.cpp(3) at f(): "},
+        {SourceCodePos("C:\\x/y\\G.cpp", "f", 1), "m", "G.cpp(1) at f(): m"},
+        {SourceCodePos("dir/", "f", 1), "m", "(1) at f(): m"},
+        {SourceCodePos("plain", "f", -2), "m", "plain(-2) at f(): m"},
+    };
+    for (const auto& [pos, raw, what] : cases) {
+        const KvError<std::runtime_error> e = makeException(raw, pos);
+        EXPECT_STREQ(raw, e.rawMessage()) << pos.file;
+        EXPECT_STREQ(what, e.what()) << pos.file;
+    }
 }
 
 TEST(ErrorHandlingMakeException, CaughtThreeWays) {
@@ -91,44 +69,41 @@ TEST(ErrorHandlingMakeMessage, UsesFullMessageOfNestedError) {
               makeMessage(inner, SourceCodePos("/b.cpp", "g", 2)));
 }
 
-TEST(ErrorHandlingReport, KvErrorIsWrappedWithItsFullMessage) {
-    RecordDefaultLogger log;
-    reportError(SourceCodePos("/s/G.cpp", "launch", 179),
-                makeException("m", SourceCodePos("F.cpp", "f", 4)));
-    ASSERT_EQ(1u, log.recorder.events.size());
-    const LogEvent& event = log.recorder.events[0];
-    EXPECT_EQ("ERROR", event.levelText);
-    EXPECT_EQ("G.cpp", event.fileName);
-    EXPECT_EQ(179, event.line);
-    EXPECT_EQ("launch", event.functionName);
-    EXPECT_EQ("Exception with message 'F.cpp(4) at f(): m' caught", event.message);
-}
-
-TEST(ErrorHandlingReport, PlainRuntimeErrorIsReportedWithItsWhat) {
-    RecordDefaultLogger log;
-    reportError(SourceCodePos("G.cpp", "h", 1), std::runtime_error("plain"));
-    ASSERT_EQ(1u, log.recorder.events.size());
-    EXPECT_EQ("Exception with message 'plain' caught", log.recorder.events[0].message);
-}
-
-TEST(ErrorHandlingReport, UnknownErrorHasFixedText) {
-    RecordDefaultLogger log;
-    reportUnknownError(SourceCodePos("a\\b\\G.cpp", "h", 5));
-    ASSERT_EQ(1u, log.recorder.events.size());
-    const LogEvent& event = log.recorder.events[0];
-    EXPECT_EQ("ERROR", event.levelText);
-    EXPECT_EQ("G.cpp", event.fileName);
-    EXPECT_EQ(5, event.line);
-    EXPECT_EQ("h", event.functionName);
-    EXPECT_EQ("Unknown exception caught", event.message);
-}
-
-TEST(ErrorHandlingReport, IgnoresThreshold) {
-    RecordDefaultLogger log;
-    Logger::defaultLogger().setLogLevel(static_cast<Logger::LogLevel>(100));
-    reportUnknownError(SourceCodePos("G.cpp", "h", 5));
-    Logger::defaultLogger().setLogLevel(Logger::LogTrace);
-    EXPECT_EQ(1u, log.recorder.events.size());
+TEST(ErrorHandlingReport, OneErrorRecordAtTheGivenPositionWhateverTheThreshold) {
+    struct Case {
+        const char* name;
+        std::function<void()> report;
+        int line;
+        const char* function;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"launcher error is wrapped with its full message",
+         [] {
+             reportError(SourceCodePos("/s/G.cpp", "launch", 179),
+                         makeException("m", SourceCodePos("F.cpp", "f", 4)));
+         },
+         179, "launch", "Exception with message 'F.cpp(4) at f(): m' caught"},
+        {"plain runtime error is reported with its what",
+         [] { reportError(SourceCodePos("G.cpp", "h", 1), std::runtime_error("plain")); }, 1, "h",
+         "Exception with message 'plain' caught"},
+        {"unknown error has a fixed text",
+         [] { reportUnknownError(SourceCodePos("a\\b\\G.cpp", "h", 5)); }, 5, "h",
+         "Unknown exception caught"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kvtest::LogRecorder log;
+        Logger::defaultLogger().setLogLevel(static_cast<Logger::LogLevel>(100));
+        c.report();
+        ASSERT_EQ(1u, log.events.size());
+        const LogEvent& event = log.events[0];
+        EXPECT_EQ("ERROR", event.levelText);
+        EXPECT_EQ("G.cpp", event.fileName);
+        EXPECT_EQ(c.line, event.line);
+        EXPECT_EQ(c.function, event.functionName);
+        EXPECT_EQ(c.message, event.message);
+    }
 }
 
 TEST(ErrorHandlingLastCRTError, GivesTextOfCurrentErrno) {
@@ -140,21 +115,24 @@ TEST(ErrorHandlingLastCRTError, GivesTextOfCurrentErrno) {
     EXPECT_EQ(std::strerror(EACCES), lastCRTError());
 }
 
-TEST(ErrorHandlingJoinErrorMessages, InsertsFullStopUnlessPunctuated) {
-    EXPECT_EQ("Failed. reason", joinErrorMessages("Failed", "reason"));
-    EXPECT_EQ("Error: reason", joinErrorMessages("Error:", "reason"));
-    for (const char* end : {";", ".", ",", ":", "!", "?"}) {
-        EXPECT_EQ(std::string("a") + end + " b", joinErrorMessages(std::string("a") + end, "b"));
+TEST(ErrorHandlingJoinErrorMessages, FullStopUnlessPunctuatedAndWhitespaceTrimmed) {
+    const char* const cases[][3] = {
+        {"Failed", "reason", "Failed. reason"},
+        {"Error:", "reason", "Error: reason"},
+        {"a;", "b", "a; b"},
+        {"a.", "b", "a. b"},
+        {"a,", "b", "a, b"},
+        {"a:", "b", "a: b"},
+        {"a!", "b", "a! b"},
+        {"a?", "b", "a? b"},
+        {"   ", " \treason\n", "reason"},
+        {"Failed  ", "   ", "Failed"},
+        {"  Failed \r\n", "\v\f reason \t", "  Failed. reason"},
+        {"", "", ""},
+        // Bytes above 0x7F are not whitespace.
+        {"a\xA0", "\x85z", "a\xA0. \x85z"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c[2], joinErrorMessages(c[0], c[1])) << "'" << c[0] << "' + '" << c[1] << "'";
     }
-}
-
-TEST(ErrorHandlingJoinErrorMessages, TrimsWhitespaceButKeepsLeadingOfFirst) {
-    EXPECT_EQ("reason", joinErrorMessages("   ", " \treason\n"));
-    EXPECT_EQ("Failed", joinErrorMessages("Failed  ", "   "));
-    EXPECT_EQ("  Failed. reason", joinErrorMessages("  Failed \r\n", "\v\f reason \t"));
-    EXPECT_EQ("", joinErrorMessages("", ""));
-}
-
-TEST(ErrorHandlingJoinErrorMessages, HighBytesAreNotWhitespace) {
-    EXPECT_EQ("a\xA0. \x85z", joinErrorMessages("a\xA0", "\x85z"));
 }

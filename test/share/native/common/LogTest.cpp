@@ -10,40 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
+using kvtest::LogRecorder;
 
 namespace {
-
-class RecordingAppender : public LogAppender {
-public:
-    explicit RecordingAppender(std::vector<std::string>* order = nullptr, const char* name = "")
-        : order(order), name(name) {}
-    void append(const LogEvent& event) override {
-        events.push_back(event);
-        if (order) {
-            order->push_back(name);
-        }
-    }
-    std::vector<LogEvent> events;
-
-private:
-    std::vector<std::string>* order;
-    const char* name;
-};
-
-// Puts the default logger's appender and threshold back after a test.
-class DefaultLoggerGuard {
-public:
-    DefaultLoggerGuard() : saved(&Logger::defaultLogger().getAppender()) {}
-    ~DefaultLoggerGuard() {
-        Logger::defaultLogger().setAppender(*saved);
-        Logger::defaultLogger().setLogLevel(Logger::LogTrace);
-    }
-    DefaultLoggerGuard(const DefaultLoggerGuard&) = delete;
-    DefaultLoggerGuard& operator=(const DefaultLoggerGuard&) = delete;
-
-private:
-    LogAppender* saved;
-};
 
 LogEvent makeEvent(const char* level, const char* file, int line, const char* function,
                    const char* message) {
@@ -89,7 +60,7 @@ TEST(LogStreamLogAppender, WritesPositionLineThenIndentedLevelAndMessage) {
 }
 
 TEST(LogLogger, LevelTextsIncludingUnknown) {
-    RecordingAppender recorder;
+    LogRecorder recorder;
     const Logger logger(recorder, Logger::LogTrace);
     const int levels[] = {0, 1, 2, 3, 4, -1, 100};
     for (int level : levels) {
@@ -103,7 +74,7 @@ TEST(LogLogger, LevelTextsIncludingUnknown) {
 }
 
 TEST(LogLogger, FillsEveryFieldAndKeepsLastFileComponent) {
-    RecordingAppender recorder;
+    LogRecorder recorder;
     const Logger logger(recorder, Logger::LogTrace);
     logger.log(Logger::LogWarning, "/src/share/x.cpp", 12, "initFromConfigFile", "text");
     logger.log(Logger::LogTrace, "a\\b\\c.cpp", 1, "f", "");
@@ -121,7 +92,7 @@ TEST(LogLogger, FillsEveryFieldAndKeepsLastFileComponent) {
 }
 
 TEST(LogLogger, LogIgnoresThresholdButIsLoggableHonoursIt) {
-    RecordingAppender recorder;
+    LogRecorder recorder;
     Logger logger(recorder, Logger::LogWarning);
     EXPECT_FALSE(logger.isLoggable(Logger::LogInfo));
     EXPECT_TRUE(logger.isLoggable(Logger::LogWarning));
@@ -134,7 +105,7 @@ TEST(LogLogger, LogIgnoresThresholdButIsLoggableHonoursIt) {
 }
 
 TEST(LogScopeTracer, LogsEntryAndExitWithEntryLineInMessage) {
-    RecordingAppender recorder;
+    LogRecorder recorder;
     Logger logger(recorder, Logger::LogTrace);
     {
         const Logger::ScopeTracer tracer(logger, Logger::LogInfo, "/x/app.cpp", 123, "launch",
@@ -153,7 +124,7 @@ TEST(LogScopeTracer, LogsEntryAndExitWithEntryLineInMessage) {
 }
 
 TEST(LogScopeTracer, DecidesOnceAtConstruction) {
-    RecordingAppender recorder;
+    LogRecorder recorder;
     Logger logger(recorder, Logger::LogWarning);
     {
         const Logger::ScopeTracer tracer(logger, Logger::LogTrace, "f", 1, "g", "off");
@@ -169,7 +140,7 @@ TEST(LogScopeTracer, DecidesOnceAtConstruction) {
 }
 
 TEST(LogScopeTracer, KeepsCopiesOfItsTexts) {
-    RecordingAppender recorder;
+    LogRecorder recorder;
     Logger logger(recorder, Logger::LogTrace);
     std::string file = "dir/a.cpp";
     std::string function = "fn";
@@ -187,8 +158,8 @@ TEST(LogScopeTracer, KeepsCopiesOfItsTexts) {
 
 TEST(LogTeeLogAppender, ForwardsToFirstThenSecondSkippingNull) {
     std::vector<std::string> order;
-    RecordingAppender a(&order, "a");
-    RecordingAppender b(&order, "b");
+    LogRecorder a(&order, "a");
+    LogRecorder b(&order, "b");
     TeeLogAppender(&a, &b).append(LogEvent());
     TeeLogAppender(nullptr, &b).append(LogEvent());
     TeeLogAppender(&a, nullptr).append(LogEvent());
@@ -197,10 +168,9 @@ TEST(LogTeeLogAppender, ForwardsToFirstThenSecondSkippingNull) {
 }
 
 TEST(LogWithExtraLogAppender, AddsExtraAfterPreviousAndRestores) {
-    DefaultLoggerGuard guard;
     std::vector<std::string> order;
-    RecordingAppender previous(&order, "previous");
-    RecordingAppender extra(&order, "extra");
+    LogRecorder previous(&order, "previous");
+    LogRecorder extra(&order, "extra");
     Logger::defaultLogger().setAppender(previous);
     {
         const WithExtraLogAppender with(extra);
@@ -212,9 +182,7 @@ TEST(LogWithExtraLogAppender, AddsExtraAfterPreviousAndRestores) {
 }
 
 TEST(LogCallSite, MacrosCarryCallSiteAndSkipCompositionBelowThreshold) {
-    DefaultLoggerGuard guard;
-    RecordingAppender recorder;
-    Logger::defaultLogger().setAppender(recorder);
+    LogRecorder recorder;
     tracedFunction();
     ASSERT_EQ(3u, recorder.events.size());
     EXPECT_EQ("LogTest.cpp", recorder.events[0].fileName);

@@ -15,35 +15,18 @@
 
 namespace {
 
-// Restores the default logger's appender, which app::launch replaces.
-class DefaultAppenderGuard {
-public:
-    DefaultAppenderGuard() : saved(&Logger::defaultLogger().getAppender()) {}
-    ~DefaultAppenderGuard() { Logger::defaultLogger().setAppender(*saved); }
-    DefaultAppenderGuard(const DefaultAppenderGuard&) = delete;
-    DefaultAppenderGuard& operator=(const DefaultAppenderGuard&) = delete;
-
-private:
-    LogAppender* saved;
-};
-
-struct Recorded {
-    LogEvent event;
-    std::string lastErrorMsg;
-};
-
-class RecordingAppender : public LogAppender {
+// Keeps, with each record, the last error message as it was when the record came.
+class LastErrorRecorder : public kvtest::LogRecorder {
 public:
     void append(const LogEvent& event) override {
-        records.push_back(Recorded{event, app::lastErrorMsg()});
+        LogRecorder::append(event);
+        lastErrors.push_back(app::lastErrorMsg());
     }
-    std::vector<Recorded> records;
+    std::vector<std::string> lastErrors;
 };
 
-int kvErrorLine;
-
+const int kvErrorLine = __LINE__ + 2;
 void throwKvError() {
-    kvErrorLine = __LINE__ + 1;
     throw makeException(tstrings::any() << "Failed to " << "launch", KV_SOURCE_CODE_POS);
 }
 
@@ -62,10 +45,8 @@ void throwInt() {
 
 void returnNormally() {}
 
-int traceLine;
-
+const int traceLine = __LINE__ + 2;
 void logTrace() {
-    traceLine = __LINE__ + 1;
     LOG_TRACE("inside " << 7);
 }
 
@@ -92,164 +73,92 @@ LaunchResult launchCaptured(app::LauncherFunc func, LogAppender* lastErrorAppend
 
 // The driver's own record lines come from app.cpp at lines the test cannot
 // know; they are matched as numbers and checked to agree with each other.
-std::string quoteRegex(const std::string& text) {
-    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-    return std::regex_replace(text, special, R"(\$&)");
-}
-
-std::string withLoggingPattern(const std::string& errorRecord, const std::string& lastError) {
-    return R"(\[TRACE\] app\.cpp:(\d+): Entering launch\n)" R"(\[ERROR\] app\.cpp:\d+: )" +
-           quoteRegex(errorRecord) + "\n" + quoteRegex(lastError) + "\n" +
+std::string withLogging(const std::string& records) {
+    return R"(\[TRACE\] app\.cpp:(\d+): Entering launch\n)" + records +
            R"(\[TRACE\] app\.cpp:0: Exiting launch \(entered at app\.cpp:\1\)\n)";
 }
 
-std::string kvErrorReport() {
-    return "Exception with message 'appTest.cpp(" + std::to_string(kvErrorLine) +
-           ") at throwKvError(): Failed to launch' caught";
+std::string failureWithLogging(const std::string& errorRecord, const std::string& lastError) {
+    return withLogging(R"(\[ERROR\] app\.cpp:\d+: )" + kvtest::regexQuote(errorRecord) + "\n" +
+                       kvtest::regexQuote(lastError) + "\n");
 }
+
+const std::string kvErrorReport = "Exception with message 'appTest.cpp(" +
+                                  std::to_string(kvErrorLine) +
+                                  ") at throwKvError(): Failed to launch' caught";
+
+struct LaunchCase {
+    const char* name;
+    app::LauncherFunc func;
+    std::optional<std::string> debug; ///< KOVALU_DEBUG
+    int status;
+    std::string err; ///< a regular expression for all of standard error
+};
 
 } // namespace
 
 TEST(AppIsWithLogging, OnlyExactlyTrueSwitchesLoggingOn) {
-    {
-        kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
-        EXPECT_TRUE(app::isWithLogging());
+    const std::pair<std::optional<std::string>, bool> cases[] = {
+        {"true", true}, {"TRUE", false}, {"1", false},   {" true", false},
+        {"true ", false}, {"", false},   {"yes", false}, {std::nullopt, false}};
+    for (const auto& c : cases) {
+        kvtest::EnvGuard env("KOVALU_DEBUG", c.first);
+        EXPECT_EQ(c.second, app::isWithLogging()) << "value: '" << c.first.value_or("<unset>") << "'";
     }
-    for (const char* value : {"TRUE", "1", " true", "true ", "", "yes"}) {
-        kvtest::EnvGuard env("KOVALU_DEBUG", std::string(value));
-        EXPECT_FALSE(app::isWithLogging()) << "value: '" << value << "'";
+}
+
+TEST(AppLaunch, StatusAndStandardErrorOfEachOutcome) {
+    using kvtest::regexQuote;
+    const std::string eacces = std::strerror(EACCES);
+    const LaunchCase cases[] = {
+        {"success without logging prints nothing", returnNormally, std::nullopt, 0, ""},
+        {"success with logging traces the launch scope", logTrace, "true", 0,
+         withLogging(R"(\[TRACE\] appTest\.cpp:)" + std::to_string(traceLine) + R"(: inside 7\n)")},
+        {"launcher error without logging prints its raw message alone", throwKvError, "TRUE", 1,
+         "Failed to launch\n"},
+        {"launcher error with logging prints report then message", throwKvError, "true", 1,
+         failureWithLogging(kvErrorReport, "Failed to launch")},
+        {"empty launcher error message prints an empty line", throwKvErrorWithEmptyMessage,
+         std::nullopt, 1, "\n"},
+        {"runtime error prints the errno text, not its message", throwRuntimeError, std::nullopt, 1,
+         regexQuote(eacces + "\n")},
+        {"runtime error with logging reports its message", throwRuntimeError, "true", 1,
+         failureWithLogging("Exception with message 'own message' caught", eacces)},
+        {"other exception prints unknown error", throwInt, std::nullopt, 1, "Unknown error\n"},
+        {"other exception with logging", throwInt, "true", 1,
+         failureWithLogging("Unknown exception caught", "Unknown error")},
+        {"KvErrorBase outside runtime_error does not escape", throwForeignError, std::nullopt, 1,
+         "foreign\n"},
+    };
+    for (const LaunchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const kvtest::LogRecorder restoresTheAppender;
+        kvtest::EnvGuard env("KOVALU_DEBUG", c.debug);
+        const LaunchResult result = launchCaptured(c.func);
+        EXPECT_EQ(c.status, result.status);
+        EXPECT_TRUE(std::regex_match(result.err, std::regex(c.err))) << result.err;
     }
+}
+
+TEST(AppLaunchLastError, GivenAppenderReceivesTheReportWhileLastErrorIsSet) {
+    const kvtest::LogRecorder restoresTheAppender;
     kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    EXPECT_FALSE(app::isWithLogging());
-}
-
-TEST(AppLaunch, SuccessReturnsZeroAndPrintsNothingWithoutLogging) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    const LaunchResult result = launchCaptured(returnNormally);
-    EXPECT_EQ(0, result.status);
-    EXPECT_EQ("", result.err);
-}
-
-TEST(AppLaunch, SuccessWithLoggingTracesTheLaunchScope) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
-    const LaunchResult result = launchCaptured(logTrace);
-    EXPECT_EQ(0, result.status);
-    const std::regex expected(R"(\[TRACE\] app\.cpp:(\d+): Entering launch\n)"
-                              R"(\[TRACE\] appTest\.cpp:)" +
-                              std::to_string(traceLine) +
-                              R"(: inside 7\n)"
-                              R"(\[TRACE\] app\.cpp:0: Exiting launch \(entered at app\.cpp:\1\)\n)");
-    EXPECT_TRUE(std::regex_match(result.err, expected)) << result.err;
-}
-
-TEST(AppLaunchFailureOutput, KvErrorPrintsRawMessageAloneWithoutLogging) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::string("TRUE"));
-    const LaunchResult result = launchCaptured(throwKvError);
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ("Failed to launch\n", result.err);
-}
-
-TEST(AppLaunchFailureOutput, KvErrorWithLoggingPrintsReportThenMessage) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
-    const LaunchResult result = launchCaptured(throwKvError);
-    EXPECT_EQ(1, result.status);
-    EXPECT_TRUE(std::regex_match(result.err,
-                                 std::regex(withLoggingPattern(kvErrorReport(), "Failed to launch"))))
-        << result.err;
-}
-
-TEST(AppLaunchFailureOutput, EmptyKvErrorMessagePrintsEmptyLine) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    const LaunchResult result = launchCaptured(throwKvErrorWithEmptyMessage);
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ("\n", result.err);
-}
-
-TEST(AppLaunchFailureOutput, RuntimeErrorPrintsErrnoTextNotItsMessage) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    const LaunchResult result = launchCaptured(throwRuntimeError);
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ(std::string(std::strerror(EACCES)) + "\n", result.err);
-}
-
-TEST(AppLaunchFailureOutput, RuntimeErrorWithLoggingReportsItsMessage) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
-    const LaunchResult result = launchCaptured(throwRuntimeError);
-    EXPECT_EQ(1, result.status);
-    EXPECT_TRUE(std::regex_match(
-        result.err, std::regex(withLoggingPattern("Exception with message 'own message' caught",
-                                                  std::strerror(EACCES)))))
-        << result.err;
-}
-
-TEST(AppLaunchFailureOutput, OtherExceptionPrintsUnknownError) {
-    DefaultAppenderGuard appender;
-    {
-        kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-        const LaunchResult result = launchCaptured(throwInt);
-        EXPECT_EQ(1, result.status);
-        EXPECT_EQ("Unknown error\n", result.err);
-    }
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
-    const LaunchResult result = launchCaptured(throwInt);
-    EXPECT_EQ(1, result.status);
-    EXPECT_TRUE(std::regex_match(
-        result.err, std::regex(withLoggingPattern("Unknown exception caught", "Unknown error"))))
-        << result.err;
-}
-
-TEST(AppLaunchFailureOutput, KvErrorBaseOutsideRuntimeErrorDoesNotEscape) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    const LaunchResult result = launchCaptured(throwForeignError);
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ("foreign\n", result.err);
-}
-
-TEST(AppLaunchLastError, GivenAppenderReceivesReportWhileLastErrorIsSet) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    RecordingAppender recorder;
-    const LaunchResult result = launchCaptured(throwKvError, &recorder);
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ("", result.err);
-    ASSERT_EQ(1u, recorder.records.size());
-    const Recorded& record = recorder.records[0];
-    EXPECT_EQ("ERROR", record.event.levelText);
-    EXPECT_EQ("app.cpp", record.event.fileName);
-    EXPECT_EQ("launch", record.event.functionName);
-    EXPECT_EQ(kvErrorReport(), record.event.message);
-    EXPECT_EQ("Failed to launch", record.lastErrorMsg);
-}
-
-TEST(AppLaunchLastError, ReportsOfAllHandlersComeFromTheSameFunction) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    RecordingAppender recorder;
+    LastErrorRecorder recorder;
     for (app::LauncherFunc func : {throwKvError, throwRuntimeError, throwInt}) {
-        launchCaptured(func, &recorder);
+        const LaunchResult result = launchCaptured(func, &recorder);
+        EXPECT_EQ(1, result.status);
+        EXPECT_EQ("", result.err);
     }
-    ASSERT_EQ(3u, recorder.records.size());
-    for (const Recorded& record : recorder.records) {
-        EXPECT_EQ("app.cpp", record.event.fileName);
-        EXPECT_EQ("launch", record.event.functionName);
-        EXPECT_EQ("ERROR", record.event.levelText);
+    ASSERT_EQ(3u, recorder.events.size());
+    for (const LogEvent& event : recorder.events) {
+        EXPECT_EQ("app.cpp", event.fileName);
+        EXPECT_EQ("launch", event.functionName);
+        EXPECT_EQ("ERROR", event.levelText);
     }
-    EXPECT_EQ(std::strerror(EACCES), recorder.records[1].lastErrorMsg);
-    EXPECT_EQ("Unknown error", recorder.records[2].lastErrorMsg);
-}
-
-TEST(AppLaunchLastError, IsClearedAfterLaunchReturns) {
-    DefaultAppenderGuard appender;
-    kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
-    launchCaptured(throwKvError);
+    EXPECT_EQ(kvErrorReport, recorder.events[0].message);
+    EXPECT_EQ((std::vector<std::string>{"Failed to launch", std::strerror(EACCES), "Unknown error"}),
+              recorder.lastErrors);
+    // Cleared once launch returns.
     EXPECT_EQ("", app::lastErrorMsg());
 }
 
@@ -260,9 +169,7 @@ TEST(AppLaunchLastError, DefaultAppenderPrintsEmptyLineWithoutLastError) {
 }
 
 TEST(AppLaunchAppender, ChosenAppenderStaysInstalledAfterFailure) {
-    DefaultAppenderGuard appender;
-    RecordingAppender before;
-    Logger::defaultLogger().setAppender(before);
+    const kvtest::LogRecorder before;
     {
         kvtest::EnvGuard env("KOVALU_DEBUG", std::nullopt);
         launchCaptured(throwKvError);
@@ -272,15 +179,11 @@ TEST(AppLaunchAppender, ChosenAppenderStaysInstalledAfterFailure) {
     kvtest::StderrCapture capture;
     Logger::defaultLogger().log(Logger::LogError, "f", 1, "g", "after");
     EXPECT_EQ("", capture.finish());
-    EXPECT_TRUE(before.records.empty());
-}
+    EXPECT_TRUE(before.events.empty());
 
-TEST(AppLaunchAppender, StandardAppenderStaysInstalledAfterFailureWithLogging) {
-    DefaultAppenderGuard appender;
     kvtest::EnvGuard env("KOVALU_DEBUG", std::string("true"));
     launchCaptured(throwInt);
-    kvtest::StderrCapture capture;
+    kvtest::StderrCapture withLogging;
     Logger::defaultLogger().log(Logger::LogWarning, "dir/file.cpp", 12, "g", "after");
-    EXPECT_EQ("[WARNING] file.cpp:12: after\n", capture.finish());
+    EXPECT_EQ("[WARNING] file.cpp:12: after\n", withLogging.finish());
 }
-

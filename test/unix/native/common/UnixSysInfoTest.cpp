@@ -13,37 +13,21 @@ namespace {
 
 const char* const kName = "KOVALU_SYSINFO_TEST_VAR";
 
-template <class F>
-std::string rawMessageOf(F f) {
-    try {
-        f();
-    } catch (const KvError<std::runtime_error>& e) {
-        return e.rawMessage();
+TEST(UnixSysInfoEnv, SetEmptyAndUnsetVariablesAreReadApart) {
+    const std::optional<std::string> values[] = {std::string("a value"), std::string(),
+                                                 std::nullopt};
+    for (const std::optional<std::string>& value : values) {
+        SCOPED_TRACE(value.value_or("<unset>"));
+        kvtest::EnvGuard guard(kName, value);
+        if (value) {
+            EXPECT_EQ(*value, SysInfo::getEnvVariable(kName));
+        } else {
+            EXPECT_EQ(std::string("getenv(") + kName + ") failed. Variable not set",
+                      kvtest::thrownBy([] { SysInfo::getEnvVariable(kName); }).raw);
+        }
+        EXPECT_EQ(value.value_or("fallback"), SysInfo::getEnvVariable(std::nothrow, kName, "fallback"));
+        EXPECT_EQ(value.has_value(), SysInfo::isEnvVariableSet(kName));
     }
-    ADD_FAILURE() << "nothing thrown";
-    return std::string();
-}
-
-TEST(UnixSysInfoEnv, SetVariableIsRead) {
-    kvtest::EnvGuard guard(kName, std::string("a value"));
-    EXPECT_EQ("a value", SysInfo::getEnvVariable(kName));
-    EXPECT_EQ("a value", SysInfo::getEnvVariable(std::nothrow, kName, "fallback"));
-    EXPECT_TRUE(SysInfo::isEnvVariableSet(kName));
-}
-
-TEST(UnixSysInfoEnv, EmptyVariableIsSetAndEmpty) {
-    kvtest::EnvGuard guard(kName, std::string());
-    EXPECT_EQ("", SysInfo::getEnvVariable(kName));
-    EXPECT_EQ("", SysInfo::getEnvVariable(std::nothrow, kName, "fallback"));
-    EXPECT_TRUE(SysInfo::isEnvVariableSet(kName));
-}
-
-TEST(UnixSysInfoEnv, UnsetVariable) {
-    kvtest::EnvGuard guard(kName, std::nullopt);
-    EXPECT_EQ(std::string("getenv(") + kName + ") failed. Variable not set",
-              rawMessageOf([] { SysInfo::getEnvVariable(kName); }));
-    EXPECT_EQ("fallback", SysInfo::getEnvVariable(std::nothrow, kName, "fallback"));
-    EXPECT_FALSE(SysInfo::isEnvVariableSet(kName));
 }
 
 TEST(UnixSysInfoEnv, SetCreatesAndReplaces) {
@@ -58,9 +42,9 @@ TEST(UnixSysInfoEnv, SetCreatesAndReplaces) {
 
 TEST(UnixSysInfoEnv, RefusedSetIsAnErrorWithTheSystemText) {
     EXPECT_EQ(std::string("setenv(A=B, v) failed. Error: ") + std::strerror(EINVAL),
-              rawMessageOf([] { SysInfo::setEnvVariable("A=B", "v"); }));
+              kvtest::thrownBy([] { SysInfo::setEnvVariable("A=B", "v"); }).raw);
     EXPECT_EQ(std::string("setenv(, v) failed. Error: ") + std::strerror(EINVAL),
-              rawMessageOf([] { SysInfo::setEnvVariable("", "v"); }));
+              kvtest::thrownBy([] { SysInfo::setEnvVariable("", "v"); }).raw);
     EXPECT_EQ(nullptr, std::getenv("A"));
 }
 
