@@ -4,7 +4,7 @@
 # Arguments given to this script go to the application, replacing its
 # configured default arguments.
 
-set -e
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd -P)
 build=$root/build
@@ -15,38 +15,10 @@ fail() {
     exit 1
 }
 
-# Resolves every symbolic link of a file path.
-real_file() {
-    local p=$1 target
-    while [ -L "$p" ]; do
-        target=$(readlink "$p")
-        case $target in
-        /*) p=$target ;;
-        *) p=$(dirname "$p")/$target ;;
-        esac
-    done
-    printf '%s/%s\n' "$(cd "$(dirname "$p")" && pwd -P)" "$(basename "$p")"
-}
+home=$("$root/tools/java-home.sh") || fail "no JDK found: set JAVA_HOME or put javac on the PATH"
 
-java_home() {
-    if [ -n "$JAVA_HOME" ] && [ -x "$JAVA_HOME/bin/javac" ]; then
-        printf '%s\n' "$JAVA_HOME"
-        return
-    fi
-    # On macOS /usr/bin/javac is a stub, not a link into a runtime.
-    if [ -x /usr/libexec/java_home ] && /usr/libexec/java_home >/dev/null 2>&1; then
-        /usr/libexec/java_home
-        return
-    fi
-    local javac
-    javac=$(command -v javac) || return 1
-    dirname "$(dirname "$(real_file "$javac")")"
-}
-
-home=$(java_home) || fail "no JDK found: put javac on the PATH or set JAVA_HOME"
-[ -x "$home/bin/javac" ] || fail "no javac in $home/bin"
-
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+# The same configuration as tools/run-tests.sh, so that either may come first.
+cmake --preset default -S "$root"
 cmake --build "$build" --target applauncher -j2
 
 demo=$build/demo

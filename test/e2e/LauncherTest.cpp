@@ -1,23 +1,39 @@
 // The launcher executable started from bundles whose runtime library is the
-// recording double.
+// recording double. Most cases are rows of three tables: the call the runtime
+// receives, the failures, and the lines of debug output.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "E2eSupport.h"
 #include "TestSupport.h"
+#include "tstrings.h"
 
 using e2e::Bundle;
 using e2e::Env;
 using e2e::Launch;
 using e2e::lines;
 using e2e::runLauncher;
+using kvtest::regexQuote;
 using Args = std::vector<std::string>;
 
 namespace {
+
+// Paths, contents and expectations below may name these places:
+//   <launcher> <app> <root> (the bundle's), <tmp> (around it), <app-path> (the
+//   option naming the launcher), <fakejli> and <nosym> (the runtime doubles).
+// A file content "-><target>" makes a link, "<none>" removes the file.
+using Files = std::map<std::string, std::string>;
+
+const std::string defaultLib = "<root>/Contents/runtime/Contents/Home/lib/libjli.dylib";
+const std::string secondLib = "<root>/Contents/runtime/Contents/Home/lib/jli/libjli.dylib";
+const std::string mainJarCfg = "[Application]\napp.mainjar=$APPDIR/main.jar\n";
+const Args mainJarArgv{"<launcher>", "<app-path>", "-jar", "<app>/main.jar"};
 
 class FakeRuntimeBundle : public ::testing::Test {
 protected:
@@ -27,449 +43,353 @@ protected:
 
     std::string appPathOption() const { return "-Dkovalu.app-path=" + bundle.launcher; }
 
-    /// The one JLI_Launch call of a successful run, which printed nothing.
-    static kvtest::JliCall onlyCall(const Launch& launch) {
-        EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
-        EXPECT_EQ("", launch.process.err);
-        EXPECT_EQ("", launch.process.out);
-        if (launch.calls.size() != 1) {
-            ADD_FAILURE() << launch.calls.size() << " JLI_Launch calls";
-            return launch.calls.empty() ? kvtest::JliCall() : launch.calls.front();
+    /// `text` with every place named by its value, quoted for a regular
+    /// expression when `quoted`.
+    std::string expand(std::string text, bool quoted = false) const {
+        const std::pair<const char*, std::string> places[] = {
+            {"<app-path>", appPathOption()}, {"<launcher>", bundle.launcher},
+            {"<app>", bundle.appDir},        {"<root>", bundle.root},
+            {"<tmp>", tmp.path()},           {"<fakejli>", KVTEST_FAKEJLI_PATH},
+            {"<nosym>", KVTEST_FAKEJLI_NOSYM_PATH}};
+        for (const auto& [name, value] : places) {
+            text = tstrings::replace(text, name, quoted ? regexQuote(value) : value);
         }
-        return launch.calls.front();
+        return text;
     }
 
-    /// A failed run: status 1, nothing on standard output, no runtime started.
-    static void expectFailure(const Launch& launch) {
-        EXPECT_EQ(1, launch.process.exitCode);
-        EXPECT_EQ("", launch.process.out);
-        EXPECT_TRUE(launch.calls.empty());
+    Args expand(const Args& args) const {
+        Args result;
+        for (const std::string& arg : args) {
+            result.push_back(expand(arg));
+        }
+        return result;
+    }
+
+    /// Writes the configuration (none without one) and places `files`, then
+    /// runs the launcher with `env`.
+    Launch run(const std::optional<std::string>& cfg, const Files& files, const Env& env,
+               const Args& args = {}, const std::string& start = "<launcher>",
+               const std::string& cwd = "") const {
+        if (cfg) {
+            bundle.writeCfg(expand(*cfg));
+        }
+        for (const auto& [rawPath, rawContent] : files) {
+            const std::string path = expand(rawPath);
+            const std::string content = expand(rawContent);
+            ::unlink(path.c_str());
+            if (content.rfind("->", 0) == 0) {
+                kvtest::makeDirs(path.substr(0, path.rfind('/')));
+                kvtest::makeSymlink(content.substr(2), path);
+            } else if (content != "<none>") {
+                kvtest::writeFile(path, content);
+            }
+        }
+        Env expanded;
+        for (const auto& [name, value] : env) {
+            expanded[name] = value ? std::optional<std::string>(expand(*value)) : std::nullopt;
+        }
+        if (!cwd.empty()) {
+            kvtest::makeDirs(expand(cwd));
+        }
+        return runLauncher(expand(start), args, expanded, expand(cwd));
     }
 
     kvtest::TempDir tmp;
     Bundle bundle;
 };
 
-/// A regular expression that matches exactly `text`.
-std::string quote(const std::string& text) {
-    static const std::string special = "\\^$.|?*+()[]{}";
-    std::string out;
-    for (char c : text) {
-        if (special.find(c) != std::string::npos) {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
+template <class Case>
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
 }
 
-const char* const mainJarCfg = "[Application]\napp.mainjar=$APPDIR/main.jar\n";
+struct ArgvCase {
+    const char* name;
+    std::string cfg;
+    Args args;     ///< the command line, given as it is
+    Args expected; ///< the argument vector the runtime receives
+    Env env = {};
+    Files files = {};
+    std::string start = "<launcher>";
+    std::string cwd = "";
+    std::string libraryPath = ":<app>"; ///< DYLD_LIBRARY_PATH as the runtime saw it
+};
 
-} // namespace
+const std::string realMainCfg = "[Application]\napp.mainclass=real.Main\n";
+const Args realMainArgv{"<launcher>", "<app-path>", "real.Main"};
+const std::string bundleMainCfg = "[Application]\napp.mainclass=bundle.Main\n";
+const Args bundleMainArgv{"<launcher>", "<app-path>", "bundle.Main"};
+const std::string userCfg = "<tmp>/home/Library/Application Support/com.example.kv/App.cfg";
+const char* const userMain = "[Application]\napp.mainclass=user.Main\n";
+const Env home{{"HOME", "<tmp>/home"}};
 
-class LauncherArguments : public FakeRuntimeBundle {};
+// Rows print as their names, in test listings and failure reports.
+void PrintTo(const ArgvCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-TEST_F(LauncherArguments, FullConfigurationReachesTheRuntimeInOrder) {
-    kvtest::writeFile(bundle.appDir + "/splash.png", "png");
-    bundle.writeCfg("; every kind of entry\n"
-                    "[Application]\n"
-                    "app.mainjar=$APPDIR/main.jar\n"
-                    "app.mainclass=demo.Main\n"
-                    "app.mainmodule=demo.mod/demo.Main\n"
-                    "app.splash=$APPDIR/splash.png\n"
-                    "app.modulepath=$APPDIR/mods\n"
-                    "app.modulepath=$ROOTDIR/more mods\n"
-                    "app.classpath=$APPDIR/a.jar\n"
-                    "app.classpath=$BINDIR/b.jar\n"
-                    "[JavaOptions]\n"
-                    "java-options=-Xmx64m\n"
-                    "java-options=-Dgreeting=hello world\n"
-                    "[ArgOptions]\n"
-                    "arguments=first\n"
-                    "arguments=second arg\n");
+const ArgvCase argvCases[] = {
+    {"FullConfigurationInOrder",
+     "; every kind of entry\n[Application]\napp.mainjar=$APPDIR/main.jar\napp.mainclass=demo.Main\n"
+     "app.mainmodule=demo.mod/demo.Main\napp.splash=$APPDIR/splash.png\n"
+     "app.modulepath=$APPDIR/mods\napp.modulepath=$ROOTDIR/more mods\n"
+     "app.classpath=$APPDIR/a.jar\napp.classpath=$BINDIR/b.jar\n"
+     "[JavaOptions]\njava-options=-Xmx64m\njava-options=-Dgreeting=hello world\n"
+     "[ArgOptions]\narguments=first\narguments=second arg\n",
+     {},
+     {"<launcher>", "--module-path", "<app>/mods", "--module-path", "<root>/more mods",
+      "-classpath", "<app>/a.jar:<root>/Contents/MacOS/b.jar", "-splash:<app>/splash.png",
+      "-Xmx64m", "-Dgreeting=hello world", "<app-path>", "-m", "demo.mod/demo.Main", "demo.Main",
+      "-jar", "<app>/main.jar", "first", "second arg"},
+     {},
+     {{"<app>/splash.png", "png"}}},
+    {"MainClassWithSingleClassPathEntry", "[Application]\napp.classpath=$APPDIR/classes\napp.mainclass=a.B\n",
+     {}, {"<launcher>", "-classpath", "<app>/classes", "<app-path>", "a.B"}},
+    {"EmptyConfigurationGivesOnlyTheAppPath", "", {}, {"<launcher>", "<app-path>"}},
+    {"MacrosExpandInEveryValueAndInsideWords",
+     "[Application]\napp.mainclass=a.B\n[JavaOptions]\njava-options=-Dapp=$APPDIR\n"
+     "java-options=-Dbin=$BINDIR\njava-options=-Droot=$ROOTDIR\n"
+     "java-options=-Dglued=$APPDIRS:$ROOTDIR$BINDIR\njava-options=-Dplain=$HOME $appdir\n"
+     "[ArgOptions]\narguments=$ROOTDIR/x\n",
+     {},
+     {"<launcher>", "-Dapp=<app>", "-Dbin=<root>/Contents/MacOS", "-Droot=<root>",
+      "-Dglued=<app>S:<root><root>/Contents/MacOS", "-Dplain=$HOME $appdir", "<app-path>", "a.B",
+      "<root>/x"}},
+    // Command-line arguments are the user's: never macro-expanded, empty ones kept.
+    {"CommandLineReplacesConfiguredArguments", mainJarCfg + "[ArgOptions]\narguments=one\narguments=two\n",
+     {"x y", "-psn_0_12345", "$APPDIR", "", "-psn_", "-PSN_1", "last"},
+     {"<launcher>", "<app-path>", "-jar", "<app>/main.jar", "x y", "$APPDIR", "", "-PSN_1", "last"}},
+    {"OnlyProcessSerialNumberKeepsConfiguredArguments",
+     mainJarCfg + "[ArgOptions]\narguments=one\narguments=two\n", {"-psn_0_98765"},
+     {"<launcher>", "<app-path>", "-jar", "<app>/main.jar", "one", "two"}},
+    {"MissingSplashImageIsLeftOut", "[Application]\napp.splash=$APPDIR/none.png\napp.mainclass=a.B\n",
+     {}, {"<launcher>", "<app-path>", "a.B"}},
+    {"PerUserConfigurationComesFirst", bundleMainCfg, {}, {"<launcher>", "<app-path>", "user.Main"},
+     home,
+     {{"<app>/.package", "com.example kv\nignored\n"},
+      {"<tmp>/home/Library/Application Support/com.example kv/App.cfg", userMain}}},
+    {"PackageWithoutPerUserConfigurationUsesTheBundle", bundleMainCfg, {}, bundleMainArgv, home,
+     {{"<app>/.package", "com.example.kv"},
+      {"<tmp>/home/Library/Application Support/com.example.other/App.cfg", userMain}}},
+    {"NoPackageFileMeansNoPerUserConfiguration", bundleMainCfg, {}, bundleMainArgv, home,
+     {{"<tmp>/home/Library/Application Support//App.cfg", userMain},
+      {"<tmp>/home/Library/Application Support/App/App.cfg", userMain}}},
+    {"EmptyPackageNameMeansNoPerUserConfiguration", bundleMainCfg, {}, bundleMainArgv, home,
+     {{"<app>/.package", "\ncom.example.kv\n"},
+      {userCfg, userMain},
+      {"<tmp>/home/Library/Application Support//App.cfg", userMain}}},
+    {"UnsetHomeFallsBackToTheBundle", bundleMainCfg, {}, bundleMainArgv, {{"HOME", std::nullopt}},
+     {{"<app>/.package", "com.example.kv\n"},
+      {userCfg, userMain},
+      {"<app>/Library/Application Support/com.example.kv/App.cfg", "[Application]\napp.mainclass=relative.Main\n"}},
+     "<launcher>", "<app>"},
+    {"EmptyHomeFallsBackToTheBundle", bundleMainCfg, {}, bundleMainArgv, {{"HOME", ""}},
+     {{"<app>/.package", "com.example.kv\n"},
+      {userCfg, userMain},
+      {"<app>/Library/Application Support/com.example.kv/App.cfg", "[Application]\napp.mainclass=relative.Main\n"}},
+     "<launcher>", "<app>"},
+    {"ConfiguredRuntimeWithMacroIsBundleRelative",
+     "[Application]\napp.runtime=$ROOTDIR/Contents/jre\napp.mainclass=a.B\n", {},
+     {"<launcher>", "<app-path>", "a.B"}, {},
+     {{"<root>/Contents/jre/Contents/Home/lib/libjli.dylib", "-><fakejli>"}, {defaultLib, "<none>"}},
+     "<launcher>", "<tmp>"},
+    {"FirstLibraryCandidateWins", mainJarCfg, {}, mainJarArgv, {}, {{secondLib, "-><nosym>"}}},
+    {"LibraryPathUnsetGetsTheAppDir", mainJarCfg, {}, mainJarArgv, {{"DYLD_LIBRARY_PATH", std::nullopt}}},
+    {"LibraryPathEmptyGetsTheAppDir", mainJarCfg, {}, mainJarArgv, {{"DYLD_LIBRARY_PATH", ""}}, {},
+     "<launcher>", "", ":<app>"},
+    {"LibraryPathGetsTheAppDirAppended", mainJarCfg, {}, mainJarArgv,
+     {{"DYLD_LIBRARY_PATH", "/opt/lib"}}, {}, "<launcher>", "", "/opt/lib:<app>"},
+    // The comparison is exact: a trailing slash is another directory.
+    {"LibraryPathWithTrailingSlashIsAnotherDir", mainJarCfg, {}, mainJarArgv,
+     {{"DYLD_LIBRARY_PATH", "<app>/"}}, {}, "<launcher>", "", "<app>/:<app>"},
+    {"LibraryPathOfTheAppDirIsLeftAlone", mainJarCfg, {}, mainJarArgv,
+     {{"DYLD_LIBRARY_PATH", "<app>"}}, {}, "<launcher>", "", "<app>"},
+    {"LibraryPathEndingInTheAppDirIsLeftAlone", mainJarCfg, {}, mainJarArgv,
+     {{"DYLD_LIBRARY_PATH", "/opt/lib:<app>"}}, {}, "<launcher>", "", "/opt/lib:<app>"},
+    {"LibraryPathStartingWithTheAppDirIsLeftAlone", mainJarCfg, {}, mainJarArgv,
+     {{"DYLD_LIBRARY_PATH", "<app>::/opt/lib"}}, {}, "<launcher>", "", "<app>::/opt/lib"},
+    // Whatever path started it, the run is the real bundle's launcher.
+    {"AbsoluteLink", realMainCfg, {}, realMainArgv, {}, {{"<tmp>/links/app", "-><launcher>"}},
+     "<tmp>/links/app"},
+    {"RelativeLinkStartedFromAnotherDirectory", realMainCfg, {}, realMainArgv, {},
+     {{"<tmp>/links/app", "->../App.app/Contents/MacOS/App"}}, "<tmp>/links/app", "<tmp>/elsewhere"},
+    {"RelativeLinkStartedByARelativePath", realMainCfg, {}, realMainArgv, {},
+     {{"<tmp>/links/app", "->../App.app/Contents/MacOS/App"}}, "../links/app", "<tmp>/elsewhere"},
+    {"ChainOfLinks", realMainCfg, {}, realMainArgv, {},
+     {{"<tmp>/links/deeper/third", "->../../App.app/Contents/MacOS/App"},
+      {"<tmp>/links/second", "-><tmp>/links/deeper/third"},
+      {"<tmp>/links/first", "->second"}},
+     "<tmp>/links/first", "<tmp>/elsewhere"},
+    // A link at the launcher's depth in another bundle must still start the
+    // bundle it points to, not the one it sits in.
+    {"LinkInsideAnotherBundle", realMainCfg, {}, realMainArgv, {},
+     {{"<tmp>/links/App.app/Contents/app/App.cfg", "[Application]\napp.mainclass=decoy.Main\n"},
+      {"<tmp>/links/App.app/Contents/runtime/Contents/Home/lib/libjli.dylib", "-><fakejli>"},
+      {"<tmp>/links/App.app/Contents/MacOS/App", "-><launcher>"}},
+     "<tmp>/links/App.app/Contents/MacOS/App"},
+    {"StartedWithRelativePathFromOutside", realMainCfg, {}, realMainArgv, {}, {},
+     "App.app/Contents/MacOS/App", "<tmp>"},
+    {"StartedWithRelativePathFromItsDirectory", realMainCfg, {}, realMainArgv, {}, {}, "./App",
+     "<root>/Contents/MacOS"},
+    {"StartedWithRelativePathFromBeside", realMainCfg, {}, realMainArgv, {}, {}, "../MacOS/App",
+     "<app>"},
+};
 
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
+class LauncherCall : public FakeRuntimeBundle, public ::testing::WithParamInterface<ArgvCase> {};
 
-    const std::string& a = bundle.appDir;
-    const Args expected{bundle.launcher,
-                        "--module-path", a + "/mods",
-                        "--module-path", bundle.root + "/more mods",
-                        "-classpath", a + "/a.jar:" + bundle.root + "/Contents/MacOS/b.jar",
-                        "-splash:" + a + "/splash.png",
-                        "-Xmx64m",
-                        "-Dgreeting=hello world",
-                        appPathOption(),
-                        "-m", "demo.mod/demo.Main",
-                        "demo.Main",
-                        "-jar", a + "/main.jar",
-                        "first",
-                        "second arg"};
-    EXPECT_EQ(expected, call.argv);
-    EXPECT_EQ(std::to_string(expected.size()), call.fields.at("argc"));
+TEST_P(LauncherCall, RuntimeReceivesTheExpectedCall) {
+    const ArgvCase& c = GetParam();
+    const Launch launch = run(c.cfg, c.files, c.env, c.args, c.start, c.cwd);
+
+    EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+    EXPECT_EQ("", launch.process.err);
+    EXPECT_EQ("", launch.process.out);
+    ASSERT_EQ(1u, launch.calls.size());
+    const kvtest::JliCall& call = launch.calls.front();
+    EXPECT_EQ(expand(c.expected), call.argv);
+    EXPECT_EQ(std::to_string(c.expected.size()), call.fields.at("argc"));
     EXPECT_EQ("1", call.fields.at("argv_terminated"));
-}
-
-TEST_F(LauncherArguments, FixedTrailingArgumentsOfTheRuntimeCall) {
-    bundle.writeCfg(mainJarCfg);
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
-
-    const std::map<std::string, std::string> expected{
+    const std::map<std::string, std::string> trailing{
         {"jargc", "0"},       {"jargv", "null"},       {"appclassc", "0"},
         {"appclassv", "null"}, {"fullversion", ""},    {"dotversion", ""},
         {"pname", "java"},    {"lname", "java"},       {"javaargs", "0"},
         {"cpwildcard", "0"},  {"javaw", "0"},          {"ergo", "0"}};
-    for (const auto& kv : expected) {
-        ASSERT_EQ(1u, call.fields.count(kv.first)) << kv.first;
-        EXPECT_EQ(kv.second, call.fields.at(kv.first)) << kv.first;
+    for (const auto& [field, value] : trailing) {
+        ASSERT_EQ(1u, call.fields.count(field)) << field;
+        EXPECT_EQ(value, call.fields.at(field)) << field;
     }
+    ASSERT_EQ(1u, call.env.count("DYLD_LIBRARY_PATH"));
+    EXPECT_EQ(expand(c.libraryPath), call.env.at("DYLD_LIBRARY_PATH"));
 }
 
-TEST_F(LauncherArguments, MainClassWithSingleClassPathEntry) {
-    bundle.writeCfg("[Application]\napp.classpath=$APPDIR/classes\napp.mainclass=a.B\n");
+INSTANTIATE_TEST_SUITE_P(Rows, LauncherCall, ::testing::ValuesIn(argvCases),
+                         caseName<ArgvCase>);
 
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
-
-    EXPECT_EQ((Args{bundle.launcher, "-classpath", bundle.appDir + "/classes", appPathOption(),
-                    "a.B"}),
-              call.argv);
-}
-
-TEST_F(LauncherArguments, EmptyConfigurationGivesOnlyTheAppPath) {
-    bundle.writeCfg("");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption()}), call.argv);
-}
-
-TEST_F(LauncherArguments, MacrosExpandInEveryValueAndInsideWords) {
-    bundle.writeCfg("[Application]\n"
-                    "app.mainclass=a.B\n"
-                    "[JavaOptions]\n"
-                    "java-options=-Dapp=$APPDIR\n"
-                    "java-options=-Dbin=$BINDIR\n"
-                    "java-options=-Droot=$ROOTDIR\n"
-                    "java-options=-Dglued=$APPDIRS:$ROOTDIR$BINDIR\n"
-                    "java-options=-Dplain=$HOME $appdir\n"
-                    "[ArgOptions]\n"
-                    "arguments=$ROOTDIR/x\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
-
-    const std::string bin = bundle.root + "/Contents/MacOS";
-    EXPECT_EQ((Args{bundle.launcher, "-Dapp=" + bundle.appDir, "-Dbin=" + bin,
-                    "-Droot=" + bundle.root,
-                    "-Dglued=" + bundle.appDir + "S:" + bundle.root + bin,
-                    "-Dplain=$HOME $appdir", appPathOption(), "a.B", bundle.root + "/x"}),
-              call.argv);
-}
-
-TEST_F(LauncherArguments, CommandLineReplacesConfiguredArguments) {
-    bundle.writeCfg(std::string(mainJarCfg) + "[ArgOptions]\narguments=one\narguments=two\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(
-        bundle.launcher, {"x y", "-psn_0_12345", "$APPDIR", "", "-psn_", "-PSN_1", "last"}));
-
-    // Command-line arguments are the user's: never macro-expanded, empty ones kept.
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "-jar", bundle.appDir + "/main.jar", "x y",
-                    "$APPDIR", "", "-PSN_1", "last"}),
-              call.argv);
-}
-
-TEST_F(LauncherArguments, OnlyProcessSerialNumberKeepsConfiguredArguments) {
-    bundle.writeCfg(std::string(mainJarCfg) + "[ArgOptions]\narguments=one\narguments=two\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher, {"-psn_0_98765"}));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "-jar", bundle.appDir + "/main.jar", "one",
-                    "two"}),
-              call.argv);
-}
-
-TEST_F(LauncherArguments, MissingSplashImageIsLeftOut) {
-    bundle.writeCfg("[Application]\napp.splash=$APPDIR/none.png\napp.mainclass=a.B\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "a.B"}), call.argv);
-}
-
-class LauncherConfigLookup : public FakeRuntimeBundle {
-protected:
-    LauncherConfigLookup() : home(tmp / "home") {
-        kvtest::makeDirs(home);
-        bundle.writeCfg("[Application]\napp.mainclass=bundle.Main\n");
-    }
-
-    std::string userCfg(const std::string& package) const {
-        return home + "/Library/Application Support/" + package + "/App.cfg";
-    }
-
-    std::string home;
+struct FailureCase {
+    const char* name;
+    std::optional<std::string> cfg; ///< none: no configuration file
+    std::string err;                ///< all of standard error, or its start when `prefixOnly`
+    Env env = {};
+    Files files = {};
+    bool prefixOnly = false;
+    std::size_t calls = 0; ///< runtime calls made before the failure
 };
 
-TEST_F(LauncherConfigLookup, PerUserConfigurationComesFirst) {
-    kvtest::writeFile(bundle.appDir + "/.package", "com.example kv\nignored\n");
-    kvtest::writeFile(userCfg("com.example kv"), "[Application]\napp.mainclass=user.Main\n");
+const std::string noCfg = "Error opening \"<app>/App.cfg\" file: No such file or directory\n";
 
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher, {}, {{"HOME", home}}));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "user.Main"}), call.argv);
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(LauncherConfigLookup, PackageWithoutPerUserConfigurationUsesTheBundle) {
-    kvtest::writeFile(bundle.appDir + "/.package", "com.example.kv");
-    kvtest::writeFile(userCfg("com.example.other"), "[Application]\napp.mainclass=user.Main\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher, {}, {{"HOME", home}}));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "bundle.Main"}), call.argv);
-}
-
-TEST_F(LauncherConfigLookup, NoPackageFileMeansNoPerUserConfiguration) {
-    kvtest::writeFile(userCfg(""), "[Application]\napp.mainclass=user.Main\n");
-    kvtest::writeFile(userCfg("App"), "[Application]\napp.mainclass=user.Main\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher, {}, {{"HOME", home}}));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "bundle.Main"}), call.argv);
-}
-
-TEST_F(LauncherConfigLookup, EmptyPackageNameMeansNoPerUserConfiguration) {
-    kvtest::writeFile(bundle.appDir + "/.package", "\ncom.example.kv\n");
-    kvtest::writeFile(userCfg("com.example.kv"), "[Application]\napp.mainclass=user.Main\n");
-    kvtest::writeFile(userCfg(""), "[Application]\napp.mainclass=user.Main\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher, {}, {{"HOME", home}}));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "bundle.Main"}), call.argv);
-}
-
-TEST_F(LauncherConfigLookup, UnsetOrEmptyHomeFallsBackToTheBundle) {
-    kvtest::writeFile(bundle.appDir + "/.package", "com.example.kv\n");
-    kvtest::writeFile(userCfg("com.example.kv"), "[Application]\napp.mainclass=user.Main\n");
-    kvtest::writeFile(bundle.appDir + "/Library/Application Support/com.example.kv/App.cfg",
-                      "[Application]\napp.mainclass=relative.Main\n");
-
-    for (const std::optional<std::string>& value :
-         {std::optional<std::string>(), std::optional<std::string>("")}) {
-        SCOPED_TRACE(value ? "HOME empty" : "HOME unset");
-        const kvtest::JliCall& call =
-            onlyCall(runLauncher(bundle.launcher, {}, {{"HOME", value}}, bundle.appDir));
-        EXPECT_EQ((Args{bundle.launcher, appPathOption(), "bundle.Main"}), call.argv);
-    }
-}
-
-TEST_F(LauncherConfigLookup, UnsetHomeIsReportedOnlyWithDebugOutput) {
-    kvtest::writeFile(bundle.appDir + "/.package", "com.example.kv\n");
-
-    const Launch launch =
-        runLauncher(bundle.launcher, {}, {{"HOME", std::nullopt}, {"KOVALU_DEBUG", "true"}});
-
-    EXPECT_EQ(0, launch.process.exitCode);
-    ASSERT_EQ(1u, launch.calls.size());
-    const std::regex report(R"(\[ERROR\] MacLauncher\.cpp:[0-9]+: Exception with message '.*)"
-                            R"(getenv\(HOME\) failed\. Variable not set' caught)");
-    const std::vector<std::string> err = lines(launch.process.err);
-    EXPECT_EQ(1, std::count_if(err.begin(), err.end(), [&](const std::string& line) {
-                  return std::regex_match(line, report);
-              })) << launch.process.err;
-}
-
-class LauncherRuntime : public FakeRuntimeBundle {};
-
-TEST_F(LauncherRuntime, ConfiguredRuntimeReplacesTheBundledOne) {
-    kvtest::TempDir other;
-    kvtest::makeDirs(other / "jre/Contents/Home/lib");
-    kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, other / "jre/Contents/Home/lib/libjli.dylib");
-    // The bundled runtime would fail: only the configured one may be used.
-    ::unlink(bundle.defaultLibrary().c_str());
-    kvtest::makeSymlink(KVTEST_FAKEJLI_NOSYM_PATH, bundle.defaultLibrary());
-    bundle.writeCfg("[Application]\napp.runtime=" + (other / "jre") + "\napp.mainclass=a.B\n");
-
-    const Launch launch = runLauncher(bundle.launcher, {}, {{"KOVALU_DEBUG", "true"}});
-
-    EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
-    EXPECT_EQ(1u, launch.calls.size());
-    const std::vector<std::string> err = lines(launch.process.err);
-    EXPECT_NE(err.end(), std::find(err.begin(), err.end(),
-                                   "jli lib: [" + (other / "jre/Contents/Home/lib/libjli.dylib") +
-                                       "]"))
-        << launch.process.err;
-}
-
-TEST_F(LauncherRuntime, ConfiguredRuntimeWithMacroIsBundleRelative) {
-    kvtest::makeDirs(bundle.root + "/Contents/jre/Contents/Home/lib");
-    kvtest::makeSymlink(KVTEST_FAKEJLI_PATH,
-                        bundle.root + "/Contents/jre/Contents/Home/lib/libjli.dylib");
-    ::unlink(bundle.defaultLibrary().c_str());
-    bundle.writeCfg("[Application]\napp.runtime=$ROOTDIR/Contents/jre\napp.mainclass=a.B\n");
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher, {}, {}, tmp.path()));
-
-    EXPECT_EQ((Args{bundle.launcher, appPathOption(), "a.B"}), call.argv);
-}
-
-TEST_F(LauncherRuntime, ConfiguredRuntimeWithoutLibraryFailsWithoutFallback) {
-    kvtest::makeDirs(bundle.root + "/jre/Contents/Home/lib");
-    bundle.writeCfg("[Application]\napp.runtime=$ROOTDIR/jre\napp.mainclass=a.B\n");
-
-    const Launch launch = runLauncher(bundle.launcher);
-
-    expectFailure(launch);
-    EXPECT_EQ("Failed to find JVM in \"" + bundle.root + "/jre\" directory.\n",
-              launch.process.err);
-}
-
-TEST_F(LauncherRuntime, SecondLibraryCandidateIsUsedWhenTheFirstIsMissing) {
-    ::unlink(bundle.defaultLibrary().c_str());
-    bundle.linkRuntimeLibrary(KVTEST_FAKEJLI_PATH, "Contents/Home/lib/jli/libjli.dylib");
-    bundle.writeCfg(mainJarCfg);
-
-    const Launch launch = runLauncher(bundle.launcher, {}, {{"KOVALU_DEBUG", "true"}});
-
-    EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
-    EXPECT_EQ(1u, launch.calls.size());
-    const std::vector<std::string> err = lines(launch.process.err);
-    EXPECT_NE(err.end(),
-              std::find(err.begin(), err.end(),
-                        "jli lib: [" + bundle.root +
-                            "/Contents/runtime/Contents/Home/lib/jli/libjli.dylib]"))
-        << launch.process.err;
-}
-
-TEST_F(LauncherRuntime, FirstLibraryCandidateWins) {
-    bundle.linkRuntimeLibrary(KVTEST_FAKEJLI_NOSYM_PATH, "Contents/Home/lib/jli/libjli.dylib");
-    bundle.writeCfg(mainJarCfg);
-
-    const kvtest::JliCall& call = onlyCall(runLauncher(bundle.launcher));
-
-    EXPECT_EQ(bundle.launcher, call.argv.at(0));
-}
-
-class LauncherLibraryPath : public FakeRuntimeBundle {
-protected:
-    LauncherLibraryPath() { bundle.writeCfg(mainJarCfg); }
-
-    /// DYLD_LIBRARY_PATH as the runtime saw it, given its value at start.
-    std::optional<std::string> seenBy(const std::optional<std::string>& start) {
-        const kvtest::JliCall& call =
-            onlyCall(runLauncher(bundle.launcher, {}, {{"DYLD_LIBRARY_PATH", start}}));
-        const auto it = call.env.find("DYLD_LIBRARY_PATH");
-        if (it == call.env.end()) {
-            ADD_FAILURE() << "DYLD_LIBRARY_PATH not recorded";
-            return std::nullopt;
-        }
-        return it->second;
-    }
+const FailureCase failureCases[] = {
+    {"MissingConfigFile", std::nullopt, noCfg},
+    {"HeaderWithoutClosingBracket", "; comment\n\n[Application]\napp.mainclass=a.B\n[JavaOptions\n",
+     "Error parsing [<app>/App.cfg] file at 5: Missing ']' character\n"},
+    {"NoRuntimeLibrary", mainJarCfg, "Failed to find JVM in \"<root>/Contents/runtime\" directory.\n",
+     {}, {{defaultLib, "<none>"}}},
+    {"ConfiguredRuntimeWithoutLibraryFailsWithoutFallback",
+     "[Application]\napp.runtime=$ROOTDIR/jre\napp.mainclass=a.B\n",
+     "Failed to find JVM in \"<root>/jre\" directory.\n", {},
+     {{"<root>/jre/Contents/Home/lib/README", ""}}},
+    {"UnloadableRuntimeLibrary", mainJarCfg, "dlopen(" + defaultLib + ") failed. Error: ", {},
+     {{defaultLib, "not a library\n"}}, true},
+    {"RuntimeLibraryWithoutEntryPoint", mainJarCfg,
+     "dlsym(" + defaultLib + ", JLI_Launch) failed. Error: ", {}, {{defaultLib, "-><nosym>"}}, true},
+    {"RuntimeReportsFailure", mainJarCfg, "Failed to launch JVM\n", {{"KVTEST_JLI_RETURN", "7"}},
+     {}, false, 1},
+    // Only "true" switches debug output on.
+    {"DebugSwitchInCapitals", std::nullopt, noCfg, {{"KOVALU_DEBUG", "TRUE"}}},
+    {"DebugSwitchOne", std::nullopt, noCfg, {{"KOVALU_DEBUG", "1"}}},
+    {"DebugSwitchWithLeadingBlank", std::nullopt, noCfg, {{"KOVALU_DEBUG", " true"}}},
+    {"DebugSwitchWithTrailingBlank", std::nullopt, noCfg, {{"KOVALU_DEBUG", "true "}}},
+    {"DebugSwitchEmpty", std::nullopt, noCfg, {{"KOVALU_DEBUG", ""}}},
 };
 
-TEST_F(LauncherLibraryPath, AppDirIsAppendedWhenMissing) {
-    EXPECT_EQ(":" + bundle.appDir, seenBy(std::nullopt));
-    EXPECT_EQ(":" + bundle.appDir, seenBy(std::string()));
-    EXPECT_EQ("/opt/lib:" + bundle.appDir, seenBy(std::string("/opt/lib")));
-    // The comparison is exact: a trailing slash is another directory.
-    EXPECT_EQ(bundle.appDir + "/:" + bundle.appDir, seenBy(bundle.appDir + "/"));
-}
+class LauncherFailure : public FakeRuntimeBundle, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_F(LauncherLibraryPath, ValueHoldingAppDirIsLeftAlone) {
-    for (const std::string& value :
-         {bundle.appDir, "/opt/lib:" + bundle.appDir, bundle.appDir + "::/opt/lib"}) {
-        EXPECT_EQ(value, seenBy(value));
-    }
-}
-
-class LauncherFailure : public FakeRuntimeBundle {};
-
-TEST_F(LauncherFailure, MissingConfigFile) {
-    const Launch launch = runLauncher(bundle.launcher);
-
-    expectFailure(launch);
-    EXPECT_EQ("Error opening \"" + bundle.cfgPath + "\" file: No such file or directory\n",
-              launch.process.err);
-}
-
-TEST_F(LauncherFailure, HeaderWithoutClosingBracket) {
-    bundle.writeCfg("; comment\n\n[Application]\napp.mainclass=a.B\n[JavaOptions\n");
-
-    const Launch launch = runLauncher(bundle.launcher);
-
-    expectFailure(launch);
-    EXPECT_EQ("Error parsing [" + bundle.cfgPath + "] file at 5: Missing ']' character\n",
-              launch.process.err);
-}
-
-TEST_F(LauncherFailure, NoRuntimeLibrary) {
-    ::unlink(bundle.defaultLibrary().c_str());
-    bundle.writeCfg(mainJarCfg);
-
-    const Launch launch = runLauncher(bundle.launcher);
-
-    expectFailure(launch);
-    EXPECT_EQ("Failed to find JVM in \"" + bundle.root + "/Contents/runtime\" directory.\n",
-              launch.process.err);
-}
-
-TEST_F(LauncherFailure, UnloadableRuntimeLibrary) {
-    ::unlink(bundle.defaultLibrary().c_str());
-    kvtest::writeFile(bundle.defaultLibrary(), "not a library\n");
-    bundle.writeCfg(mainJarCfg);
-
-    const Launch launch = runLauncher(bundle.launcher);
-
-    expectFailure(launch);
-    const std::string prefix = "dlopen(" + bundle.defaultLibrary() + ") failed. Error: ";
-    EXPECT_EQ(prefix, launch.process.err.substr(0, prefix.size())) << launch.process.err;
-    EXPECT_GT(launch.process.err.size(), prefix.size() + 1);
-    EXPECT_EQ(1u, lines(launch.process.err).size()) << launch.process.err;
-}
-
-TEST_F(LauncherFailure, RuntimeLibraryWithoutEntryPoint) {
-    ::unlink(bundle.defaultLibrary().c_str());
-    bundle.linkRuntimeLibrary(KVTEST_FAKEJLI_NOSYM_PATH);
-    bundle.writeCfg(mainJarCfg);
-
-    const Launch launch = runLauncher(bundle.launcher);
-
-    expectFailure(launch);
-    const std::string prefix = "dlsym(" + bundle.defaultLibrary() + ", JLI_Launch) failed. Error: ";
-    EXPECT_EQ(prefix, launch.process.err.substr(0, prefix.size())) << launch.process.err;
-    EXPECT_EQ(1u, lines(launch.process.err).size()) << launch.process.err;
-}
-
-TEST_F(LauncherFailure, RuntimeReportsFailure) {
-    bundle.writeCfg(mainJarCfg);
-
-    const Launch launch = runLauncher(bundle.launcher, {}, {{"KVTEST_JLI_RETURN", "7"}});
+TEST_P(LauncherFailure, StatusOneAndOneLineOfErrorText) {
+    const FailureCase& c = GetParam();
+    const Launch launch = run(c.cfg, c.files, c.env);
 
     EXPECT_EQ(1, launch.process.exitCode);
     EXPECT_EQ("", launch.process.out);
-    EXPECT_EQ(1u, launch.calls.size());
-    EXPECT_EQ("Failed to launch JVM\n", launch.process.err);
+    EXPECT_EQ(c.calls, launch.calls.size());
+    const std::string err = expand(c.err);
+    if (!c.prefixOnly) {
+        EXPECT_EQ(err, launch.process.err);
+        return;
+    }
+    EXPECT_EQ(err, launch.process.err.substr(0, err.size())) << launch.process.err;
+    EXPECT_GT(launch.process.err.size(), err.size() + 1);
+    EXPECT_EQ(1u, lines(launch.process.err).size()) << launch.process.err;
 }
 
-TEST_F(LauncherFailure, DebugSwitchIsExactlyTrue) {
-    for (const char* value : {"TRUE", "1", " true", "true ", ""}) {
-        SCOPED_TRACE(value);
-        const Launch launch = runLauncher(bundle.launcher, {}, {{"KOVALU_DEBUG", value}});
-        EXPECT_EQ("Error opening \"" + bundle.cfgPath + "\" file: No such file or directory\n",
-                  launch.process.err);
-    }
+INSTANTIATE_TEST_SUITE_P(Rows, LauncherFailure, ::testing::ValuesIn(failureCases),
+                         caseName<FailureCase>);
+
+struct DebugCase {
+    const char* name;
+    std::string cfg;
+    std::string line; ///< a regular expression that exactly one line of standard error matches
+    Env env = {};
+    Files files = {};
+};
+
+void PrintTo(const DebugCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+const DebugCase debugCases[] = {
+    {"UnsetHomeIsReported", bundleMainCfg,
+     R"(\[ERROR\] MacLauncher\.cpp:[0-9]+: Exception with message '.*)"
+     R"(getenv\(HOME\) failed\. Variable not set' caught)",
+     {{"HOME", std::nullopt}}, {{"<app>/.package", "com.example.kv\n"}}},
+    // The bundled runtime would fail: only the configured one may be used.
+    {"ConfiguredRuntimeReplacesTheBundledOne",
+     "[Application]\napp.runtime=<tmp>/other/jre\napp.mainclass=a.B\n",
+     R"(jli lib: \[<tmp>/other/jre/Contents/Home/lib/libjli\.dylib\])", {},
+     {{"<tmp>/other/jre/Contents/Home/lib/libjli.dylib", "-><fakejli>"}, {defaultLib, "-><nosym>"}}},
+    {"SecondLibraryCandidateIsUsedWhenTheFirstIsMissing", mainJarCfg,
+     R"(jli lib: \[<root>/Contents/runtime/Contents/Home/lib/jli/libjli\.dylib\])", {},
+     {{defaultLib, "<none>"}, {secondLib, "-><fakejli>"}}},
+};
+
+class LauncherDebugLine : public FakeRuntimeBundle, public ::testing::WithParamInterface<DebugCase> {};
+
+TEST_P(LauncherDebugLine, SuccessfulRunShowsTheLineOnce) {
+    const DebugCase& c = GetParam();
+    Env env = c.env;
+    env["KOVALU_DEBUG"] = "true";
+    const Launch launch = run(c.cfg, c.files, env);
+
+    EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+    EXPECT_EQ(1u, launch.calls.size());
+    const std::regex line(expand(c.line, /*quoted=*/true));
+    const std::vector<std::string> err = lines(launch.process.err);
+    EXPECT_EQ(1, std::count_if(err.begin(), err.end(), [&](const std::string& l) {
+                  return std::regex_match(l, line);
+              })) << launch.process.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LauncherDebugLine, ::testing::ValuesIn(debugCases),
+                         caseName<DebugCase>);
+
+} // namespace
 
 class LauncherDebugOutput : public FakeRuntimeBundle {};
 
 TEST_F(LauncherDebugOutput, FailureShowsErrorRecordThenTheLine) {
     const Launch launch = runLauncher(bundle.launcher, {}, {{"KOVALU_DEBUG", "true"}});
 
-    expectFailure(launch);
+    EXPECT_EQ(1, launch.process.exitCode);
+    EXPECT_EQ("", launch.process.out);
+    EXPECT_TRUE(launch.calls.empty());
     const std::string message =
-        quote("Error opening \"" + bundle.cfgPath + "\" file: No such file or directory");
+        regexQuote("Error opening \"" + bundle.cfgPath + "\" file: No such file or directory");
     const std::vector<std::string> expected{
         R"(\[TRACE\] app\.cpp:[0-9]+: Entering launch)",
         R"(\[TRACE\] AppLauncher\.cpp:[0-9]+: Launcher config file path: )" +
-            quote("\"" + bundle.cfgPath + "\""),
+            regexQuote("\"" + bundle.cfgPath + "\""),
         R"(\[ERROR\] app\.cpp:[0-9]+: Exception with message 'CfgFile\.cpp\([0-9]+\) at )"
         R"(load\(\): )" + message + "' caught",
         message,
@@ -511,10 +431,8 @@ TEST_F(LauncherDebugOutput, RuntimeBridgeShowsLibraryArgumentsAndEnvironment) {
               })) << launch.process.err;
 }
 
-class LauncherReentry : public FakeRuntimeBundle {};
-
-TEST_F(LauncherReentry, SecondEntryLaunchesTheSameJvmAgain) {
-    bundle.writeCfg(std::string(mainJarCfg) + "[ArgOptions]\narguments=configured\n");
+TEST_F(LauncherDebugOutput, SecondEntryLaunchesTheSameJvmAgain) {
+    bundle.writeCfg(mainJarCfg + "[ArgOptions]\narguments=configured\n");
 
     const Launch launch = runLauncher(bundle.launcher, {"given", "-psn_0_1"},
                                       {{"KVTEST_JLI_REENTER", "1"}, {"KOVALU_DEBUG", "true"}});
@@ -537,59 +455,4 @@ TEST_F(LauncherReentry, SecondEntryLaunchesTheSameJvmAgain) {
     };
     EXPECT_EQ(1, count("Launcher config file path: ")) << launch.process.err;
     EXPECT_EQ(2, count("jli lib: [")) << launch.process.err;
-}
-
-class LauncherLinks : public FakeRuntimeBundle {
-protected:
-    LauncherLinks() {
-        bundle.writeCfg("[Application]\napp.mainclass=real.Main\n");
-        kvtest::makeDirs(tmp / "links");
-        kvtest::makeDirs(tmp / "elsewhere");
-    }
-
-    /// The run was the real bundle's launcher, whatever path started it.
-    void expectRealBundle(const Launch& launch) {
-        const kvtest::JliCall& call = onlyCall(launch);
-        EXPECT_EQ((Args{bundle.launcher, appPathOption(), "real.Main"}), call.argv);
-    }
-};
-
-TEST_F(LauncherLinks, AbsoluteLink) {
-    kvtest::makeSymlink(bundle.launcher, tmp / "links/app");
-
-    expectRealBundle(runLauncher(tmp / "links/app"));
-}
-
-TEST_F(LauncherLinks, RelativeLinkStartedFromAnotherDirectory) {
-    kvtest::makeSymlink("../App.app/Contents/MacOS/App", tmp / "links/app");
-
-    expectRealBundle(runLauncher(tmp / "links/app", {}, {}, tmp / "elsewhere"));
-    expectRealBundle(runLauncher("../links/app", {}, {}, tmp / "elsewhere"));
-}
-
-TEST_F(LauncherLinks, ChainOfLinks) {
-    kvtest::makeDirs(tmp / "links/deeper");
-    kvtest::makeSymlink("../../App.app/Contents/MacOS/App", tmp / "links/deeper/third");
-    kvtest::makeSymlink(tmp / "links/deeper/third", tmp / "links/second");
-    kvtest::makeSymlink("second", tmp / "links/first");
-
-    expectRealBundle(runLauncher(tmp / "links/first", {}, {}, tmp / "elsewhere"));
-}
-
-TEST_F(LauncherLinks, LinkInsideAnotherBundle) {
-    // A link at the launcher's depth in another bundle must still start the
-    // bundle it points to, not the one it sits in.
-    Bundle decoy(tmp / "links", "App");
-    decoy.writeCfg("[Application]\napp.mainclass=decoy.Main\n");
-    decoy.linkRuntimeLibrary(KVTEST_FAKEJLI_PATH);
-    ::unlink(decoy.launcher.c_str());
-    kvtest::makeSymlink(bundle.launcher, decoy.launcher);
-
-    expectRealBundle(runLauncher(decoy.launcher));
-}
-
-TEST_F(LauncherLinks, StartedWithRelativePath) {
-    expectRealBundle(runLauncher("App.app/Contents/MacOS/App", {}, {}, tmp.path()));
-    expectRealBundle(runLauncher("./App", {}, {}, bundle.root + "/Contents/MacOS"));
-    expectRealBundle(runLauncher("../MacOS/App", {}, {}, bundle.appDir));
 }

@@ -4,7 +4,6 @@
 
 #include <dirent.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,11 +35,6 @@ std::string readLink(const std::string& path) {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink(path.c_str(), buf, sizeof(buf));
     return n < 0 ? std::string() : std::string(buf, static_cast<std::size_t>(n));
-}
-
-std::string realPath(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
 bool isLink(const std::string& path) {
@@ -132,7 +126,7 @@ TEST_F(MakeBundle, WritesTheBundleLayoutAndConfiguration) {
     // Only the library is linked: the runtime finds its home from the link's target.
     const std::string lib = bundle() + "/Contents/runtime/Contents/Home/lib/libjli.dylib";
     EXPECT_TRUE(isLink(lib));
-    EXPECT_EQ(realPath(KVTEST_FAKEJLI_PATH), readLink(lib));
+    EXPECT_EQ(kvtest::realPath(KVTEST_FAKEJLI_PATH), readLink(lib));
     EXPECT_EQ((std::vector<std::string>{"libjli.dylib"}),
               entries(bundle() + "/Contents/runtime/Contents/Home/lib"));
 }
