@@ -1,10 +1,7 @@
 #include "E2eSupport.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
+#include <filesystem>
 #include <sstream>
-#include <stdexcept>
 
 namespace e2e {
 
@@ -34,16 +31,8 @@ std::string Bundle::defaultLibrary() const {
 }
 
 void copyFile(const std::string& from, const std::string& to, unsigned mode) {
-    std::ifstream in(from, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + from);
-    }
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    out.close();
-    if (!out || ::chmod(to.c_str(), mode) != 0) {
-        throw std::runtime_error("cannot write " + to);
-    }
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(to, static_cast<std::filesystem::perms>(mode));
 }
 
 Launch runLauncher(const std::string& exe, const std::vector<std::string>& args, const Env& env,

@@ -5,10 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "E2eSupport.h"
 #include "TestSupport.h"

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -29,10 +29,6 @@ namespace {
 
 std::string errnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-    return ::remove(path);
 }
 
 std::string unescape(const std::string& s) {
@@ -62,16 +58,13 @@ TempDir::TempDir() {
     if (!::mkdtemp(buf.data())) {
         throw std::runtime_error(errnoText("mkdtemp"));
     }
-    char real[PATH_MAX];
-    if (!::realpath(buf.data(), real)) {
-        throw std::runtime_error(errnoText("realpath"));
-    }
-    dir = real;
+    dir = realPath(buf.data());
 }
 
 TempDir::~TempDir() {
-    // Children first; links are removed, never followed.
-    ::nftw(dir.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    // Links inside are removed, never followed.
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 EnvGuard::EnvGuard(const std::string& name, const std::optional<std::string>& value) : name(name) {
@@ -196,20 +189,13 @@ std::string realPath(const std::string& path) {
 }
 
 void makeDirs(const std::string& path) {
-    std::string::size_type pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        const std::string part = path.substr(0, pos);
-        if (!part.empty() && ::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-            throw std::runtime_error(errnoText("mkdir " + part));
-        }
-    }
+    std::filesystem::create_directories(path);
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-    const std::string::size_type slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        makeDirs(path.substr(0, slash));
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) {
+        makeDirs(parent);
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
@@ -226,9 +212,7 @@ std::string readFile(const std::string& path) {
 }
 
 void makeSymlink(const std::string& target, const std::string& link) {
-    if (::symlink(target.c_str(), link.c_str()) != 0) {
-        throw std::runtime_error(errnoText("symlink " + link));
-    }
+    std::filesystem::create_symlink(target, link);
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv,

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <tuple>
 
-#include "ErrorHandling.h"
 #include "TestSupport.h"
 
 namespace {

@@ -2,14 +2,15 @@
 
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
+#include "tstrings.h"
 
 namespace {
 
@@ -61,6 +62,30 @@ protected:
 
     std::string appPathOption() const { return "-Dkovalu.app-path=" + launcherPath; }
 
+    /// `text` with <tmp>, <root>, <runtime>, <cfg> (the file name), <app-path>,
+    /// <launcher>, <app> and <bin> filled in.
+    std::string expand(std::string text) const {
+        for (const auto& [name, value] : {std::pair<const char*, std::string>("<tmp>", tmp.path()),
+                                          {"<root>", root}, {"<runtime>", runtimeDir},
+                                          {"<cfg>", cfgName}, {"<app-path>", appPathOption()},
+                                          {"<launcher>", launcherPath}, {"<app>", appDir},
+                                          {"<bin>", FileUtils::dirname(launcherPath)}}) {
+            text = tstrings::replace(text, name, value);
+        }
+        return text;
+    }
+
+    /// Creates each path: a directory when it ends with '/', else an empty file.
+    void create(const std::vector<std::string>& paths) const {
+        for (const std::string& path : paths) {
+            if (path.back() == '/') {
+                kvtest::makeDirs(expand(path));
+            } else {
+                kvtest::writeFile(expand(path), "");
+            }
+        }
+    }
+
     kvtest::TempDir tmp;
     const std::string launcherPath;
     const std::string cfgName;
@@ -78,56 +103,40 @@ typedef AppLauncherTest AppLauncherArguments;
 
 } // namespace
 
-TEST_F(AppLauncherCfgLookup, WithoutLookupDirsUsesAppDirUnchecked) {
-    kvtest::LogRecorder log;
-    EXPECT_EQ(appDir + "/" + cfgName, makeLauncher().getCfgFilePath());
-    EXPECT_TRUE(log.messagesFrom("getCfgFilePath").empty());
-}
-
-TEST_F(AppLauncherCfgLookup, SearchesLookupDirsInOrderBeforeAppDir) {
-    const std::string first = tmp / "first";
-    const std::string second = tmp / "second";
-    kvtest::makeDirs(first);
-    kvtest::writeFile(second + "/" + cfgName, "");
-    writeCfg("");
-
-    AppLauncher launcher = makeLauncher();
-    launcher.addCfgFileLookupDir(first).addCfgFileLookupDir(second);
-    kvtest::LogRecorder log;
-    EXPECT_EQ(second + "/" + cfgName, launcher.getCfgFilePath());
-
-    const std::vector<std::string> expected = {
-        "Check [" + first + "/" + cfgName + "] file exit",
-        "Check [" + second + "/" + cfgName + "] file exit",
+TEST_F(AppLauncherCfgLookup, LookupDirsInOrderThenAppDirUnchecked) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> dirs, paths; ///< lookup directories, paths created
+        std::string expected;
+        std::vector<std::string> checked; ///< traced checks
     };
-    EXPECT_EQ(expected, log.messagesFrom("getCfgFilePath"));
-}
-
-TEST_F(AppLauncherCfgLookup, FirstDirHoldingTheFileWins) {
-    const std::string first = tmp / "first";
-    const std::string second = tmp / "second";
-    kvtest::writeFile(first + "/" + cfgName, "");
-    kvtest::writeFile(second + "/" + cfgName, "");
-
-    AppLauncher launcher = makeLauncher();
-    launcher.addCfgFileLookupDir(first + "/").addCfgFileLookupDir(second);
-    kvtest::LogRecorder log;
-    EXPECT_EQ(first + "/" + cfgName, launcher.getCfgFilePath());
-    EXPECT_EQ(1u, log.messagesFrom("getCfgFilePath").size());
-}
-
-TEST_F(AppLauncherCfgLookup, FallsBackToAppDirEvenWhenMissing) {
-    AppLauncher launcher = makeLauncher();
-    launcher.addCfgFileLookupDir(tmp / "nowhere");
-    EXPECT_EQ(appDir + "/" + cfgName, launcher.getCfgFilePath());
-}
-
-TEST_F(AppLauncherCfgLookup, DirectoryNamedLikeTheFileCounts) {
-    const std::string dir = tmp / "user";
-    kvtest::makeDirs(dir + "/" + cfgName);
-    AppLauncher launcher = makeLauncher();
-    launcher.addCfgFileLookupDir(dir);
-    EXPECT_EQ(dir + "/" + cfgName, launcher.getCfgFilePath());
+    const Case cases[] = {
+        {"without lookup dirs the app dir, unchecked", {}, {}, "<root>/Contents/app/<cfg>", {}},
+        {"lookup dirs in order before the app dir", {"<tmp>/first", "<tmp>/second"},
+         {"<tmp>/first/", "<tmp>/second/<cfg>", "<root>/Contents/app/<cfg>"}, "<tmp>/second/<cfg>",
+         {"<tmp>/first/<cfg>", "<tmp>/second/<cfg>"}},
+        {"first dir holding the file wins", {"<tmp>/first/", "<tmp>/second"},
+         {"<tmp>/first/<cfg>", "<tmp>/second/<cfg>"}, "<tmp>/first/<cfg>", {"<tmp>/first/<cfg>"}},
+        {"falls back to the app dir even when missing", {"<tmp>/nowhere"}, {},
+         "<root>/Contents/app/<cfg>", {"<tmp>/nowhere/<cfg>"}},
+        {"a directory named like the file counts", {"<tmp>/user"}, {"<tmp>/user/<cfg>/"},
+         "<tmp>/user/<cfg>", {"<tmp>/user/<cfg>"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        create(c.paths);
+        AppLauncher launcher = makeLauncher();
+        std::vector<std::string> checked;
+        for (const std::string& dir : c.dirs) {
+            launcher.addCfgFileLookupDir(expand(dir));
+        }
+        for (const std::string& path : c.checked) {
+            checked.push_back("Check [" + expand(path) + "] file exit");
+        }
+        kvtest::LogRecorder log;
+        EXPECT_EQ(expand(c.expected), launcher.getCfgFilePath());
+        EXPECT_EQ(checked, log.messagesFrom("getCfgFilePath"));
+    }
 }
 
 TEST_F(AppLauncherCfgLookup, PerUserFileIsTheOneLoaded) {
@@ -195,49 +204,50 @@ TEST_F(AppLauncherLibraryPath, AppDirAppendedToCurrentValue) {
     }
 }
 
-TEST_F(AppLauncherJvmLib, DefaultRuntimeUsedAndTraced) {
-    writeCfg(minimalCfg);
-    kvtest::LogRecorder log;
-    const std::unique_ptr<Jvm> jvm = createJvm();
-    EXPECT_EQ(runtimeDir + "/" + libjli, jvm->getLibraryPath());
-    const std::vector<std::string> expected = {
-        "Property \"app.runtime\" not found in \"Application\" section of launcher config file."
-        " Using Java runtime from \"" + runtimeDir + "\" directory",
+TEST_F(AppLauncherJvmLib, ConfiguredOrDefaultRuntimeAndFirstCandidateFound) {
+    struct Case {
+        const char* name;
+        std::string runtime;            ///< app.runtime lines
+        std::vector<std::string> paths; ///< paths created
+        std::string library;            ///< the library chosen, or else:
+        std::string error;              ///< what createJvmLauncher throws
+        std::vector<std::string> traced = {};
     };
-    EXPECT_EQ(expected, log.messagesFrom("findJvmLib"));
-}
-
-TEST_F(AppLauncherJvmLib, ConfiguredRuntimeUsedSilently) {
-    kvtest::writeFile(root + "/Other/" + libjli, "");
-    writeCfg("[Application]\napp.runtime=/ignored\napp.runtime=$ROOTDIR/Other\n"
-             "app.mainclass=Main\n");
-    kvtest::LogRecorder log;
-    const std::unique_ptr<Jvm> jvm = createJvm();
-    EXPECT_EQ(root + "/Other/" + libjli, jvm->getLibraryPath());
-    EXPECT_TRUE(log.messagesFrom("findJvmLib").empty());
-}
-
-TEST_F(AppLauncherJvmLib, ConfiguredRuntimeWithoutLibraryFailsWithoutDefault) {
-    kvtest::makeDirs(root + "/Other/Contents/Home/lib");
-    writeCfg("[Application]\napp.runtime=$ROOTDIR/Other\napp.mainclass=Main\n");
-    const kvtest::Thrown thrown = kvtest::thrownBy([&] { createJvm(); });
-    EXPECT_EQ("Failed to find JVM in \"" + root + "/Other\" directory.", thrown.raw);
-    EXPECT_NE(std::string::npos, thrown.what.find("at findJvmLib(): ")) << thrown.what;
-}
-
-TEST_F(AppLauncherJvmLib, SecondCandidateUsedWhenFirstMissing) {
-    const std::string other = root + "/Other";
-    kvtest::writeFile(other + "/" + jliLibjli, "");
-    writeCfg("[Application]\napp.runtime=" + other + "\napp.mainclass=Main\n");
-    EXPECT_EQ(other + "/" + jliLibjli, createJvm()->getLibraryPath());
-}
-
-TEST_F(AppLauncherJvmLib, FirstCandidatePreferredAndDirectoryCounts) {
-    const std::string other = root + "/Other";
-    kvtest::makeDirs(other + "/" + libjli);
-    kvtest::writeFile(other + "/" + jliLibjli, "");
-    writeCfg("[Application]\napp.runtime=" + other + "\napp.mainclass=Main\n");
-    EXPECT_EQ(other + "/" + libjli, createJvm()->getLibraryPath());
+    const Case cases[] = {
+        {"default runtime used and traced", "", {}, "<runtime>/Contents/Home/lib/libjli.dylib", "",
+         {"Property \"app.runtime\" not found in \"Application\" section of launcher config "
+          "file. Using Java runtime from \"<runtime>\" directory"}},
+        {"configured runtime used silently", "app.runtime=/ignored\napp.runtime=$ROOTDIR/Other\n",
+         {"<root>/Other/Contents/Home/lib/libjli.dylib"}, "<root>/Other/Contents/Home/lib/libjli.dylib", ""},
+        {"configured runtime without library fails without the default",
+         "app.runtime=$ROOTDIR/Bare\n", {"<root>/Bare/Contents/Home/lib/"}, "",
+         "Failed to find JVM in \"<root>/Bare\" directory."},
+        {"second candidate used when the first is missing", "app.runtime=<root>/Second\n",
+         {"<root>/Second/Contents/Home/lib/jli/libjli.dylib"},
+         "<root>/Second/Contents/Home/lib/jli/libjli.dylib", ""},
+        {"first candidate preferred, a directory counts", "app.runtime=<root>/First\n",
+         {"<root>/First/Contents/Home/lib/libjli.dylib/",
+          "<root>/First/Contents/Home/lib/jli/libjli.dylib"},
+         "<root>/First/Contents/Home/lib/libjli.dylib", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        create(c.paths);
+        writeCfg("[Application]\n" + expand(c.runtime) + "app.mainclass=Main\n");
+        kvtest::LogRecorder log;
+        if (c.error.empty()) {
+            EXPECT_EQ(expand(c.library), createJvm()->getLibraryPath());
+        } else {
+            const kvtest::Thrown thrown = kvtest::thrownBy([&] { createJvm(); });
+            EXPECT_EQ(expand(c.error), thrown.raw);
+            EXPECT_NE(std::string::npos, thrown.what.find("at findJvmLib(): ")) << thrown.what;
+        }
+        std::vector<std::string> traced;
+        for (const std::string& message : c.traced) {
+            traced.push_back(expand(message));
+        }
+        EXPECT_EQ(traced, log.messagesFrom("findJvmLib"));
+    }
 }
 
 TEST_F(AppLauncherJvmLib, NoCandidatesMeansNotFound) {
@@ -257,49 +267,41 @@ TEST_F(AppLauncherJvmLib, HalfBuiltJvmIsDestroyedOnFailure) {
     EXPECT_EQ(1u, log.messagesFrom("~Jvm").size());
 }
 
-TEST_F(AppLauncherArguments, FullVectorStartsWithLauncherPath) {
-    writeCfg("[Application]\napp.classpath=$APPDIR/app.jar\napp.mainclass=Main\n"
-             "[ArgOptions]\narguments=x\narguments=y z\n");
-    const std::vector<std::string> expected = {
-        launcherPath, "-classpath", appDir + "/app.jar", appPathOption(), "Main", "x", "y z",
+TEST_F(AppLauncherArguments, VectorOfConfigurationAndCommandLine) {
+    const std::string macros = "[Application]\napp.mainclass=Main\n[JavaOptions]\n"
+                               "java-options=-Dapp=$APPDIR\njava-options=-Dbin=$BINDIR\n"
+                               "java-options=-Droot=$ROOTDIR\n[ArgOptions]\narguments=$APPDIR\n";
+    const std::vector<std::string> expanded{"<launcher>", "-Dapp=<app>", "-Dbin=<bin>",
+                                            "-Droot=<root>", "<app-path>", "Main"};
+    const auto plus = [](std::vector<std::string> v, const std::vector<std::string>& more) {
+        v.insert(v.end(), more.begin(), more.end());
+        return v;
     };
-    const std::unique_ptr<Jvm> jvm = createJvm();
-    EXPECT_EQ(expected, jvm->getArguments());
+    const std::tuple<const char*, std::string, std::vector<std::string>, std::vector<std::string>>
+        cases[] = {
+            {"starts with the launcher path",
+             "[Application]\napp.classpath=$APPDIR/app.jar\napp.mainclass=Main\n"
+             "[ArgOptions]\narguments=x\narguments=y z\n",
+             {}, {"<launcher>", "-classpath", "<app>/app.jar", "<app-path>", "Main", "x", "y z"}},
+            {"command line replaces configured arguments",
+             "[Application]\napp.mainclass=Main\n[ArgOptions]\narguments=x\narguments=y\n",
+             {"a", "-psn_0_123", "b c"}, {"<launcher>", "<app-path>", "Main", "a", "b c"}},
+            {"macros expanded in the configuration", macros, {}, plus(expanded, {"<app>"})},
+            {"but not on the command line", macros, {"$APPDIR", "$ROOTDIR/x"},
+             plus(expanded, {"$APPDIR", "$ROOTDIR/x"})},
+        };
+    for (const auto& [name, cfg, args, expected] : cases) {
+        writeCfg(cfg);
+        setCommandLine(plus({launcherPath}, args));
+        std::vector<std::string> vector;
+        for (const std::string& arg : expected) {
+            vector.push_back(expand(arg));
+        }
+        EXPECT_EQ(vector, createJvm()->getArguments()) << name;
+    }
 }
 
-TEST_F(AppLauncherArguments, CommandLineReplacesConfiguredArguments) {
-    writeCfg("[Application]\napp.mainclass=Main\n[ArgOptions]\narguments=x\narguments=y\n");
-    setCommandLine({launcherPath, "a", "-psn_0_123", "b c"});
-    const std::vector<std::string> expected = {launcherPath, appPathOption(), "Main", "a", "b c"};
-    EXPECT_EQ(expected, createJvm()->getArguments());
-}
-
-TEST_F(AppLauncherArguments, MacrosExpandedInConfigOnly) {
-    writeCfg("[Application]\napp.mainclass=Main\n"
-             "[JavaOptions]\njava-options=-Dapp=$APPDIR\njava-options=-Dbin=$BINDIR\n"
-             "java-options=-Droot=$ROOTDIR\n"
-             "[ArgOptions]\narguments=$APPDIR\n");
-    const std::vector<std::string> common = {
-        launcherPath,
-        "-Dapp=" + appDir,
-        "-Dbin=" + FileUtils::dirname(launcherPath),
-        "-Droot=" + root,
-        appPathOption(),
-        "Main",
-    };
-
-    std::vector<std::string> configured = common;
-    configured.push_back(appDir);
-    EXPECT_EQ(configured, createJvm()->getArguments());
-
-    setCommandLine({launcherPath, "$APPDIR", "$ROOTDIR/x"});
-    std::vector<std::string> typed = common;
-    typed.push_back("$APPDIR");
-    typed.push_back("$ROOTDIR/x");
-    EXPECT_EQ(typed, createJvm()->getArguments());
-}
-
-TEST_F(AppLauncherTest, LaunchStartsTheRuntimeLibrary) {
+TEST_F(AppLauncherTest, LaunchStartsTheRuntimeLibraryAndFailureDestroysTheJvm) {
     const std::string fakeJli = KVTEST_FAKEJLI_PATH;
     const std::string record = tmp / "record";
     kvtest::EnvGuard recordEnv("KVTEST_JLI_RECORD", record);
@@ -320,19 +322,8 @@ TEST_F(AppLauncherTest, LaunchStartsTheRuntimeLibrary) {
     const std::vector<std::string> expected = {launcherPath, appPathOption(), "Main", "arg"};
     EXPECT_EQ(expected, calls[0].argv);
     EXPECT_EQ(std::optional<std::string>(":" + appDir), calls[0].env.at("DYLD_LIBRARY_PATH"));
-}
 
-TEST_F(AppLauncherTest, FailedLaunchThrowsAndDestroysTheJvm) {
-    const std::string fakeJli = KVTEST_FAKEJLI_PATH;
-    kvtest::EnvGuard recordEnv("KVTEST_JLI_RECORD", tmp / "record");
-    kvtest::EnvGuard result("KVTEST_JLI_RETURN", std::string("1"));
-    writeCfg("[Application]\napp.mainclass=Main\n");
-
-    AppLauncher launcher;
-    launcher.addJvmLibName(FileUtils::basename(fakeJli))
-        .setAppDir(appDir)
-        .setLibEnvVariableName("DYLD_LIBRARY_PATH")
-        .setDefaultRuntimePath(FileUtils::dirname(fakeJli));
+    kvtest::EnvGuard fail("KVTEST_JLI_RETURN", std::string("1"));
     kvtest::LogRecorder log;
     EXPECT_EQ("Failed to launch JVM", kvtest::thrownBy([&] { launcher.launch(); }).raw);
     EXPECT_EQ(1u, log.messagesFrom("~Jvm").size());

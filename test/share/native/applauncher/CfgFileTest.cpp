@@ -5,12 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <map>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "ErrorHandling.h"
 #include "TestSupport.h"
 
 namespace {

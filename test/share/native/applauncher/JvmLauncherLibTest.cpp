@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 

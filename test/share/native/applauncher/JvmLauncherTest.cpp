@@ -5,15 +5,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "CfgFile.h"
-#include "ErrorHandling.h"
-#include "Log.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
 

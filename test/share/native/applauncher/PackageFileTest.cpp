@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "ErrorHandling.h"
 #include "TestSupport.h"
 
 namespace {

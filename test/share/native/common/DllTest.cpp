@@ -5,7 +5,6 @@
 
 #include <memory>
 
-#include "ErrorHandling.h"
 #include "TestSupport.h"
 
 namespace {

@@ -6,13 +6,10 @@
 #include <cstring>
 #include <functional>
 #include <stdexcept>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "Log.h"
 #include "TestSupport.h"
 
 TEST(ErrorHandlingMakeException, CarriesRawAndFullMessage) {

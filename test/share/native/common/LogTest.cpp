@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <iostream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 

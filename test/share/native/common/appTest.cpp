@@ -4,13 +4,9 @@
 #include <cstring>
 #include <regex>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "ErrorHandling.h"
-#include "Log.h"
 #include "TestSupport.h"
 
 namespace {

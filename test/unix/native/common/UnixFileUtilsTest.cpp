@@ -7,12 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "ErrorHandling.h"
 #include "TestSupport.h"
 
 namespace {
