@@ -99,7 +99,9 @@ protected:
         return kvtest::runProcess(argv, env, "", jvmTimeoutSeconds);
     }
 
-    static std::string src(const std::string& rel) { return std::string(KVTEST_JAVA_SOURCES) + "/" + rel; }
+    static std::string src(const std::string& rel) {
+        return std::string(KVTEST_JAVA_SOURCES) + "/" + rel;
+    }
 
     /// The probe's report for the given facts, one line each.
     std::string report(const std::string& module, const std::string& greeting,
@@ -181,4 +183,6 @@ TEST_P(JavaApplicationRun, ProbeReportsWhatTheBundleConfigured) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, JavaApplicationRun, ::testing::ValuesIn(javaCases),
-                         [](const ::testing::TestParamInfo<JavaCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<JavaCase>& info) {
+                             return info.param.name;
+                         });

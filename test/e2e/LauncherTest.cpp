@@ -119,6 +119,8 @@ const Args bundleMainArgv{"<launcher>", "<app-path>", "bundle.Main"};
 const std::string userCfg = "<tmp>/home/Library/Application Support/com.example.kv/App.cfg";
 const char* const userMain = "[Application]\napp.mainclass=user.Main\n";
 const Env home{{"HOME", "<tmp>/home"}};
+const std::string relativeMain = "[Application]\napp.mainclass=relative.Main\n";
+const std::string twoArgumentsCfg = mainJarCfg + "[ArgOptions]\narguments=one\narguments=two\n";
 
 // Rows print as their names, in test listings and failure reports.
 void PrintTo(const ArgvCase& c, std::ostream* os) {
@@ -140,8 +142,9 @@ const ArgvCase argvCases[] = {
       "-jar", "<app>/main.jar", "first", "second arg"},
      {},
      {{"<app>/splash.png", "png"}}},
-    {"MainClassWithSingleClassPathEntry", "[Application]\napp.classpath=$APPDIR/classes\napp.mainclass=a.B\n",
-     {}, {"<launcher>", "-classpath", "<app>/classes", "<app-path>", "a.B"}},
+    {"MainClassWithSingleClassPathEntry",
+     "[Application]\napp.classpath=$APPDIR/classes\napp.mainclass=a.B\n", {},
+     {"<launcher>", "-classpath", "<app>/classes", "<app-path>", "a.B"}},
     {"EmptyConfigurationGivesOnlyTheAppPath", "", {}, {"<launcher>", "<app-path>"}},
     {"MacrosExpandInEveryValueAndInsideWords",
      "[Application]\napp.mainclass=a.B\n[JavaOptions]\njava-options=-Dapp=$APPDIR\n"
@@ -153,14 +156,16 @@ const ArgvCase argvCases[] = {
       "-Dglued=<app>S:<root><root>/Contents/MacOS", "-Dplain=$HOME $appdir", "<app-path>", "a.B",
       "<root>/x"}},
     // Command-line arguments are the user's: never macro-expanded, empty ones kept.
-    {"CommandLineReplacesConfiguredArguments", mainJarCfg + "[ArgOptions]\narguments=one\narguments=two\n",
+    {"CommandLineReplacesConfiguredArguments", twoArgumentsCfg,
      {"x y", "-psn_0_12345", "$APPDIR", "", "-psn_", "-PSN_1", "last"},
-     {"<launcher>", "<app-path>", "-jar", "<app>/main.jar", "x y", "$APPDIR", "", "-PSN_1", "last"}},
+     {"<launcher>", "<app-path>", "-jar", "<app>/main.jar", "x y", "$APPDIR", "", "-PSN_1",
+      "last"}},
     {"OnlyProcessSerialNumberKeepsConfiguredArguments",
-     mainJarCfg + "[ArgOptions]\narguments=one\narguments=two\n", {"-psn_0_98765"},
+     twoArgumentsCfg, {"-psn_0_98765"},
      {"<launcher>", "<app-path>", "-jar", "<app>/main.jar", "one", "two"}},
-    {"MissingSplashImageIsLeftOut", "[Application]\napp.splash=$APPDIR/none.png\napp.mainclass=a.B\n",
-     {}, {"<launcher>", "<app-path>", "a.B"}},
+    {"MissingSplashImageIsLeftOut",
+     "[Application]\napp.splash=$APPDIR/none.png\napp.mainclass=a.B\n", {},
+     {"<launcher>", "<app-path>", "a.B"}},
     {"PerUserConfigurationComesFirst", bundleMainCfg, {}, {"<launcher>", "<app-path>", "user.Main"},
      home,
      {{"<app>/.package", "com.example kv\nignored\n"},
@@ -178,22 +183,23 @@ const ArgvCase argvCases[] = {
     {"UnsetHomeFallsBackToTheBundle", bundleMainCfg, {}, bundleMainArgv, {{"HOME", std::nullopt}},
      {{"<app>/.package", "com.example.kv\n"},
       {userCfg, userMain},
-      {"<app>/Library/Application Support/com.example.kv/App.cfg", "[Application]\napp.mainclass=relative.Main\n"}},
+      {"<app>/Library/Application Support/com.example.kv/App.cfg", relativeMain}},
      "<launcher>", "<app>"},
     {"EmptyHomeFallsBackToTheBundle", bundleMainCfg, {}, bundleMainArgv, {{"HOME", ""}},
      {{"<app>/.package", "com.example.kv\n"},
       {userCfg, userMain},
-      {"<app>/Library/Application Support/com.example.kv/App.cfg", "[Application]\napp.mainclass=relative.Main\n"}},
+      {"<app>/Library/Application Support/com.example.kv/App.cfg", relativeMain}},
      "<launcher>", "<app>"},
     {"ConfiguredRuntimeWithMacroIsBundleRelative",
      "[Application]\napp.runtime=$ROOTDIR/Contents/jre\napp.mainclass=a.B\n", {},
      {"<launcher>", "<app-path>", "a.B"}, {},
-     {{"<root>/Contents/jre/Contents/Home/lib/libjli.dylib", "-><fakejli>"}, {defaultLib, "<none>"}},
+     {{"<root>/Contents/jre/Contents/Home/lib/libjli.dylib", "-><fakejli>"},
+      {defaultLib, "<none>"}},
      "<launcher>", "<tmp>"},
     {"FirstLibraryCandidateWins", mainJarCfg, {}, mainJarArgv, {}, {{secondLib, "-><nosym>"}}},
-    {"LibraryPathUnsetGetsTheAppDir", mainJarCfg, {}, mainJarArgv, {{"DYLD_LIBRARY_PATH", std::nullopt}}},
-    {"LibraryPathEmptyGetsTheAppDir", mainJarCfg, {}, mainJarArgv, {{"DYLD_LIBRARY_PATH", ""}}, {},
-     "<launcher>", "", ":<app>"},
+    {"LibraryPathUnsetGetsTheAppDir", mainJarCfg, {}, mainJarArgv,
+     {{"DYLD_LIBRARY_PATH", std::nullopt}}},
+    {"LibraryPathEmptyGetsTheAppDir", mainJarCfg, {}, mainJarArgv, {{"DYLD_LIBRARY_PATH", ""}}},
     {"LibraryPathGetsTheAppDirAppended", mainJarCfg, {}, mainJarArgv,
      {{"DYLD_LIBRARY_PATH", "/opt/lib"}}, {}, "<launcher>", "", "/opt/lib:<app>"},
     // The comparison is exact: a trailing slash is another directory.
@@ -209,7 +215,8 @@ const ArgvCase argvCases[] = {
     {"AbsoluteLink", realMainCfg, {}, realMainArgv, {}, {{"<tmp>/links/app", "-><launcher>"}},
      "<tmp>/links/app"},
     {"RelativeLinkStartedFromAnotherDirectory", realMainCfg, {}, realMainArgv, {},
-     {{"<tmp>/links/app", "->../App.app/Contents/MacOS/App"}}, "<tmp>/links/app", "<tmp>/elsewhere"},
+     {{"<tmp>/links/app", "->../App.app/Contents/MacOS/App"}}, "<tmp>/links/app",
+     "<tmp>/elsewhere"},
     {"RelativeLinkStartedByARelativePath", realMainCfg, {}, realMainArgv, {},
      {{"<tmp>/links/app", "->../App.app/Contents/MacOS/App"}}, "../links/app", "<tmp>/elsewhere"},
     {"ChainOfLinks", realMainCfg, {}, realMainArgv, {},
@@ -282,8 +289,9 @@ const FailureCase failureCases[] = {
     {"MissingConfigFile", std::nullopt, noCfg},
     {"HeaderWithoutClosingBracket", "; comment\n\n[Application]\napp.mainclass=a.B\n[JavaOptions\n",
      "Error parsing [<app>/App.cfg] file at 5: Missing ']' character\n"},
-    {"NoRuntimeLibrary", mainJarCfg, "Failed to find JVM in \"<root>/Contents/runtime\" directory.\n",
-     {}, {{defaultLib, "<none>"}}},
+    {"NoRuntimeLibrary", mainJarCfg,
+     "Failed to find JVM in \"<root>/Contents/runtime\" directory.\n", {},
+     {{defaultLib, "<none>"}}},
     {"ConfiguredRuntimeWithoutLibraryFailsWithoutFallback",
      "[Application]\napp.runtime=$ROOTDIR/jre\napp.mainclass=a.B\n",
      "Failed to find JVM in \"<root>/jre\" directory.\n", {},
@@ -291,7 +299,8 @@ const FailureCase failureCases[] = {
     {"UnloadableRuntimeLibrary", mainJarCfg, "dlopen(" + defaultLib + ") failed. Error: ", {},
      {{defaultLib, "not a library\n"}}, true},
     {"RuntimeLibraryWithoutEntryPoint", mainJarCfg,
-     "dlsym(" + defaultLib + ", JLI_Launch) failed. Error: ", {}, {{defaultLib, "-><nosym>"}}, true},
+     "dlsym(" + defaultLib + ", JLI_Launch) failed. Error: ", {}, {{defaultLib, "-><nosym>"}},
+     true},
     {"RuntimeReportsFailure", mainJarCfg, "Failed to launch JVM\n", {{"KVTEST_JLI_RETURN", "7"}},
      {}, false, 1},
     // Only "true" switches debug output on.
@@ -302,7 +311,8 @@ const FailureCase failureCases[] = {
     {"DebugSwitchEmpty", std::nullopt, noCfg, {{"KOVALU_DEBUG", ""}}},
 };
 
-class LauncherFailure : public FakeRuntimeBundle, public ::testing::WithParamInterface<FailureCase> {};
+class LauncherFailure : public FakeRuntimeBundle,
+                        public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(LauncherFailure, StatusOneAndOneLineOfErrorText) {
     const FailureCase& c = GetParam();
@@ -345,13 +355,15 @@ const DebugCase debugCases[] = {
     {"ConfiguredRuntimeReplacesTheBundledOne",
      "[Application]\napp.runtime=<tmp>/other/jre\napp.mainclass=a.B\n",
      R"(jli lib: \[<tmp>/other/jre/Contents/Home/lib/libjli\.dylib\])", {},
-     {{"<tmp>/other/jre/Contents/Home/lib/libjli.dylib", "-><fakejli>"}, {defaultLib, "-><nosym>"}}},
+     {{"<tmp>/other/jre/Contents/Home/lib/libjli.dylib", "-><fakejli>"},
+      {defaultLib, "-><nosym>"}}},
     {"SecondLibraryCandidateIsUsedWhenTheFirstIsMissing", mainJarCfg,
      R"(jli lib: \[<root>/Contents/runtime/Contents/Home/lib/jli/libjli\.dylib\])", {},
      {{defaultLib, "<none>"}, {secondLib, "-><fakejli>"}}},
 };
 
-class LauncherDebugLine : public FakeRuntimeBundle, public ::testing::WithParamInterface<DebugCase> {};
+class LauncherDebugLine : public FakeRuntimeBundle,
+                          public ::testing::WithParamInterface<DebugCase> {};
 
 TEST_P(LauncherDebugLine, SuccessfulRunShowsTheLineOnce) {
     const DebugCase& c = GetParam();

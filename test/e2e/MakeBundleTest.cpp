@@ -184,7 +184,7 @@ TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
     EXPECT_NE(std::string::npos,
               plist.find("<key>CFBundleIdentifier</key>\n  <string>app.kovalu.R-D--Tool-</string>"))
         << plist;
-    EXPECT_TRUE(kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/app/R&D <Tool>.cfg").size() > 0);
+    EXPECT_NE("", kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/app/R&D <Tool>.cfg"));
 }
 
 TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {

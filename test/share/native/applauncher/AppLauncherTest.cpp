@@ -218,7 +218,8 @@ TEST_F(AppLauncherJvmLib, ConfiguredOrDefaultRuntimeAndFirstCandidateFound) {
          {"Property \"app.runtime\" not found in \"Application\" section of launcher config "
           "file. Using Java runtime from \"<runtime>\" directory"}},
         {"configured runtime used silently", "app.runtime=/ignored\napp.runtime=$ROOTDIR/Other\n",
-         {"<root>/Other/Contents/Home/lib/libjli.dylib"}, "<root>/Other/Contents/Home/lib/libjli.dylib", ""},
+         {"<root>/Other/Contents/Home/lib/libjli.dylib"},
+         "<root>/Other/Contents/Home/lib/libjli.dylib", ""},
         {"configured runtime without library fails without the default",
          "app.runtime=$ROOTDIR/Bare\n", {"<root>/Bare/Contents/Home/lib/"}, "",
          "Failed to find JVM in \"<root>/Bare\" directory."},

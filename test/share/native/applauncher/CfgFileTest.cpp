@@ -208,7 +208,8 @@ TEST(CfgFileLoad, ModelOfEachText) {
          {{"Application", {{"app.memory", {""}}}}}},
         {"carriage returns are kept",
          "[Application]\r\napp.mainjar=a.jar\r\napp.memory\r\n[JavaOptions]\r\njava-options=\r\n",
-         {{"Application", {{"app.mainjar", {"a.jar\r"}}}}, {"JavaOptions", {{"java-options", {"\r"}}}}}},
+         {{"Application", {{"app.mainjar", {"a.jar\r"}}}},
+          {"JavaOptions", {{"java-options", {"\r"}}}}}},
         {"byte order mark makes the first line a property",
          "\xEF\xBB\xBF[Application]\napp.mainjar=a.jar\n[ArgOptions]\narguments=x\n",
          {{"ArgOptions", {{"arguments", {"x"}}}}}},
@@ -221,7 +222,8 @@ TEST(CfgFileLoad, ModelOfEachText) {
          "java-options\\=x\njava-options==\n",
          {{"JavaOptions", {{"java-options", {"", "-Da=b", "="}}}}}},
         // Each skipped '=' is kept in the name, so these names are never recognised.
-        {"escaped equals signs stay in the name", "[ArgOptions]\narguments\\=a\\=b\narguments\\=x=y\n",
+        {"escaped equals signs stay in the name",
+         "[ArgOptions]\narguments\\=a\\=b\narguments\\=x=y\n",
          {}},
         {"header name ends at the last bracket",
          "[Application]; not a comment\napp.mainjar=a.jar\n[ArgOptions]]\narguments=dropped\n"
@@ -234,7 +236,8 @@ TEST(CfgFileLoad, ModelOfEachText) {
          {{"AppCDSJavaOptions", {{"java-options", {"-Xshare:auto"}}}},
           {"Application", {{"app.mainjar", {"a.jar"}}, {"java-options", {"-Dkept"}}}}}},
         {"repeated section with a recognised property replaces",
-         "[JavaOptions]\njava-options=-Dfirst\njava-options=-Dmore\n[JavaOptions]\njava-options=-Dsecond\n",
+         "[JavaOptions]\njava-options=-Dfirst\njava-options=-Dmore\n"
+         "[JavaOptions]\njava-options=-Dsecond\n",
          {{"JavaOptions", {{"java-options", {"-Dsecond"}}}}}},
         {"repeated section without one does not",
          "[JavaOptions]\njava-options=-Dfirst\n[JavaOptions]\nunknown=x\n; comment\n",
@@ -261,14 +264,16 @@ TEST(CfgFileLoad, RepeatedPropertyKeepsEveryValue) {
 
 TEST(CfgFileLoad, FailuresNameTheFileAndTheCause) {
     kvtest::TempDir dir;
-    kvtest::writeFile(dir / "app.cfg", "; comment\n\n[Application]\napp.mainjar=a.jar\n\n; another\n"
-                                       "[JavaOptions\njava-options=-Dx\n");
+    kvtest::writeFile(dir / "app.cfg", "; comment\n\n[Application]\napp.mainjar=a.jar\n\n"
+                                       "; another\n[JavaOptions\njava-options=-Dx\n");
     kvtest::makeDirs(dir / "dir.cfg");
     const std::pair<std::string, std::string> cases[] = {
-        {dir / "app.cfg", "Error parsing [" + (dir / "app.cfg") + "] file at 7: Missing ']' character"},
+        {dir / "app.cfg",
+         "Error parsing [" + (dir / "app.cfg") + "] file at 7: Missing ']' character"},
         {dir / "no such.cfg",
          "Error opening \"" + (dir / "no such.cfg") + "\" file: " + std::strerror(ENOENT)},
-        {dir / "dir.cfg", "Error opening \"" + (dir / "dir.cfg") + "\" file: " + std::strerror(EISDIR)},
+        {dir / "dir.cfg",
+         "Error opening \"" + (dir / "dir.cfg") + "\" file: " + std::strerror(EISDIR)},
     };
     for (const auto& [path, expected] : cases) {
         SCOPED_TRACE(path);

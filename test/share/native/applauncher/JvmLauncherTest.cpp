@@ -84,7 +84,8 @@ TEST(JvmInitFromConfigFile, EachPropertyAddsItsArgumentsInTheirPlace) {
         {"single class path entry", cfg({{app, PropertyName::classpath, {"/only.jar"}}}),
          {"-classpath", "/only.jar", appPathArg()}},
         {"main module before main jar",
-         cfg({{app, PropertyName::mainjar, {"app.jar"}}, {app, PropertyName::mainmodule, {"mod/cls"}}}),
+         cfg({{app, PropertyName::mainjar, {"app.jar"}},
+              {app, PropertyName::mainmodule, {"mod/cls"}}}),
          {appPathArg(), "-m", "mod/cls", "-jar", "app.jar"}},
     };
     for (const auto& [name, config, expected] : cases) {
@@ -199,14 +200,17 @@ TEST(JvmlLauncherDataLayout, EveryItemAtItsOffsetPackedWithoutAlignment) {
         // Start at an odd address too: nothing in the block may rely on alignment.
         for (std::size_t shift : {std::size_t(0), std::size_t(3)}) {
             unsigned char* block = memory.data() + shift;
-            ASSERT_EQ(static_cast<void*>(block), api.initJvmlLauncherData(handle.get(), block, c.size));
+            ASSERT_EQ(static_cast<void*>(block),
+                      api.initJvmlLauncherData(handle.get(), block, c.size));
             const char* base = reinterpret_cast<const char*>(block);
             const JvmlLauncherData h = header(block);
             EXPECT_EQ(static_cast<int32_t>(c.args.size()), h.argc);
             EXPECT_EQ(static_cast<int32_t>(c.env.size()), h.envCount);
             EXPECT_EQ(static_cast<const void*>(base + c.argvAt), static_cast<const void*>(h.argv));
-            EXPECT_EQ(static_cast<const void*>(base + c.envNamesAt), static_cast<const void*>(h.envNames));
-            EXPECT_EQ(static_cast<const void*>(base + c.envValuesAt), static_cast<const void*>(h.envValues));
+            EXPECT_EQ(static_cast<const void*>(base + c.envNamesAt),
+                      static_cast<const void*>(h.envNames));
+            EXPECT_EQ(static_cast<const void*>(base + c.envValuesAt),
+                      static_cast<const void*>(h.envValues));
             // Each string, its terminator included, right after the one before.
             std::size_t next = 40;
             const auto expectString = [&](const char* s, const std::string& expected) {

@@ -120,7 +120,8 @@ TEST(DllFunction, ConvertsToTheLookedUpAddress) {
 TEST(DllFunction, FailedLookupReleasesItsCopy) {
     {
         Dll lib{tstrings::any(kSmallLib)};
-        const kvtest::Thrown c = thrownBy([&] { DllFunction<void*> fn(lib, tstrings::any("JLI_Launch")); });
+        const kvtest::Thrown c =
+            thrownBy([&] { DllFunction<void*> fn(lib, tstrings::any("JLI_Launch")); });
         EXPECT_EQ(0u, c.raw.find("dlsym(" + kSmallLib + ", JLI_Launch) failed. Error: "));
     }
     EXPECT_FALSE(isLoaded(kSmallLib));

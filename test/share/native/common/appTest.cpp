@@ -99,7 +99,7 @@ TEST(AppIsWithLogging, OnlyExactlyTrueSwitchesLoggingOn) {
         {"true ", false}, {"", false},   {"yes", false}, {std::nullopt, false}};
     for (const auto& c : cases) {
         kvtest::EnvGuard env("KOVALU_DEBUG", c.first);
-        EXPECT_EQ(c.second, app::isWithLogging()) << "value: '" << c.first.value_or("<unset>") << "'";
+        EXPECT_EQ(c.second, app::isWithLogging()) << c.first.value_or("<unset>");
     }
 }
 
@@ -152,8 +152,9 @@ TEST(AppLaunchLastError, GivenAppenderReceivesTheReportWhileLastErrorIsSet) {
         EXPECT_EQ("ERROR", event.levelText);
     }
     EXPECT_EQ(kvErrorReport, recorder.events[0].message);
-    EXPECT_EQ((std::vector<std::string>{"Failed to launch", std::strerror(EACCES), "Unknown error"}),
-              recorder.lastErrors);
+    const std::vector<std::string> lastErrors{"Failed to launch", std::strerror(EACCES),
+                                              "Unknown error"};
+    EXPECT_EQ(lastErrors, recorder.lastErrors);
     // Cleared once launch returns.
     EXPECT_EQ("", app::lastErrorMsg());
 }

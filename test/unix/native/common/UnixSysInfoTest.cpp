@@ -24,7 +24,8 @@ TEST(UnixSysInfoEnv, SetEmptyAndUnsetVariablesAreReadApart) {
             EXPECT_EQ(std::string("getenv(") + kName + ") failed. Variable not set",
                       kvtest::thrownBy([] { SysInfo::getEnvVariable(kName); }).raw);
         }
-        EXPECT_EQ(value.value_or("fallback"), SysInfo::getEnvVariable(std::nothrow, kName, "fallback"));
+        EXPECT_EQ(value.value_or("fallback"),
+                  SysInfo::getEnvVariable(std::nothrow, kName, "fallback"));
         EXPECT_EQ(value.has_value(), SysInfo::isEnvVariableSet(kName));
     }
 }
