@@ -241,7 +241,8 @@ check_signing() {
         return 0
     fi
     command -v codesign >/dev/null 2>&1 || fail "--sign needs codesign, which is not on the PATH"
-    [ -z "$entitlements" ] || [ -f "$entitlements" ] || fail "entitlements file not found: $entitlements"
+    [ -z "$entitlements" ] || [ -f "$entitlements" ] ||
+        fail "entitlements file not found: $entitlements"
 }
 
 check_inputs() {
@@ -293,7 +294,8 @@ check_output() {
         entitlements_target=$output_dir/$name.entitlements
         [ ! -d "$entitlements_target" ] || fail "$entitlements_target is a directory"
         if [ -e "$entitlements_target" ] || [ -L "$entitlements_target" ]; then
-            [ $force -eq 1 ] || fail "$entitlements_target already exists (use --force to replace it)"
+            [ $force -eq 1 ] ||
+                fail "$entitlements_target already exists (use --force to replace it)"
         fi
     fi
 }
