@@ -223,12 +223,12 @@ check_options() {
     done
 
     check_inputs
-    check_signing
+    check_icon_and_signing
     check_runtime
     check_output
 }
 
-check_signing() {
+check_icon_and_signing() {
     if [ -n "$icon" ]; then
         [ -f "$icon" ] || fail "icon not found: $icon"
         case $icon in
