@@ -13,14 +13,20 @@
 
 namespace kvtest {
 
+/// A base for the guards below: each restores what it changed exactly once.
+class Uncopyable {
+protected:
+    Uncopyable() = default;
+    Uncopyable(const Uncopyable&) = delete;
+    Uncopyable& operator=(const Uncopyable&) = delete;
+};
+
 /// A fresh directory under $TMPDIR (or /tmp), given by its real path, removed
 /// with everything in it on destruction.
-class TempDir {
+class TempDir : Uncopyable {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return dir; }
     /// `path()` joined with a relative path.
@@ -32,12 +38,10 @@ private:
 
 /// Sets (or, with no value, unsets) an environment variable and restores the
 /// previous state on destruction.
-class EnvGuard {
+class EnvGuard : Uncopyable {
 public:
     EnvGuard(const std::string& name, const std::optional<std::string>& value);
     ~EnvGuard();
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
 
 private:
     std::string name;
@@ -46,12 +50,10 @@ private:
 
 /// Redirects file descriptor 2 into a temporary file until `finish()` or
 /// destruction; `finish()` restores it and returns what was written.
-class StderrCapture {
+class StderrCapture : Uncopyable {
 public:
     StderrCapture();
     ~StderrCapture();
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
 
     std::string finish();
 
@@ -65,12 +67,10 @@ private:
 /// puts the previous appender back, and the threshold at trace, on
 /// destruction. With a `journal`, also appends `name` there for each record,
 /// so that the order across several recorders shows.
-class LogRecorder : public LogAppender {
+class LogRecorder : public LogAppender, Uncopyable {
 public:
     explicit LogRecorder(std::vector<std::string>* journal = nullptr, std::string name = "");
     ~LogRecorder() override;
-    LogRecorder(const LogRecorder&) = delete;
-    LogRecorder& operator=(const LogRecorder&) = delete;
 
     void append(const LogEvent& event) override;
     /// Messages of the records logged from `function`, in order.
@@ -87,12 +87,10 @@ private:
 };
 
 /// Makes `args` the stored command line of the process while alive.
-class CommandLineGuard {
+class CommandLineGuard : Uncopyable {
 public:
     explicit CommandLineGuard(std::vector<std::string> args);
     ~CommandLineGuard();
-    CommandLineGuard(const CommandLineGuard&) = delete;
-    CommandLineGuard& operator=(const CommandLineGuard&) = delete;
 
 private:
     std::vector<std::string> storage;

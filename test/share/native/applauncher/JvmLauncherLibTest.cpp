@@ -86,46 +86,39 @@ TEST_F(JvmLauncherCreate, NullHandleTouchesNothing) {
     EXPECT_EQ(0, spy.closeCalls + spy.sizeCalls + spy.initCalls);
 }
 
-TEST_F(JvmLauncherCreate, SizeBelowOneGivesNoBlockButClosesTheHandle) {
-    for (int32_t size : {0, -1}) {
+TEST_F(JvmLauncherCreate, BlockOnlyForAPositiveSizeAndAWriteTheHandleClosedAlways) {
+    struct Case {
+        const char* name;
+        int32_t size;
+        bool initSucceeds;
+        bool askSize; ///< whether the caller asks for the size
+        bool block;
+        int32_t stored; ///< the size the caller is given; 77 is its own value
+    };
+    // A refused write's memory is freed: the leak checker of the sanitizer build watches it.
+    const Case cases[] = {
+        {"zero size", 0, true, true, false, 77},
+        {"negative size", -1, true, true, false, 77},
+        {"refused write", 64, false, true, false, 77},
+        {"written block with its size", 48, true, true, true, 48},
+        {"written block, size not asked for", 48, true, false, true, 77},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         spy = SpyState();
-        spy.size = size;
+        spy.size = c.size;
+        spy.initSucceeds = c.initSucceeds;
         int32_t stored = 77;
-        EXPECT_EQ(nullptr, jvmLauncherCreateJvmlLauncherData(&table, handle, &stored));
-        EXPECT_EQ(77, stored);
-        EXPECT_EQ(0, spy.initCalls);
+        Block block(jvmLauncherCreateJvmlLauncherData(&table, handle, c.askSize ? &stored : nullptr),
+                    free);
+        EXPECT_EQ(c.block, block != nullptr);
+        EXPECT_EQ(c.stored, stored);
+        EXPECT_EQ(1, spy.sizeCalls);
+        EXPECT_EQ(c.size >= 1 ? 1 : 0, spy.initCalls);
+        EXPECT_EQ(c.size >= 1 ? c.size : 0, spy.initBufferSize);
         EXPECT_EQ(1, spy.closeCalls);
         EXPECT_EQ(handle, spy.closedHandle);
     }
-}
-
-TEST_F(JvmLauncherCreate, RefusedWriteGivesNoBlockButClosesTheHandle) {
-    spy.size = 64;
-    spy.initSucceeds = false;
-    int32_t stored = 77;
-    // The refused memory is freed: the leak checker of the sanitizer build watches it.
-    EXPECT_EQ(nullptr, jvmLauncherCreateJvmlLauncherData(&table, handle, &stored));
-    EXPECT_EQ(77, stored);
-    EXPECT_EQ(64, spy.initBufferSize);
-    EXPECT_EQ(1, spy.closeCalls);
-}
-
-TEST_F(JvmLauncherCreate, WrittenBlockGoesToTheCallerWithItsSize) {
-    spy.size = 48;
-    int32_t stored = 0;
-    Block block(jvmLauncherCreateJvmlLauncherData(&table, handle, &stored), free);
-    ASSERT_NE(nullptr, block);
-    EXPECT_EQ(48, stored);
-    EXPECT_EQ(1, spy.sizeCalls);
-    EXPECT_EQ(1, spy.initCalls);
-    EXPECT_EQ(48, spy.initBufferSize);
-    EXPECT_EQ(1, spy.closeCalls);
-
-    spy = SpyState();
-    spy.size = 48;
-    Block withoutSize(jvmLauncherCreateJvmlLauncherData(&table, handle, nullptr), free);
-    EXPECT_NE(nullptr, withoutSize);
-    EXPECT_EQ(1, spy.closeCalls);
 }
 
 TEST(JvmLauncherCreateFromJvm, StoresTheSizeOfTheWrittenBlock) {

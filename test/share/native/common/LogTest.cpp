@@ -25,6 +25,12 @@ LogEvent makeEvent(const char* level, const char* file, int line, const char* fu
     return event;
 }
 
+// Level, file, line, function and message of a record, in one text.
+std::string fields(const LogEvent& e) {
+    return e.levelText + " " + e.fileName + ":" + std::to_string(e.line) + " " + e.functionName +
+           ": " + e.message;
+}
+
 std::string formatted(const LogEvent& event) {
     std::ostringstream out;
     StreamLogAppender appender(out);
@@ -79,11 +85,7 @@ TEST(LogLogger, FillsEveryFieldAndKeepsLastFileComponent) {
     logger.log(Logger::LogTrace, "dir/", 1, "f", "");
     logger.log(Logger::LogTrace, "plain", 1, "f", "");
     ASSERT_EQ(4u, recorder.events.size());
-    EXPECT_EQ("WARNING", recorder.events[0].levelText);
-    EXPECT_EQ("x.cpp", recorder.events[0].fileName);
-    EXPECT_EQ(12, recorder.events[0].line);
-    EXPECT_EQ("initFromConfigFile", recorder.events[0].functionName);
-    EXPECT_EQ("text", recorder.events[0].message);
+    EXPECT_EQ("WARNING x.cpp:12 initFromConfigFile: text", fields(recorder.events[0]));
     EXPECT_EQ("c.cpp", recorder.events[1].fileName);
     EXPECT_EQ("", recorder.events[2].fileName);
     EXPECT_EQ("plain", recorder.events[3].fileName);
@@ -111,14 +113,9 @@ TEST(LogScopeTracer, LogsEntryAndExitWithEntryLineInMessage) {
         ASSERT_EQ(1u, recorder.events.size());
     }
     ASSERT_EQ(2u, recorder.events.size());
-    EXPECT_EQ("Entering launch", recorder.events[0].message);
-    EXPECT_EQ(123, recorder.events[0].line);
-    EXPECT_EQ("INFO", recorder.events[0].levelText);
-    EXPECT_EQ("Exiting launch (entered at app.cpp:123)", recorder.events[1].message);
-    EXPECT_EQ(0, recorder.events[1].line);
-    EXPECT_EQ("app.cpp", recorder.events[1].fileName);
-    EXPECT_EQ("launch", recorder.events[1].functionName);
-    EXPECT_EQ("INFO", recorder.events[1].levelText);
+    EXPECT_EQ("INFO app.cpp:123 launch: Entering launch", fields(recorder.events[0]));
+    EXPECT_EQ("INFO app.cpp:0 launch: Exiting launch (entered at app.cpp:123)",
+              fields(recorder.events[1]));
 }
 
 TEST(LogScopeTracer, DecidesOnceAtConstruction) {
@@ -149,9 +146,7 @@ TEST(LogScopeTracer, KeepsCopiesOfItsTexts) {
         function.assign(100, 'z');
     }
     ASSERT_EQ(2u, recorder.events.size());
-    EXPECT_EQ("a.cpp", recorder.events[1].fileName);
-    EXPECT_EQ("fn", recorder.events[1].functionName);
-    EXPECT_EQ("Exiting scope (entered at a.cpp:9)", recorder.events[1].message);
+    EXPECT_EQ("TRACE a.cpp:0 fn: Exiting scope (entered at a.cpp:9)", fields(recorder.events[1]));
 }
 
 TEST(LogTeeLogAppender, ForwardsToFirstThenSecondSkippingNull) {
@@ -183,15 +178,13 @@ TEST(LogCallSite, MacrosCarryCallSiteAndSkipCompositionBelowThreshold) {
     LogRecorder recorder;
     tracedFunction();
     ASSERT_EQ(3u, recorder.events.size());
-    EXPECT_EQ("LogTest.cpp", recorder.events[0].fileName);
-    EXPECT_EQ(tracedFunctionLine, recorder.events[0].line);
-    EXPECT_EQ("tracedFunction", recorder.events[0].functionName);
-    EXPECT_EQ("Entering tracedFunction", recorder.events[0].message);
-    EXPECT_EQ("WARNING", recorder.events[1].levelText);
-    EXPECT_EQ(tracedFunctionLine + 1, recorder.events[1].line);
-    EXPECT_EQ("careful 3", recorder.events[1].message);
-    EXPECT_EQ("Exiting tracedFunction (entered at LogTest.cpp:" +
-                  std::to_string(tracedFunctionLine) + ")",
+    const std::string line = std::to_string(tracedFunctionLine);
+    EXPECT_EQ("TRACE LogTest.cpp:" + line + " tracedFunction: Entering tracedFunction",
+              fields(recorder.events[0]));
+    EXPECT_EQ("WARNING LogTest.cpp:" + std::to_string(tracedFunctionLine + 1) +
+                  " tracedFunction: careful 3",
+              fields(recorder.events[1]));
+    EXPECT_EQ("Exiting tracedFunction (entered at LogTest.cpp:" + line + ")",
               recorder.events[2].message);
 
     composed = 0;
