@@ -29,14 +29,15 @@ mkdir -p "$work/classes" "$work/input" "$work/plain" "$work/jlink"
 "$java_home/bin/jar" --create --file "$work/input/demo.jar" --main-class kovalu.demo.Main \
     -C "$work/classes" .
 
-set -- bash "$root/tools/make-bundle.sh" --force --launcher "$build/applauncher" \
+set -- "$root/tools/make-bundle.sh" --force --launcher "$build/applauncher" \
     --name KovaluDemo --runtime "$java_home" --input "$work/input/demo.jar" \
     --main-jar demo.jar --java-option -Xmx64m --argument "default argument"
 
 echo "== making the bundle, $rounds interleaved rounds"
 "$runner" "$rounds" \
     plain "$@" --output "$work/plain" ";;" \
-    jlink "$@" --output "$work/jlink" --jlink | tee "$work/make.txt"
+    jlink "$@" --output "$work/jlink" --jlink >"$work/make.txt"
+cat "$work/make.txt"
 
 echo "== size (du -sk; the runtime's links count as links)"
 for variant in plain jlink; do

@@ -50,9 +50,9 @@ runtime in Contents/runtime.
   --identifier ID         CFBundleIdentifier (default: app.kovalu.NAME)
   --version VERSION       the bundle version (default: 1.0)
   --output DIR            where NAME.app is written (default: .)
-  --jlink                 instead of the runtime itself, a runtime linked by its
-                          bin/jlink from the modules the application needs,
-                          inside the bundle
+  --jlink                 instead of copying or linking the runtime, write a
+                          runtime of only the modules the application needs
+                          with the runtime's bin/jlink
   --add-modules LIST      with --jlink: the modules to link (comma-separated);
                           by default bin/jdeps finds them in the main jar, the
                           class path and the module path
