@@ -1,5 +1,6 @@
 #include "E2eSupport.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -66,6 +67,30 @@ std::vector<std::string> lines(const std::string& text) {
         result.push_back(line);
     }
     return result;
+}
+
+std::string findJdkHome() {
+    // The same lookup as the demo's: tools/java-home.sh.
+    const kvtest::ProcessResult r = kvtest::runProcess({KVTEST_JAVA_HOME});
+    return r.exitCode == 0 && !r.out.empty() ? r.out.substr(0, r.out.size() - 1) : std::string();
+}
+
+Env jvmEnvironment() {
+    Env env{{"KOVALU_DEBUG", std::nullopt},
+            {"DYLD_LIBRARY_PATH", std::nullopt},
+            {"JAVA_TOOL_OPTIONS", std::nullopt},
+            {"JDK_JAVA_OPTIONS", std::nullopt},
+            {"_JAVA_OPTIONS", std::nullopt},
+            // The runtime decodes its arguments by the locale's character set.
+            {"LC_ALL", std::string("C.UTF-8")}};
+#ifdef KVTEST_SANITIZED
+    // The leak checker's stop-the-world tracer crashes on the JVM's threads
+    // at exit; everything else of the sanitizers stays on.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env["ASAN_OPTIONS"] = std::string(asan && *asan ? std::string(asan) + ":" : "") +
+                          "detect_leaks=0";
+#endif
+    return env;
 }
 
 } // namespace e2e

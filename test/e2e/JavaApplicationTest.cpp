@@ -2,7 +2,6 @@
 // started through the launcher: real Java applications, real JVM.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 #include "E2eSupport.h"
 #include "TestSupport.h"
@@ -13,13 +12,6 @@ using Args = std::vector<std::string>;
 namespace {
 
 const int jvmTimeoutSeconds = 240;
-
-/// The development kit that tools/java-home.sh finds, as the demo uses; empty
-/// when there is none.
-std::string findJdkHome() {
-    const kvtest::ProcessResult r = kvtest::runProcess({KVTEST_JAVA_HOME});
-    return r.exitCode == 0 && !r.out.empty() ? r.out.substr(0, r.out.size() - 1) : std::string();
-}
 
 enum class Build { MainJar, ClassPath, Modules };
 
@@ -36,7 +28,7 @@ struct JavaCase {
 class JavaApplication : public ::testing::Test {
 protected:
     void SetUp() override {
-        jdk = findJdkHome();
+        jdk = e2e::findJdkHome();
         if (jdk.empty()) {
             GTEST_SKIP() << "no JDK: tools/java-home.sh found none";
         }
@@ -82,21 +74,7 @@ protected:
     kvtest::ProcessResult start(const Args& args = {}) {
         Args argv{launcher};
         argv.insert(argv.end(), args.begin(), args.end());
-        e2e::Env env{{"KOVALU_DEBUG", std::nullopt},
-                     {"DYLD_LIBRARY_PATH", std::nullopt},
-                     {"JAVA_TOOL_OPTIONS", std::nullopt},
-                     {"JDK_JAVA_OPTIONS", std::nullopt},
-                     {"_JAVA_OPTIONS", std::nullopt},
-                     // The runtime decodes its arguments by the locale's character set.
-                     {"LC_ALL", std::string("C.UTF-8")}};
-#ifdef KVTEST_SANITIZED
-        // The leak checker's stop-the-world tracer crashes on the JVM's threads
-        // at exit; everything else of the sanitizers stays on.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        env["ASAN_OPTIONS"] = std::string(asan && *asan ? std::string(asan) + ":" : "") +
-                              "detect_leaks=0";
-#endif
-        return kvtest::runProcess(argv, env, "", jvmTimeoutSeconds);
+        return kvtest::runProcess(argv, e2e::jvmEnvironment(), "", jvmTimeoutSeconds);
     }
 
     static std::string src(const std::string& rel) {
