@@ -2,7 +2,6 @@
 // started through the launcher: real Java applications, real JVM.
 #include <gtest/gtest.h>
 
-
 #include "E2eSupport.h"
 #include "TestSupport.h"
 #include "tstrings.h"
