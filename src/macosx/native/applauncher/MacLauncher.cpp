@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AppLauncher.h"
+#include "ClassDataArchive.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
@@ -54,6 +55,10 @@ void initJvmLauncher() {
                 FileUtils::combinePath(home, "Library/Application Support"), packageName));
         }
     }
+
+    appLauncher.setCacheDir(ClassDataArchive::cacheDirFor(
+        SysInfo::getEnvVariable(std::nothrow, "HOME", std::string()),
+        packageName.empty() ? FileUtils::basename(launcherPath) : packageName));
 
     // Stored before the launch: the runtime may enter main again from within it.
     jvmLauncher = appLauncher.createJvmLauncher();

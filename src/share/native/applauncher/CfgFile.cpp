@@ -32,6 +32,7 @@ const CfgFile::Id<CfgFile::PropertyNameTag> splash("app.splash");
 const CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
 const CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
 const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
+const CfgFile::Id<CfgFile::PropertyNameTag> cds("app.cds");
 } // namespace PropertyName
 
 namespace {
@@ -53,7 +54,7 @@ const PropertyId* const knownProperties[] = {
     &PropertyName::version,   &PropertyName::mainjar,    &PropertyName::mainmodule,
     &PropertyName::mainclass, &PropertyName::classpath,  &PropertyName::modulepath,
     &PropertyName::runtime,   &PropertyName::splash,     &PropertyName::memory,
-    &PropertyName::arguments, &PropertyName::javaOptions,
+    &PropertyName::arguments, &PropertyName::javaOptions, &PropertyName::cds,
 };
 
 // Returns the table's own identifier so that model keys always point to the
