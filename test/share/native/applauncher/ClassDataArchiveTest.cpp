@@ -1,0 +1,336 @@
+#include "ClassDataArchive.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CfgFile.h"
+#include "TestSupport.h"
+
+using Strings = std::vector<std::string>;
+using Mode = ClassDataArchive::Mode;
+
+TEST(ClassDataArchive, JavaMajorVersion) {
+    const struct {
+        const char* release;
+        int major;
+    } cases[] = {
+        {"IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"17.0.15\"\n", 17},
+        {"JAVA_VERSION=\"1.8.0_392\"", 8},
+        {"JAVA_VERSION=\"13\"", 13},
+        {"JAVA_VERSION=\"12.0.2\"", 12},
+        {"JAVA_VERSION=21", 21},
+        {"JAVA_VERSION=\"\"", 0},
+        {"JAVA_RUNTIME_VERSION=\"17.0.15\"", 0},
+        {" JAVA_VERSION=\"17\"", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.major, ClassDataArchive::javaMajorVersion(c.release)) << c.release;
+    }
+}
+
+TEST(ClassDataArchive, RuntimeHomeIsAboveTheLibDirectory) {
+    const struct {
+        const char* lib;
+        const char* home;
+    } cases[] = {
+        {"/jdk/lib/libjli.so", "/jdk"},
+        {"/x/Contents/Home/lib/jli/libjli.dylib", "/x/Contents/Home"},
+        {"/x/library/libjli.so", ""},
+        {"libjli.so", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.home, ClassDataArchive::runtimeHome(c.lib)) << c.lib;
+    }
+}
+
+TEST(ClassDataArchive, ConflictingOption) {
+    const struct {
+        Strings options;
+        const char* conflict;
+    } cases[] = {
+        {{"-Xmx64m", "-Dx=1"}, ""},
+        {{"-Xmx64m", "-Xshare:off"}, "-Xshare:off"},
+        {{"-XX:SharedArchiveFile=/a.jsa"}, "-XX:SharedArchiveFile=/a.jsa"},
+        {{"-XX:ArchiveClassesAtExit=a"}, "-XX:ArchiveClassesAtExit=a"},
+        {{"-XX:-UseCompressedClassPointers"}, "-XX:-UseCompressedClassPointers"},
+        {{"--limit-modules=java.base"}, "--limit-modules=java.base"},
+        {{"-Dx -Xshare:auto"}, "-Dx -Xshare:auto"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.conflict, ClassDataArchive::conflictingOption(c.options));
+    }
+}
+
+TEST(ClassDataArchive, PathEntries) {
+    const struct {
+        Strings args;
+        const char* classPathVariable;
+        Strings entries;
+    } cases[] = {
+        {{"-classpath", "/a.jar:/b.jar", "-Dx", "Main"}, "", {"/a.jar", "/b.jar"}},
+        {{"-classpath", "/a.jar::", "Main"}, "", {"/a.jar", ".", "."}},
+        {{"--module-path", "/m", "--module-path", "/n.jar", "-m", "m/c"}, "", {"/m", "/n.jar"}},
+        {{"-jar", "/app.jar"}, "/env", {"/app.jar"}},
+        {{"--class-path=/a.jar", "-Xbootclasspath/a:/b.jar", "Main"}, "", {"/a.jar", "/b.jar"}},
+        {{"-Djava.class.path=/c.jar", "Main"}, "", {"/c.jar"}},
+        {{"Main"}, "", {"."}},
+        {{"Main"}, "/env.jar", {"/env.jar"}},
+        {{"-m", "jdk.compiler/com.sun.tools.javac.Main"}, "", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.entries, ClassDataArchive::pathEntries(c.args, c.classPathVariable))
+            << c.args.front();
+    }
+}
+
+TEST(ClassDataArchive, ArchiveNames) {
+    const std::string written = ClassDataArchive::archiveName("My-App", "0123456789abcdef", 4096);
+    EXPECT_EQ("My-App-0123456789abcdef-4096.jsa", written);
+    const struct {
+        const char* name;
+        bool ours;
+    } cases[] = {
+        {"My-App-0123456789abcdef-4096.jsa", true},
+        {"My-App-0123456789abcdef-.jsa", false},
+        {"My-App-0123456789abcdeF-4096.jsa", false},
+        {"My-App-0123456789abcde-14096.jsa", false},
+        {"My-App-0123456789abcdef-4096.jsa.tmp", false},
+        {"My-0123456789abcdef-4096.jsa", false},
+        {"My-App-x-0123456789abcdef-4096.jsa", false},
+        {"My-App.jsa.tmp", false},
+    };
+    for (const auto& c : cases) {
+        std::string key;
+        std::uint64_t size = 0;
+        EXPECT_EQ(c.ours, ClassDataArchive::parseArchiveName("My-App", c.name, key, size))
+            << c.name;
+        if (c.ours) {
+            EXPECT_EQ("0123456789abcdef", key);
+            EXPECT_EQ(4096u, size);
+        }
+    }
+}
+
+TEST(ClassDataArchive, CacheDirFor) {
+    const struct {
+        const char* home;
+        const char* name;
+        const char* dir;
+    } cases[] = {
+        {"/Users/me", "com.example.app", "/Users/me/Library/Caches/com.example.app"},
+        {"/Users/me/", "App", "/Users/me/Library/Caches/App"},
+        {"", "App", ""},
+        {"relative", "App", ""},
+        {"/Users/me", "", ""},
+        {"/Users/me", "..", ""},
+        {"/Users/me", "a/b", ""},
+        {"/Users/me", "a\\b", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.dir, ClassDataArchive::cacheDirFor(c.home, c.name)) << c.name;
+    }
+}
+
+TEST(ClassDataArchive, OnlyAutoTurnsItOn) {
+    const struct {
+        Strings values;
+        bool on;
+    } cases[] = {
+        {{"auto"}, true}, {{"off", "auto"}, true}, {{"auto", ""}, false},
+        {{"Auto"}, false}, {{"auto "}, false},     {{}, false},
+    };
+    for (const auto& c : cases) {
+        CfgFile cfg;
+        cfg.setPropertyValue(SectionName::Application, PropertyName::cds, c.values);
+        EXPECT_EQ(c.on, ClassDataArchive::isRequested(cfg));
+    }
+    EXPECT_FALSE(ClassDataArchive::isRequested(CfgFile()));
+}
+
+namespace {
+
+// A runtime that passes every check, a jar and a cache directory; the JVM's
+// part (writing the archive at exit) is played by the test.
+class ClassDataArchivePlan : public ::testing::Test {
+protected:
+    ClassDataArchivePlan() {
+        kvtest::writeFile(tmp / "rt/lib/libjli.so", "lib");
+        kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17.0.15\"\n");
+        kvtest::writeFile(tmp / "rt/lib/server/classes.jsa", "base");
+        kvtest::writeFile(tmp / "app.jar", "jar");
+    }
+
+    Strings args() const { return {"-classpath", tmp / "app.jar", "-Xmx64m", "Main"}; }
+
+    std::unique_ptr<ClassDataArchive> plan(const Strings& jvmArgs) const {
+        std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cache, "App"));
+        archive->plan(tmp / "rt/lib/libjli.so", jvmArgs);
+        return archive;
+    }
+
+    // What the JVM does at exit: a complete archive starts with its magic.
+    static void writeArchive(const std::string& path, const std::string& body) {
+        const unsigned char magic[] = {0xa8, 0xab, 0x0b, 0xf0};
+        kvtest::writeFile(path, std::string(reinterpret_cast<const char*>(magic), 4) + body);
+    }
+
+    static std::string optionValue(const ClassDataArchive& archive, const std::string& prefix) {
+        const Strings options = archive.getOptions();
+        EXPECT_EQ(2u, options.size());
+        EXPECT_EQ("-Xlog:cds=off,cds+dynamic=off", options.front());
+        EXPECT_EQ(0u, options.back().find(prefix)) << options.back();
+        return options.back().substr(prefix.size());
+    }
+
+    // The archives in the cache, without the lock file.
+    Strings cacheFiles() const {
+        Strings names;
+        for (const std::string& name : CacheFiles::listDir(cache)) {
+            if (name != "App.lock") {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+    // Writes an archive through a first launch; returns its path.
+    std::string makeArchive(const std::string& body) const {
+        std::unique_ptr<ClassDataArchive> writer = plan(args());
+        EXPECT_EQ(Mode::Write, writer->getMode()) << writer->getReason();
+        writeArchive(optionValue(*writer, "-XX:ArchiveClassesAtExit="), body);
+        writer->commit();
+        const Strings files = cacheFiles();
+        EXPECT_EQ(1u, files.size());
+        return files.empty() ? std::string() : cache + "/" + files.front();
+    }
+
+    kvtest::TempDir tmp;
+    const std::string cache = tmp / "home/Library/Caches/App";
+    kvtest::EnvGuard toolOptions{"JAVA_TOOL_OPTIONS", std::nullopt};
+    kvtest::EnvGuard javaOptions{"_JAVA_OPTIONS", std::nullopt};
+    kvtest::EnvGuard classPath{"CLASSPATH", std::nullopt};
+    std::unique_ptr<kvtest::EnvGuard> env;
+};
+
+} // namespace
+
+TEST_F(ClassDataArchivePlan, FirstLaunchWritesLaterLaunchesUse) {
+    const std::string archive = makeArchive("classes");
+    EXPECT_EQ(cache + "/App-", archive.substr(0, cache.size() + 5));
+    EXPECT_EQ("-11.jsa", archive.substr(archive.size() - 7));
+    struct stat buf;
+    ASSERT_EQ(0, ::stat(cache.c_str(), &buf));
+    EXPECT_EQ(0700u, buf.st_mode & 0777u);
+
+    const std::unique_ptr<ClassDataArchive> reader = plan(args());
+    EXPECT_EQ(Mode::Use, reader->getMode()) << reader->getReason();
+    EXPECT_EQ(archive, optionValue(*reader, "-XX:SharedArchiveFile="));
+}
+
+TEST_F(ClassDataArchivePlan, ChangedInputsMakeANewArchiveAndDropTheOld) {
+    const std::string first = makeArchive("one");
+    kvtest::writeFile(tmp / "app.jar", "changed jar");
+    EXPECT_EQ(Mode::Write, plan(args())->getMode());
+    const std::string second = makeArchive("second one");
+    EXPECT_NE(first, second);
+    Strings changedOptions = args();
+    changedOptions.insert(changedOptions.begin(), "-Xmx128m");
+    EXPECT_EQ(Mode::Write, plan(changedOptions)->getMode());
+}
+
+TEST_F(ClassDataArchivePlan, DamagedOrIncompleteArchivesAreNeverUsed) {
+    // A final file whose size differs from its recorded one is deleted.
+    const std::string archive = makeArchive("classes");
+    kvtest::writeFile(archive, "cut");
+    EXPECT_EQ(Mode::Write, plan(args())->getMode());
+    EXPECT_FALSE(CacheFiles::getStatus(archive, false).exists);
+
+    // A JVM that wrote nothing complete leaves no archive and no temporary file.
+    const struct {
+        const char* content;
+        bool write;
+    } exits[] = {{"", false}, {"half written", false}};
+    for (const auto& e : exits) {
+        std::unique_ptr<ClassDataArchive> writer = plan(args());
+        kvtest::writeFile(optionValue(*writer, "-XX:ArchiveClassesAtExit="), e.content);
+        writer->commit();
+        EXPECT_EQ(Strings{}, cacheFiles()) << e.content;
+    }
+}
+
+TEST_F(ClassDataArchivePlan, OneWriterAtATimeAndLeftoversRemoved) {
+    std::unique_ptr<ClassDataArchive> writer = plan(args());
+    ASSERT_EQ(Mode::Write, writer->getMode());
+    const std::unique_ptr<ClassDataArchive> second = plan(args());
+    EXPECT_EQ(Mode::Off, second->getMode());
+    EXPECT_EQ(Strings{}, second->getOptions());
+    EXPECT_NE(std::string::npos, second->getReason().find("another launch"));
+
+    // A writer that died leaves its temporary file; the lock dies with it.
+    const std::string temp = optionValue(*writer, "-XX:ArchiveClassesAtExit=");
+    writeArchive(temp, "partial");
+    writer.reset();
+    const std::unique_ptr<ClassDataArchive> next = plan(args());
+    EXPECT_EQ(Mode::Write, next->getMode());
+    EXPECT_EQ("", kvtest::readFile(temp));
+}
+
+TEST_F(ClassDataArchivePlan, LeftAloneWhenAnythingIsInDoubt) {
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        Strings args;
+    } cases[] = {
+        {"directory on the class path", [] {},
+         {"-classpath", "/", "Main"}},
+        {"missing jar", [] {},
+         {"-classpath", "/no/such.jar", "Main"}},
+        {"-Xshare", [] {}, {"-Xshare:off", "-jar", "/no.jar"}},
+        {"environment option",
+         [this] { env.reset(new kvtest::EnvGuard("_JAVA_OPTIONS", std::string("-Xshare:off"))); },
+         {}},
+        {"directory in CLASSPATH",
+         [this] { env.reset(new kvtest::EnvGuard("CLASSPATH", tmp.path())); },
+         {"Main"}},
+        {"runtime 12",
+         [this] { kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"12\"\n"); },
+         {}},
+        {"no release file",
+         [this] { ::unlink((tmp / "rt/release").c_str()); }, {}},
+        {"no base archive",
+         [this] { ::unlink((tmp / "rt/lib/server/classes.jsa").c_str()); },
+         {}},
+        {"cache is a file",
+         [this] { kvtest::writeFile(cache, ""); }, {}},
+    };
+    for (const auto& c : cases) {
+        c.setUp();
+        const std::unique_ptr<ClassDataArchive> archive =
+            plan(c.args.empty() ? args() : c.args);
+        EXPECT_EQ(Mode::Off, archive->getMode()) << c.what;
+        EXPECT_EQ(Strings{}, archive->getOptions()) << c.what;
+        EXPECT_EQ(Strings{}, cacheFiles()) << c.what;
+        env.reset();
+        // Each case starts from the passing setup again.
+        kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17.0.15\"\n");
+        kvtest::writeFile(tmp / "rt/lib/server/classes.jsa", "base");
+        ::unlink(cache.c_str());
+    }
+}
+
+TEST_F(ClassDataArchivePlan, OtherUsersCacheIsLeftAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to hand the directory to another user";
+    }
+    kvtest::makeDirs(cache);
+    ASSERT_EQ(0, ::chown(cache.c_str(), 65534, 65534));
+    EXPECT_EQ(Mode::Off, plan(args())->getMode());
+}
