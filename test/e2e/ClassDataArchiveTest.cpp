@@ -1,0 +1,380 @@
+// The per-user class-data archive with the real JVM (it writes and maps the
+// archive) and with the runtime-library double (the exact argument vector).
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "E2eSupport.h"
+#include "TestSupport.h"
+
+using Args = std::vector<std::string>;
+
+namespace {
+
+const int jvmTimeoutSeconds = 240;
+
+std::string realPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+Args listDir(const std::string& dir) {
+    Args names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != ".." && name.find(".lock") == std::string::npos) {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+// Exits with 3 after printing its arguments; "hold <ready> <release>" first
+// creates <ready> and waits for <release>. Loads Helper from wherever it is.
+const char* const appSource = R"(package cds;
+import java.nio.file.*;
+public final class App {
+    public static void main(String[] a) throws Exception {
+        System.out.println("app " + String.join(" ", a) + " " + Helper.name());
+        if (a.length == 3 && a[0].equals("hold")) {
+            Files.createFile(Path.of(a[1]));
+            while (!Files.exists(Path.of(a[2]))) {
+                Thread.sleep(20);
+            }
+        }
+        System.exit(3);
+    }
+}
+)";
+const char* const helperSource =
+    "package cds;\npublic final class Helper { static String name() { return \"helper\"; } }\n";
+
+class ClassDataArchive : public ::testing::Test {
+protected:
+    // Compiled once: app.jar holds both classes, classes/ and lib/ one each.
+    static void SetUpTestSuite() {
+        const char* javac = std::getenv("JAVA_HOME");
+        jdk = new std::string(javac ? realPath(javac) : std::string());
+        if (jdk->empty() || ::access((*jdk + "/bin/javac").c_str(), X_OK) != 0) {
+            const std::string found = realPath("/usr/bin/javac");
+            *jdk = found.empty() ? std::string() : found.substr(0, found.rfind("/bin/javac"));
+        }
+        if (jdk->empty()) {
+            return;
+        }
+        built = new kvtest::TempDir();
+        kvtest::writeFile(*built / "src/cds/App.java", appSource);
+        kvtest::writeFile(*built / "src/cds/Helper.java", helperSource);
+        tool({*jdk + "/bin/javac", "-d", *built / "classes", *built / "src/cds/App.java",
+              *built / "src/cds/Helper.java"});
+        tool({*jdk + "/bin/jar", "--create", "--file", *built / "app.jar", "-C",
+              *built / "classes", "."});
+        kvtest::makeDirs(*built / "lib/cds");
+        ::rename((*built / "classes/cds/Helper.class").c_str(),
+                 (*built / "lib/cds/Helper.class").c_str());
+    }
+
+    static void TearDownTestSuite() {
+        delete built;
+        delete jdk;
+        built = nullptr;
+        jdk = nullptr;
+    }
+
+    void SetUp() override {
+        if (!built) {
+            GTEST_SKIP() << "no JDK: set JAVA_HOME or install javac";
+        }
+    }
+
+    static void tool(const Args& argv) {
+        const kvtest::ProcessResult r = kvtest::runProcess(argv, {}, "", jvmTimeoutSeconds);
+        ASSERT_EQ(0, r.exitCode) << argv[0] << " failed:\n" << r.out << r.err;
+    }
+
+    /// A bundle "Cds.app" in `work` around `library` with the given
+    /// [Application] lines (app.cds=auto added) and Java options.
+    e2e::Bundle makeBundle(const std::string& appLines, const Args& javaOptions = {},
+                           const std::string& library = std::string()) {
+        e2e::Bundle bundle(work.path(), "Cds");
+        bundle.linkRuntimeLibrary(library.empty() ? *jdk + "/lib/libjli.so" : library);
+        std::string cfg = "[Application]\napp.cds=auto\n" + appLines + "[JavaOptions]\n";
+        for (const std::string& option : javaOptions) {
+            cfg += "java-options=" + option + "\n";
+        }
+        bundle.writeCfg(cfg);
+        e2e::copyFile(*built / "app.jar", bundle.appDir + "/app.jar", 0644);
+        launcher = bundle.launcher;
+        return bundle;
+    }
+
+    e2e::Env env() const {
+        e2e::Env vars{{"HOME", work.path()},
+                      {"KOVALU_DEBUG", std::nullopt},
+                      {"DYLD_LIBRARY_PATH", std::nullopt},
+                      {"JAVA_TOOL_OPTIONS", std::nullopt},
+                      {"JDK_JAVA_OPTIONS", std::nullopt},
+                      {"_JAVA_OPTIONS", std::nullopt},
+                      {"CLASSPATH", std::nullopt}};
+#ifdef KVTEST_SANITIZED
+        // The leak checker's tracer crashes on the JVM's threads at exit.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        vars["ASAN_OPTIONS"] =
+            std::string(asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
+#endif
+        return vars;
+    }
+
+    /// Starts the launcher with "x" and expects the application's own output
+    /// and exit status, nothing else.
+    void startCleanly(const std::string& what, const e2e::Env& extra = {}) {
+        e2e::Env vars = env();
+        for (const auto& kv : extra) {
+            vars[kv.first] = kv.second;
+        }
+        const kvtest::ProcessResult r =
+            kvtest::runProcess({launcher, "x"}, vars, "", jvmTimeoutSeconds);
+        EXPECT_EQ(3, r.exitCode) << what << "\n" << r.err;
+        EXPECT_EQ("app x helper\n", r.out) << what;
+        EXPECT_EQ("", r.err) << what;
+    }
+
+    std::string cache() const { return work / "Library/Caches/Cds"; }
+
+    /// The one complete archive in the cache, checked against the size in
+    /// its name; fails on anything else there.
+    std::string onlyArchive() const {
+        const Args names = listDir(cache());
+        EXPECT_EQ(1u, names.size()) << (names.empty() ? "" : names.front());
+        if (names.size() != 1) {
+            return std::string();
+        }
+        const std::string& name = names.front();
+        const std::string size = name.substr(name.rfind('-') + 1, name.size() - name.rfind('-') - 5);
+        EXPECT_EQ(size, std::to_string(kvtest::readFile(cache() + "/" + name).size())) << name;
+        return cache() + "/" + name;
+    }
+
+    /// A runtime home with copies of the two libraries and links to the rest
+    /// of the JDK, so the test decides its release file and base archive.
+    std::string makeRuntime(const std::string& release, bool baseArchive) {
+        const std::string home = work / "rt";
+        kvtest::makeDirs(home + "/lib/server");
+        for (const char* entry : {"conf", "legal"}) {
+            kvtest::makeSymlink(*jdk + "/" + entry, home + "/" + entry);
+        }
+        for (const std::string& name : listDir(*jdk + "/lib")) {
+            if (name != "server" && name != "libjli.so") {
+                kvtest::makeSymlink(*jdk + "/lib/" + name, home + "/lib/" + name);
+            }
+        }
+        e2e::copyFile(*jdk + "/lib/libjli.so", home + "/lib/libjli.so", 0755);
+        e2e::copyFile(*jdk + "/lib/server/libjvm.so", home + "/lib/server/libjvm.so", 0755);
+        if (baseArchive) {
+            kvtest::makeSymlink(*jdk + "/lib/server/classes.jsa", home + "/lib/server/classes.jsa");
+        }
+        if (!release.empty()) {
+            kvtest::writeFile(home + "/release", release);
+        }
+        return home + "/lib/libjli.so";
+    }
+
+    static std::string* jdk;
+    static kvtest::TempDir* built;
+    kvtest::TempDir work;
+    std::string launcher;
+};
+
+std::string* ClassDataArchive::jdk = nullptr;
+kvtest::TempDir* ClassDataArchive::built = nullptr;
+
+std::string jarApp() {
+    return "app.classpath=$APPDIR/app.jar\napp.mainclass=cds.App\n";
+}
+
+} // namespace
+
+TEST_F(ClassDataArchive, WrittenByTheFirstLaunchMappedByTheNext) {
+    kvtest::makeDirs(work / "in");
+    e2e::copyFile(*built / "app.jar", work / "in/app.jar", 0644);
+    kvtest::makeDirs(work / "out");
+    tool({KVTEST_MAKE_BUNDLE, "--launcher", KVTEST_LAUNCHER_PATH, "--name", "Cds", "--runtime",
+          *jdk, "--output", work / "out", "--input", work / "in/app.jar", "--class-path",
+          "app.jar", "--main-class", "cds.App", "--java-option",
+          "-Xlog:class+load:file=" + work / "load-%p.log", "--cds"});
+    launcher = work / "out/Cds.app/Contents/MacOS/Cds";
+
+    for (const char* source : {"source: file:", "source: shared objects file (top)"}) {
+        for (const std::string& log : listDir(work.path())) {
+            if (log.find("load-") == 0) {
+                ::unlink((work / log).c_str());
+            }
+        }
+        startCleanly(source);
+        onlyArchive();
+        std::string loads;
+        for (const std::string& log : listDir(work.path())) {
+            if (log.find("load-") == 0) {
+                loads += kvtest::readFile(work / log);
+            }
+        }
+        EXPECT_NE(std::string::npos, loads.find("cds.Helper " + std::string(source))) << loads;
+    }
+}
+
+TEST_F(ClassDataArchive, TrapsLeaveTheLaunchAsWithoutIt) {
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        e2e::Env env;
+    } cases[] = {
+        {"non-empty directory on the class path",
+         [this] {
+             makeBundle("app.classpath=" + (*built / "lib") + "\napp.classpath=" +
+                        (*built / "app.jar") + "\napp.mainclass=cds.App\n");
+         },
+         {}},
+        {"-Xshare:off", [this] { makeBundle(jarApp(), {"-Xshare:off"}); }, {}},
+        {"base archive cannot map",
+         [this] { makeBundle(jarApp(), {"-XX:-UseCompressedClassPointers"}); },
+         {}},
+        {"runtime without base archive",
+         [this] {
+             makeBundle(jarApp(), {}, makeRuntime("JAVA_VERSION=\"17\"\n", false));
+         },
+         {}},
+        {"runtime older than 13",
+         [this] {
+             makeBundle(jarApp(), {}, makeRuntime("JAVA_VERSION=\"11.0.2\"\n", true));
+         },
+         {}},
+        {"runtime without release file",
+         [this] { makeBundle(jarApp(), {}, makeRuntime("", true)); }, {}},
+        {"no HOME", [this] { makeBundle(jarApp()); },
+         {{"HOME", std::nullopt}}},
+        {"cache directory is a file",
+         [this] {
+             makeBundle(jarApp());
+             kvtest::writeFile(cache(), "");
+         },
+         {}},
+    };
+    for (const auto& c : cases) {
+        kvtest::writeFile(work / "placeholder", "");
+        c.setUp();
+        startCleanly(c.what, c.env);
+        EXPECT_EQ(Args{}, listDir(cache())) << c.what;
+        // The next case starts from a fresh home and bundle.
+        tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library", work / "rt"});
+    }
+}
+
+TEST_F(ClassDataArchive, StaleTruncatedAndHalfWrittenArchivesAreHarmless) {
+    makeBundle("app.classpath=" + work / "app.jar" + "\napp.mainclass=cds.App\n");
+    e2e::copyFile(*built / "app.jar", work / "app.jar", 0644);
+    startCleanly("first");
+    const std::string first = onlyArchive();
+    const std::string firstBytes = kvtest::readFile(first);
+
+    // Truncated under its final name: deleted and written anew.
+    kvtest::writeFile(first, firstBytes.substr(0, firstBytes.size() / 2));
+    startCleanly("truncated");
+    EXPECT_EQ(firstBytes.size(), kvtest::readFile(onlyArchive()).size());
+
+    // An archive of another jar under this jar's key, with its size right:
+    // the JVM refuses it, quietly.
+    kvtest::writeFile(work / "app.jar", kvtest::readFile(*built / "app.jar") + "changed");
+    startCleanly("changed jar");
+    const std::string second = onlyArchive();
+    ASSERT_NE(first, second);
+    ::unlink(second.c_str());
+    const std::string keyPart = second.substr(0, second.rfind('-') + 1);
+    kvtest::writeFile(keyPart + std::to_string(firstBytes.size()) + ".jsa", firstBytes);
+    startCleanly("stale archive");
+
+    // A writer killed while it runs, then its temporary file left half written.
+    tool({"/bin/rm", "-rf", cache()});
+    const std::string script =
+        "\"$0\" hold \"$1\" never >/dev/null & pid=$!\n"
+        "while [ ! -e \"$1\" ]; do sleep 0.05; done\n"
+        "kill -9 $pid; wait $pid; exit 0\n";
+    const kvtest::ProcessResult killed = kvtest::runProcess(
+        {"/bin/sh", "-c", script, launcher, work / "ready"}, env(), "", jvmTimeoutSeconds);
+    ASSERT_EQ(0, killed.exitCode) << killed.err;
+    EXPECT_EQ(Args{"Cds.jsa.tmp"}, listDir(cache()));
+    kvtest::writeFile(cache() + "/Cds.jsa.tmp", firstBytes.substr(0, firstBytes.size() / 3));
+    startCleanly("after a killed writer");
+    onlyArchive();
+}
+
+TEST_F(ClassDataArchive, TwoLaunchesTogetherBothSucceed) {
+    makeBundle(jarApp());
+    // The second launch starts while the first holds the lock.
+    const std::string script =
+        "\"$0\" hold \"$1\" \"$2\" >a.out 2>a.err & pid=$!\n"
+        "while [ ! -e \"$1\" ]; do sleep 0.05; done\n"
+        "\"$0\" x >b.out 2>b.err; echo $? >b.status\n"
+        ": >\"$2\"; wait $pid; echo $? >a.status\n";
+    const kvtest::ProcessResult r = kvtest::runProcess(
+        {"/bin/sh", "-c", script, launcher, work / "ready", work / "release"}, env(),
+        work.path(), jvmTimeoutSeconds);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ("3\n", kvtest::readFile(work / "a.status"));
+    EXPECT_EQ("3\n", kvtest::readFile(work / "b.status"));
+    EXPECT_EQ("app hold " + work / "ready" + " " + work / "release" + " helper\n",
+              kvtest::readFile(work / "a.out"));
+    EXPECT_EQ("app x helper\n", kvtest::readFile(work / "b.out"));
+    EXPECT_EQ("", kvtest::readFile(work / "a.err") + kvtest::readFile(work / "b.err"));
+    onlyArchive();
+}
+
+TEST(ClassDataArchiveSwitch, OnlyAutoChangesTheArgumentVector) {
+    kvtest::TempDir tmp;
+    const std::string main = "[Application]\napp.mainclass=Main\napp.classpath=$APPDIR/a.jar\n";
+    const std::string rest = "[JavaOptions]\njava-options=-Xmx64m\n[ArgOptions]\narguments=x\n";
+    const e2e::Env env{{"HOME", tmp.path()},
+                       {"KVTEST_JLI_ENV", std::string("DYLD_LIBRARY_PATH,HOME,CLASSPATH")}};
+    const auto run = [&](const std::string& cdsLine, const std::string& library) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "Cds.app"});
+        e2e::Bundle bundle(tmp.path(), "Cds");
+        bundle.linkRuntimeLibrary(library);
+        kvtest::writeFile(bundle.appDir + "/a.jar", "");
+        bundle.writeCfg(main + cdsLine + rest);
+        const e2e::Launch launch = e2e::runLauncher(bundle.launcher, {}, env);
+        EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+        EXPECT_EQ(1u, launch.calls.size());
+        EXPECT_EQ(Args{}, listDir(tmp / "Library/Caches/Cds")) << cdsLine;
+        return launch.calls.empty() ? kvtest::JliCall() : launch.calls.front();
+    };
+    const kvtest::JliCall plain = run("", KVTEST_FAKEJLI_PATH);
+    ASSERT_EQ(7u, plain.argv.size());
+    for (const char* line : {"app.cds=\n", "app.cds=AUTO\n", "app.cds=auto \n", "app.cds=on\n",
+                             "app.cds=auto\n"}) {
+        const kvtest::JliCall call = run(line, KVTEST_FAKEJLI_PATH);
+        EXPECT_EQ(plain.argv, call.argv) << line;
+        EXPECT_EQ(plain.env, call.env) << line;
+    }
+
+    // A runtime that qualifies: the options go right before the main class.
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17\"\n");
+    kvtest::writeFile(tmp / "rt/lib/server/classes.jsa", "");
+    e2e::copyFile(KVTEST_FAKEJLI_PATH, tmp / "rt/lib/libjli.so", 0755);
+    const kvtest::JliCall call = run("app.cds=auto\n", tmp / "rt/lib/libjli.so");
+    Args expected = plain.argv;
+    expected.insert(expected.begin() + 5,
+                    {"-Xlog:cds=off,cds+dynamic=off",
+                     "-XX:ArchiveClassesAtExit=" + tmp / "Library/Caches/Cds/Cds.jsa.tmp"});
+    EXPECT_EQ(expected, call.argv);
+    EXPECT_EQ(plain.env, call.env);
+}
