@@ -377,4 +377,16 @@ TEST(ClassDataArchiveSwitch, OnlyAutoChangesTheArgumentVector) {
                      "-XX:ArchiveClassesAtExit=" + tmp / "Library/Caches/Cds/Cds.jsa.tmp"});
     EXPECT_EQ(expected, call.argv);
     EXPECT_EQ(plain.env, call.env);
+
+    e2e::Env debug = env;
+    debug["KOVALU_DEBUG"] = std::string("true");
+    Args said;
+    for (const std::string& line :
+         e2e::lines(e2e::runLauncher(tmp / "Cds.app/Contents/MacOS/Cds", {}, debug).process.err)) {
+        if (line.find("Class-data archive: ") != std::string::npos) {
+            said.push_back(line.substr(line.find("Class-data archive: ")));
+        }
+    }
+    ASSERT_EQ(1u, said.size());
+    EXPECT_EQ(0u, said.front().find("Class-data archive: write: no archive for key ")) << said[0];
 }
