@@ -78,6 +78,14 @@ ratio() {
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd -P)
+# The small application of the real JVM runs.
+cat >"$work/Hello.java" <<'EOF'
+public class Hello {
+    public static void main(String[] args) {
+        System.out.println("Hello");
+    }
+}
+EOF
 
 if want overhead; then
 
@@ -128,13 +136,6 @@ app.classpath=$APPDIR
 '
 make_bundle "$hello" "$build/applauncher" "$java_home/lib/libjli.so" "$hello_cfg"
 make_bundle "$work/HelloStatic.app" "$build_static/applauncher" "$java_home/lib/libjli.so" "$hello_cfg"
-cat >"$work/Hello.java" <<'EOF'
-public class Hello {
-    public static void main(String[] args) {
-        System.out.println("Hello");
-    }
-}
-EOF
 "$java_home/bin/javac" -d "$hello/Contents/app" "$work/Hello.java"
 cp "$hello/Contents/app/Hello.class" "$work/HelloStatic.app/Contents/app/"
 hello_exe=$hello/Contents/MacOS/Hello
@@ -173,14 +174,7 @@ HOME=$work/home
 export HOME
 unset CLASSPATH JAVA_TOOL_OPTIONS _JAVA_OPTIONS
 mkdir -p "$HOME" "$work/cds/classes" "$work/cds/javac-out"
-cat >"$work/cds/Hello.java" <<'EOF'
-public class Hello {
-    public static void main(String[] args) {
-        System.out.println("Hello");
-    }
-}
-EOF
-"$java_home/bin/javac" -d "$work/cds/classes" "$work/cds/Hello.java"
+"$java_home/bin/javac" -d "$work/cds/classes" "$work/Hello.java"
 # A directory on the class path gets no archive: the small application is a jar.
 "$java_home/bin/jar" --create --file "$work/cds/hello.jar" -C "$work/cds/classes" .
 
@@ -221,9 +215,9 @@ cds_bench Javac "app.mainmodule=jdk.compiler/com.sun.tools.javac.Main
 [ArgOptions]
 arguments=-d
 arguments=$work/cds/javac-out
-arguments=$work/cds/Hello.java
+arguments=$work/Hello.java
 " -Dkovalu.app-path="$work/JavacPlain.app/Contents/MacOS/JavacPlain" \
-    -m jdk.compiler/com.sun.tools.javac.Main -d "$work/cds/javac-out" "$work/cds/Hello.java"
+    -m jdk.compiler/com.sun.tools.javac.Main -d "$work/cds/javac-out" "$work/Hello.java"
 cds_bench Hello "app.classpath=$work/cds/hello.jar
 app.mainclass=Hello
 " -classpath "$work/cds/hello.jar" -Dkovalu.app-path="$work/HelloPlain.app/Contents/MacOS/HelloPlain" \
