@@ -2,16 +2,17 @@
 // archive) and with the runtime-library double (the exact argument vector).
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "CacheFiles.h"
 #include "E2eSupport.h"
 #include "TestSupport.h"
 
@@ -26,17 +27,12 @@ std::string realPath(const std::string& path) {
     return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
+// The entries of a directory but the launcher's lock files.
 Args listDir(const std::string& dir) {
-    Args names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != ".." && name.find(".lock") == std::string::npos) {
-                names.push_back(name);
-            }
-        }
-        ::closedir(d);
-    }
+    Args names = CacheFiles::listDir(dir);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& n) { return n.find(".lock") != n.npos; }),
+                names.end());
     return names;
 }
 
