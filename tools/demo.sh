@@ -63,6 +63,7 @@ bash "$root/tools/make-bundle.sh" --force \
     --input "$demo/input/demo.jar" \
     --main-jar demo.jar \
     --java-option "-Xmx64m" \
+    --cds \
     --argument "default argument" \
     --argument "from KovaluDemo.cfg" \
     --output "$demo" >/dev/null

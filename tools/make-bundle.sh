@@ -51,6 +51,9 @@ runtime in Contents/runtime.
   --version VERSION       the bundle version (default: 1.0)
   --output DIR            where NAME.app is written (default: .)
   --force                 replace an existing NAME.app
+  --cds                   writes app.cds=auto: the launcher keeps a class-data
+                          archive in ~/Library/Caches/<package or NAME> for a
+                          faster start
   -h, --help              this text
 
 Relative paths of --main-jar, --class-path and --module-path are written as
@@ -96,7 +99,7 @@ xml_escape() {
 }
 
 launcher= name= runtime= main_jar= main_class= main_module= splash= package=
-identifier= version=1.0 output=. force=0 have_package=0
+identifier= version=1.0 output=. force=0 cds=0 have_package=0
 inputs=() class_path=() module_path=() java_options=() arguments=()
 runtime_home= runtime_mode= output_dir= target= staging= old= contents= app_dir=
 
@@ -111,6 +114,11 @@ parse_arguments() {
             ;;
         --force)
             force=1
+            shift
+            continue
+            ;;
+        --cds)
+            cds=1
             shift
             continue
             ;;
@@ -309,6 +317,7 @@ write_configuration() {
         value=$(cfg_path "main jar" "$main_jar") || exit 1
         add_cfg "app.mainjar=$value"
     fi
+    [ "$cds" = 0 ] || add_cfg "app.cds=auto"
     add_cfg ""
     add_cfg "[JavaOptions]"
     for option in ${java_options[@]+"${java_options[@]}"}; do
