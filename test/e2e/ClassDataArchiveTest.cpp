@@ -2,8 +2,6 @@
 // archive) and with the runtime-library double (the exact argument vector).
 #include <gtest/gtest.h>
 
-#include <limits.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 
 #include "CacheFiles.h"
 #include "E2eSupport.h"
+#include "SysInfo.h"
 #include "TestSupport.h"
 
 using Args = std::vector<std::string>;
@@ -22,9 +21,13 @@ namespace {
 
 const int jvmTimeoutSeconds = 240;
 
+// Empty when the path does not resolve.
 std::string realPath(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+    try {
+        return SysInfo::getRealPath(std::vector<char>(path.c_str(), path.c_str() + path.size() + 1));
+    } catch (const std::exception&) {
+        return std::string();
+    }
 }
 
 // The entries of a directory but the launcher's lock files.
@@ -157,7 +160,8 @@ protected:
             return std::string();
         }
         const std::string& name = names.front();
-        const std::string size = name.substr(name.rfind('-') + 1, name.size() - name.rfind('-') - 5);
+        const std::size_t dash = name.rfind('-');
+        const std::string size = name.substr(dash + 1, name.size() - dash - 1 - 4);
         EXPECT_EQ(size, std::to_string(kvtest::readFile(cache() + "/" + name).size())) << name;
         return cache() + "/" + name;
     }

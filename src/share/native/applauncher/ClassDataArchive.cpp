@@ -14,10 +14,17 @@ namespace {
 // The JVM fails at start, rather than run without sharing, when it is asked
 // to write an archive together with any of these.
 const char* const conflictMarkers[] = {
-    "-Xshare",           "SharedArchiveFile",     "ArchiveClassesAtExit",
-    "UseSharedSpaces",   "UseCompressedClassPointers", "-XX:Flags=",
-    "-XX:VMOptionsFile", "--limit-modules",       "--upgrade-module-path",
-    "--patch-module",    "-Djdk.module.",
+    "-Xshare",
+    "SharedArchiveFile",
+    "ArchiveClassesAtExit",
+    "UseSharedSpaces",
+    "UseCompressedClassPointers",
+    "-XX:Flags=",
+    "-XX:VMOptionsFile",
+    "--limit-modules",
+    "--upgrade-module-path",
+    "--patch-module",
+    "-Djdk.module.",
 };
 
 // The JVM reads these itself; the launcher never sets them.
@@ -191,7 +198,8 @@ bool ClassDataArchive::findArchive() {
             continue;
         }
         const std::string candidate = path(name);
-        const CacheFiles::FileStatus status = CacheFiles::getStatus(candidate, /*followLinks=*/false);
+        const CacheFiles::FileStatus status =
+            CacheFiles::getStatus(candidate, /*followLinks=*/false);
         if (status.regular && status.ownedByUser && status.size == size) {
             archivePath = candidate;
             mode = Mode::Use;
@@ -248,7 +256,8 @@ void ClassDataArchive::commit() {
         return;
     }
     try {
-        const CacheFiles::FileStatus status = CacheFiles::getStatus(tempPath, /*followLinks=*/false);
+        const CacheFiles::FileStatus status =
+            CacheFiles::getStatus(tempPath, /*followLinks=*/false);
         const std::string head = CacheFiles::readHead(tempPath, sizeof(dynamicArchiveMagic));
         std::uint32_t magic = 0;
         if (head.size() == sizeof(magic)) {
