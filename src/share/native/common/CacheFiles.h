@@ -22,9 +22,9 @@ struct FileStatus {
 /// The status of `path`; `exists` is false when it cannot be read.
 FileStatus getStatus(const std::string& path, bool followLinks);
 
-/// Creates the missing directories of `path` with mode 0700. True when `path`
-/// is then a real directory (not a link) of the effective user that the user
-/// may write to.
+/// Creates the missing directories of `path` with mode 0700, only inside
+/// directories of the effective user. True when `path` is then a real
+/// directory (not a link) of that user that the user may write to.
 bool makePrivateDirs(const std::string& path);
 
 /// The entry names of a directory without "." and ".."; empty on failure.

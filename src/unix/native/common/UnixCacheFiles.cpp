@@ -57,9 +57,14 @@ bool makePrivateDirs(const std::string& path) {
         return isPrivateDir(path);
     }
     const std::string parent = FileUtils::dirname(path);
-    // The parents only need to exist: the home directory is rarely 0700.
-    if (!parent.empty() && parent != path && !getStatus(parent, /*followLinks=*/true).directory &&
-        !makePrivateDirs(parent)) {
+    if (parent.empty() || parent == path) {
+        return false;
+    }
+    // Only inside the user's own directories: a cache that another user (root
+    // under sudo, say) made in this user's home would lock its owner out.
+    const FileStatus parentStatus = getStatus(parent, /*followLinks=*/true);
+    if (parentStatus.exists ? !(parentStatus.directory && parentStatus.ownedByUser)
+                            : !makePrivateDirs(parent)) {
         return false;
     }
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {

@@ -253,11 +253,15 @@ TEST_F(ClassDataArchivePlan, LeftAloneWhenAnythingIsInDoubt) {
     }
 }
 
-TEST_F(ClassDataArchivePlan, OtherUsersCacheIsLeftAlone) {
+TEST_F(ClassDataArchivePlan, OtherUsersDirectoriesAreLeftAlone) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to hand the directory to another user";
+        GTEST_SKIP() << "needs root to hand directories to another user";
     }
-    kvtest::makeDirs(cache);
-    ASSERT_EQ(0, ::chown(cache.c_str(), 65534, 65534));
-    EXPECT_EQ(Mode::Off, plan(args())->getMode());
+    for (const std::string& foreign : {cache, tmp / "home/Library/Caches"}) {
+        kvtest::makeDirs(foreign);
+        ASSERT_EQ(0, ::chown(foreign.c_str(), 65534, 65534));
+        EXPECT_EQ(Mode::Off, plan(args())->getMode()) << foreign;
+        EXPECT_EQ(foreign == cache, CacheFiles::getStatus(cache, false).exists) << foreign;
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "home"});
+    }
 }
