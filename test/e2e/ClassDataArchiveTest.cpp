@@ -2,6 +2,7 @@
 // archive) and with the runtime-library double (the exact argument vector).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,13 +64,19 @@ class ClassDataArchive : public ::testing::Test {
 protected:
     // Compiled once: app.jar holds both classes, classes/ and lib/ one each.
     static void SetUpTestSuite() {
-        const char* javac = std::getenv("JAVA_HOME");
-        jdk = new std::string(javac ? realPath(javac) : std::string());
-        if (jdk->empty() || ::access((*jdk + "/bin/javac").c_str(), X_OK) != 0) {
-            const std::string found = realPath("/usr/bin/javac");
-            *jdk = found.empty() ? std::string() : found.substr(0, found.rfind("/bin/javac"));
+        // A Linux JDK: the bundles link its lib/libjli.so.
+        const char* javaHome = std::getenv("JAVA_HOME");
+        const std::string javac = realPath("/usr/bin/javac");
+        for (const std::string& home :
+             {javaHome ? realPath(javaHome) : std::string(),
+              javac.substr(0, javac.rfind("/bin/javac"))}) {
+            if (!home.empty() && ::access((home + "/bin/javac").c_str(), X_OK) == 0 &&
+                ::access((home + "/lib/server/libjvm.so").c_str(), R_OK) == 0) {
+                jdk = new std::string(home);
+                break;
+            }
         }
-        if (jdk->empty()) {
+        if (!jdk) {
             return;
         }
         built = new kvtest::TempDir();
@@ -93,7 +100,7 @@ protected:
 
     void SetUp() override {
         if (!built) {
-            GTEST_SKIP() << "no JDK: set JAVA_HOME or install javac";
+            GTEST_SKIP() << "no Linux JDK: set JAVA_HOME or install javac";
         }
     }
 
@@ -231,6 +238,9 @@ TEST_F(ClassDataArchive, WrittenByTheFirstLaunchMappedByTheNext) {
         }
         EXPECT_NE(std::string::npos, loads.find("cds.Helper " + std::string(source))) << loads;
     }
+    struct stat buf;
+    ASSERT_EQ(0, ::stat(cache().c_str(), &buf));
+    EXPECT_EQ(0700u, buf.st_mode & 0777u);
 }
 
 TEST_F(ClassDataArchive, TrapsLeaveTheLaunchAsWithoutIt) {
