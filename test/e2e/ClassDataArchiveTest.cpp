@@ -290,6 +290,23 @@ TEST_F(ClassDataArchive, TrapsLeaveTheLaunchAsWithoutIt) {
     }
 }
 
+// The JVM checks the directories that a jar's manifest names only when it
+// writes the archive at exit: that one launch fails, no later one tries again.
+TEST_F(ClassDataArchive, ManifestDirectoryFailsOneLaunchOnly) {
+    makeBundle("app.classpath=$APPDIR/manifest.jar\napp.mainclass=cds.App\n");
+    kvtest::writeFile(work / "manifest.txt", "Class-Path: lib/\n");
+    tool({*jdk + "/bin/jar", "--create", "--file", work / "Cds.app/Contents/app/manifest.jar",
+          "--manifest", work / "manifest.txt", "-C", *built / "classes", "."});
+    tool({"/bin/cp", "-R", *built / "lib", work / "Cds.app/Contents/app/lib"});
+    const kvtest::ProcessResult first =
+        kvtest::runProcess({launcher, "x"}, env(), "", jvmTimeoutSeconds);
+    EXPECT_EQ(0u, first.out.find("app x helper\n")) << first.out;
+    startCleanly("after the failed writing");
+    const Args names = listDir(cache());
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ("-0.jsa", names[0].substr(names[0].rfind('-')));
+}
+
 TEST_F(ClassDataArchive, StaleTruncatedAndHalfWrittenArchivesAreHarmless) {
     makeBundle("app.classpath=" + work / "app.jar" + "\napp.mainclass=cds.App\n");
     e2e::copyFile(*built / "app.jar", work / "app.jar", 0644);
@@ -353,10 +370,12 @@ TEST(ClassDataArchiveSwitch, OnlyAutoChangesTheArgumentVector) {
     kvtest::TempDir tmp;
     const std::string main = "[Application]\napp.mainclass=Main\napp.classpath=$APPDIR/a.jar\n";
     const std::string rest = "[JavaOptions]\njava-options=-Xmx64m\n[ArgOptions]\narguments=x\n";
-    const e2e::Env env{{"HOME", tmp.path()},
-                       {"KVTEST_JLI_ENV", std::string("DYLD_LIBRARY_PATH,HOME,CLASSPATH")}};
-    const auto run = [&](const std::string& cdsLine, const std::string& library) {
-        kvtest::runProcess({"/bin/rm", "-rf", tmp / "Cds.app"});
+    e2e::Env env{{"HOME", tmp.path()},
+                 {"KVTEST_JLI_ENV", std::string("DYLD_LIBRARY_PATH,HOME,CLASSPATH")}};
+    Args said; // the debug lines about the archive
+    const auto run = [&](const std::string& cdsLine, const std::string& library,
+                         const std::string& left) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "Cds.app", tmp / "Library"});
         e2e::Bundle bundle(tmp.path(), "Cds");
         bundle.linkRuntimeLibrary(library);
         kvtest::writeFile(bundle.appDir + "/a.jar", "");
@@ -364,39 +383,41 @@ TEST(ClassDataArchiveSwitch, OnlyAutoChangesTheArgumentVector) {
         const e2e::Launch launch = e2e::runLauncher(bundle.launcher, {}, env);
         EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
         EXPECT_EQ(1u, launch.calls.size());
-        EXPECT_EQ(Args{}, listDir(tmp / "Library/Caches/Cds")) << cdsLine;
+        const Args files = listDir(tmp / "Library/Caches/Cds");
+        EXPECT_EQ(left.empty() ? 0u : 1u, files.size()) << cdsLine;
+        for (const std::string& file : files) {
+            EXPECT_EQ(left, file.substr(file.rfind('-'))) << cdsLine;
+        }
+        for (const std::string& line : e2e::lines(launch.process.err)) {
+            if (line.find("Class-data archive: ") != std::string::npos) {
+                said.push_back(line.substr(line.find("Class-data archive: ")));
+            }
+        }
         return launch.calls.empty() ? kvtest::JliCall() : launch.calls.front();
     };
-    const kvtest::JliCall plain = run("", KVTEST_FAKEJLI_PATH);
+    const kvtest::JliCall plain = run("", KVTEST_FAKEJLI_PATH, "");
     ASSERT_EQ(7u, plain.argv.size());
     for (const char* line : {"app.cds=\n", "app.cds=AUTO\n", "app.cds=auto \n", "app.cds=on\n",
                              "app.cds=auto\n"}) {
-        const kvtest::JliCall call = run(line, KVTEST_FAKEJLI_PATH);
+        const kvtest::JliCall call = run(line, KVTEST_FAKEJLI_PATH, "");
         EXPECT_EQ(plain.argv, call.argv) << line;
         EXPECT_EQ(plain.env, call.env) << line;
     }
 
     // A runtime that qualifies: the options go right before the main class.
+    // The double writes no archive, so a record of that is all that is left.
     kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17\"\n");
     kvtest::writeFile(tmp / "rt/lib/server/classes.jsa", "");
     e2e::copyFile(KVTEST_FAKEJLI_PATH, tmp / "rt/lib/libjli.so", 0755);
-    const kvtest::JliCall call = run("app.cds=auto\n", tmp / "rt/lib/libjli.so");
+    env["KOVALU_DEBUG"] = std::string("true");
+    said.clear();
+    const kvtest::JliCall call = run("app.cds=auto\n", tmp / "rt/lib/libjli.so", "-0.jsa");
     Args expected = plain.argv;
     expected.insert(expected.begin() + 5,
                     {"-Xlog:cds=off,cds+dynamic=off",
                      "-XX:ArchiveClassesAtExit=" + tmp / "Library/Caches/Cds/Cds.jsa.tmp"});
     EXPECT_EQ(expected, call.argv);
     EXPECT_EQ(plain.env, call.env);
-
-    e2e::Env debug = env;
-    debug["KOVALU_DEBUG"] = std::string("true");
-    Args said;
-    for (const std::string& line :
-         e2e::lines(e2e::runLauncher(tmp / "Cds.app/Contents/MacOS/Cds", {}, debug).process.err)) {
-        if (line.find("Class-data archive: ") != std::string::npos) {
-            said.push_back(line.substr(line.find("Class-data archive: ")));
-        }
-    }
     ASSERT_EQ(1u, said.size());
     EXPECT_EQ(0u, said.front().find("Class-data archive: write: no archive for key ")) << said[0];
 }

@@ -200,6 +200,10 @@ bool ClassDataArchive::findArchive() {
         const std::string candidate = path(name);
         const CacheFiles::FileStatus status =
             CacheFiles::getStatus(candidate, /*followLinks=*/false);
+        if (status.regular && status.ownedByUser && status.size == 0 && size == 0) {
+            off("the archive could not be written for this launch before");
+            return true;
+        }
         if (status.regular && status.ownedByUser && status.size == size) {
             archivePath = candidate;
             mode = Mode::Use;
@@ -223,14 +227,23 @@ bool ClassDataArchive::prepareWriting() {
         return true;
     }
     const std::string temp = path(launcherName + ".jsa.tmp");
-    // Whatever is there was left by a run that died while writing.
+    // The JVM replaces the file only once it writes; what it refuses at exit
+    // (a directory that a jar's manifest names, say) ends the process before
+    // this launcher can clean up, so the tag is all that tells of it.
+    const std::string tag = "unfinished class-data archive " + key;
+    const bool unfinished = CacheFiles::readHead(temp, tag.size() + 1) == tag;
+    // Whatever is there was left by a run that died.
     if (!CacheFiles::removeFile(temp)) {
         return off("cannot remove \"" + temp + "\"");
+    }
+    if (unfinished) {
+        CacheFiles::createNewFile(path(archiveName(launcherName, key, 0)), std::string());
+        return off("the last launch that wrote this archive ended before the JVM wrote it");
     }
     if (CacheFiles::freeBytes(cacheDir) < minFreeBytes) {
         return off("less than 256 MiB free for \"" + cacheDir + "\"");
     }
-    if (!CacheFiles::createNewFile(temp)) {
+    if (!CacheFiles::createNewFile(temp, tag)) {
         return off("cannot create \"" + temp + "\"");
     }
     tempPath = temp;
@@ -269,6 +282,10 @@ void ClassDataArchive::commit() {
                 tempPath.clear();
                 removeOtherArchives(name);
             }
+        } else {
+            // An empty record of size 0 keeps every later launch of this key
+            // from trying again.
+            CacheFiles::createNewFile(path(archiveName(launcherName, key, 0)), std::string());
         }
         off("committed");
     } catch (...) {

@@ -34,8 +34,9 @@ public:
     std::vector<std::string> getOptions() const;
 
     /// In writing mode, once the JVM has exited: gives a complete archive its
-    /// final name and removes the launcher's other archives; removes anything
-    /// else it wrote. Throws nothing.
+    /// final name and removes the launcher's other archives; otherwise records
+    /// the failure (an empty archive of size 0) so that the key is not tried
+    /// again. Throws nothing.
     void commit();
 
     /// Commits `archive` when the process exits; only the last one handed
@@ -67,7 +68,8 @@ public:
     static std::vector<std::string> pathEntries(const std::vector<std::string>& jvmArgs,
                                                 const std::string& classPathVariable);
 
-    /// "<launcher>-<key>-<size>.jsa": the size is the one at renaming.
+    /// "<launcher>-<key>-<size>.jsa": the size is the one at renaming; 0
+    /// records a failed writing.
     static std::string archiveName(const std::string& launcher, const std::string& key,
                                    std::uint64_t size);
 

@@ -36,8 +36,9 @@ bool removeFile(const std::string& path);
 /// Renames within one directory, replacing `to` atomically; true on success.
 bool renameFile(const std::string& from, const std::string& to);
 
-/// Creates `path` with mode 0600, failing when anything is there already.
-bool createNewFile(const std::string& path);
+/// Creates `path` with mode 0600 and `content`, failing when anything is
+/// there already.
+bool createNewFile(const std::string& path, const std::string& content);
 
 /// The first `count` bytes of a file; fewer when it is shorter or unreadable.
 std::string readHead(const std::string& path, std::size_t count);

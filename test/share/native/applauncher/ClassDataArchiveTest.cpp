@@ -168,18 +168,32 @@ protected:
 } // namespace
 
 // The end-to-end tests cover what the JVM writes; this covers what it may fail
-// to write.
+// to write, and that such a key is not tried again.
 TEST_F(ClassDataArchivePlan, OnlyACompleteArchiveGetsItsName) {
-    for (const char* written : {"", "cut short", "\xa8\xab\x0b\xf0 complete"}) {
+    const struct {
+        const char* written; // null: the process ends before the JVM writes
+        const char* name;
+        Mode next;
+    } cases[] = {
+        {"", "-0.jsa", Mode::Off},
+        {"cut short", "-0.jsa", Mode::Off},
+        {nullptr, "-0.jsa", Mode::Off},
+        {"\xa8\xab\x0b\xf0 complete", "-13.jsa", Mode::Use},
+    };
+    for (const auto& c : cases) {
+        kvtest::runProcess({"/bin/rm", "-rf", cache});
         std::unique_ptr<ClassDataArchive> writer = plan(args());
         ASSERT_EQ(Mode::Write, writer->getMode()) << writer->getReason();
-        kvtest::writeFile(optionValue(*writer, "-XX:ArchiveClassesAtExit="), written);
-        writer->commit();
-        const Strings files = cacheFiles();
-        EXPECT_EQ(written[0] == '\xa8' ? 1u : 0u, files.size()) << written;
-        for (const std::string& name : files) {
-            EXPECT_EQ("-13.jsa", name.substr(name.size() - 7));
+        if (c.written) {
+            kvtest::writeFile(optionValue(*writer, "-XX:ArchiveClassesAtExit="), c.written);
+            writer->commit();
         }
+        writer.reset();
+        const Mode next = plan(args())->getMode();
+        const Strings files = cacheFiles();
+        ASSERT_EQ(1u, files.size()) << (c.written ? c.written : "died");
+        EXPECT_EQ(c.name, files[0].substr(files[0].rfind('-')));
+        EXPECT_EQ(c.next, next);
     }
 }
 
