@@ -6,14 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "CacheFiles.h"
 #include "E2eSupport.h"
-#include "SysInfo.h"
 #include "TestSupport.h"
 
 using Args = std::vector<std::string>;
@@ -21,15 +19,6 @@ using Args = std::vector<std::string>;
 namespace {
 
 const int jvmTimeoutSeconds = 240;
-
-// Empty when the path does not resolve.
-std::string realPath(const std::string& path) {
-    try {
-        return SysInfo::getRealPath(std::vector<char>(path.c_str(), path.c_str() + path.size() + 1));
-    } catch (const std::exception&) {
-        return std::string();
-    }
-}
 
 // The entries of a directory but the launcher's lock files.
 Args listDir(const std::string& dir) {
@@ -65,20 +54,11 @@ protected:
     // Compiled once: app.jar holds both classes, classes/ and lib/ one each.
     static void SetUpTestSuite() {
         // A Linux JDK: the bundles link its lib/libjli.so.
-        const char* javaHome = std::getenv("JAVA_HOME");
-        const std::string javac = realPath("/usr/bin/javac");
-        for (const std::string& home :
-             {javaHome ? realPath(javaHome) : std::string(),
-              javac.substr(0, javac.rfind("/bin/javac"))}) {
-            if (!home.empty() && ::access((home + "/bin/javac").c_str(), X_OK) == 0 &&
-                ::access((home + "/lib/server/libjvm.so").c_str(), R_OK) == 0) {
-                jdk = new std::string(home);
-                break;
-            }
-        }
-        if (!jdk) {
+        const std::string home = e2e::findJdkHome();
+        if (home.empty() || ::access((home + "/lib/server/libjvm.so").c_str(), R_OK) != 0) {
             return;
         }
+        jdk = new std::string(home);
         built = new kvtest::TempDir();
         kvtest::writeFile(*built / "src/cds/App.java", appSource);
         kvtest::writeFile(*built / "src/cds/Helper.java", helperSource);
@@ -126,19 +106,9 @@ protected:
     }
 
     e2e::Env env() const {
-        e2e::Env vars{{"HOME", work.path()},
-                      {"KOVALU_DEBUG", std::nullopt},
-                      {"DYLD_LIBRARY_PATH", std::nullopt},
-                      {"JAVA_TOOL_OPTIONS", std::nullopt},
-                      {"JDK_JAVA_OPTIONS", std::nullopt},
-                      {"_JAVA_OPTIONS", std::nullopt},
-                      {"CLASSPATH", std::nullopt}};
-#ifdef KVTEST_SANITIZED
-        // The leak checker's tracer crashes on the JVM's threads at exit.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        vars["ASAN_OPTIONS"] =
-            std::string(asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
-#endif
+        e2e::Env vars = e2e::jvmEnvironment();
+        vars["HOME"] = work.path();
+        vars["CLASSPATH"] = std::nullopt;
         return vars;
     }
 
