@@ -86,47 +86,50 @@ void initJvmLauncher() {
 // when nothing was written, which only the debug output tells.
 std::string writeLaunchLog(const std::string& launcherPath, const std::string& launcherName,
                            const std::string& error) {
+    const std::string home = SysInfo::getEnvVariable(std::nothrow, "HOME", std::string());
+    if (launcherPath.empty() || home.empty()) {
+        LOG_TRACE("No launch log record written: "
+                  << (launcherPath.empty() ? "the executable's path is unknown" : "HOME is not set"));
+        return std::string();
+    }
     try {
-        const std::string home = SysInfo::getEnvVariable(std::nothrow, "HOME", std::string());
         const LaunchLog log(home, LaunchLog::folderName(packageName, launcherName), launcherName);
         log.append(LaunchLog::formatRecord(std::time(nullptr), static_cast<long>(::getpid()),
                                            launcherPath, error));
         return log.getPath();
     } catch (const std::exception& e) {
         LOG_TRACE("No launch log record written: " << e.what());
-    } catch (...) {
-        LOG_TRACE("No launch log record written: unknown error");
     }
     return std::string();
 }
 
 // Leaves a trace of a failure where a user who never sees standard error can
-// find it. Nothing here may change the launch's outcome.
+// find it: the launch log and, when opened from the Finder, a dialog.
 void reportFailure(const std::string& error) {
     std::string launcherPath;
     try {
         launcherPath = SysInfo::getProcessModulePath();
-    } catch (const std::exception& e) {
-        LOG_TRACE("No launch log record written: " << e.what());
-        return;
-    } catch (...) {
-        return;
+    } catch (const std::runtime_error&) {
+        // Then the failure was most likely this very lookup; the log needs the
+        // path, the dialog makes do with the name the launcher was started by.
     }
-    const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(launcherPath));
+    const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(
+        launcherPath.empty() && SysInfo::argc > 0 ? SysInfo::argv[0] : launcherPath));
     const std::string logPath = writeLaunchLog(launcherPath, launcherName, error);
-    try {
-        FailureReport::showAlertIfOpenedByLaunchServices(
-            processFacts, FailureReport::showSystemAlert, launcherName, error, logPath);
-    } catch (...) {
-        // The dialog is a courtesy; the failure is already on standard error.
-    }
+    FailureReport::showAlertIfOpenedByLaunchServices(processFacts, FailureReport::showSystemAlert,
+                                                     launcherName, error, logPath);
 }
 
 int launchAndReport(app::LauncherFunc func) {
     FailureReport::FailureCapture capture;
     const int status = app::launch(std::nothrow, func, &capture);
     if (capture.hasFailure()) {
-        reportFailure(capture.message());
+        try {
+            reportFailure(capture.message());
+        } catch (...) {
+            // The failure is already on standard error; reporting it again
+            // must not change how the launch ends.
+        }
     }
     return status;
 }
