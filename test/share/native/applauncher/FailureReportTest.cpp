@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,15 +12,10 @@
 
 namespace {
 
-struct Shown {
-    std::string title;
-    std::string message;
-    double timeout;
-};
-std::vector<Shown> shown;
+std::vector<std::string> shown;
 
 void recordAlert(const std::string& title, const std::string& message, double timeout) {
-    shown.push_back(Shown{title, message, timeout});
+    shown.push_back(title + "|" + message + "|" + std::to_string(static_cast<int>(timeout)));
 }
 
 void failFirst() {
@@ -40,24 +34,20 @@ TEST(FailureReport, DialogOnlyWhenLaunchdStartedItWithoutATerminal) {
         long parent;
         bool expected;
     } cases[] = {{false, 1, true}, {true, 1, false}, {false, 2, false}, {false, 0, false}};
-    shown.clear();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parent);
-        const std::size_t before = shown.size();
+        shown.clear();
         FailureReport::ProcessFacts facts;
         facts.stderrIsTerminal = c.terminal;
         facts.parentPid = c.parent;
         EXPECT_EQ(c.expected, FailureReport::showAlertIfOpenedByLaunchServices(
-                                  facts, recordAlert, "Demo", "Failed to launch JVM", "/l/Demo.log"));
-        EXPECT_EQ(before + (c.expected ? 1 : 0), shown.size());
+                                  facts, recordAlert, "Demo", "Failed", "/l/Demo.log"));
+        EXPECT_EQ(c.expected ? std::vector<std::string>{"Demo|Failed\n\nThis message is also in "
+                                                        "the log file /l/Demo.log|300"}
+                             : std::vector<std::string>{},
+                  shown);
     }
-    ASSERT_EQ(1u, shown.size());
-    EXPECT_EQ("Demo", shown[0].title);
-    EXPECT_EQ("Failed to launch JVM\n\nThis message is also in the log file /l/Demo.log",
-              shown[0].message);
-    EXPECT_GE(shown[0].timeout, 60);
-    EXPECT_LE(shown[0].timeout, 600);
-    EXPECT_EQ("Failed to launch JVM", FailureReport::alertMessage("Failed to launch JVM", ""));
+    EXPECT_EQ("Failed", FailureReport::alertMessage("Failed", ""));
 }
 
 TEST(FailureReport, CaptureKeepsTheFirstTextAndPrintsEveryLineAsTheDefault) {
@@ -67,7 +57,6 @@ TEST(FailureReport, CaptureKeepsTheFirstTextAndPrintsEveryLineAsTheDefault) {
     EXPECT_EQ(1, app::launch(std::nothrow, failFirst, &recorder));
     EXPECT_EQ(1, app::launch(std::nothrow, failSecond, &recorder));
     EXPECT_EQ("first\nsecond\n", err.finish());
-    EXPECT_TRUE(recorder.hasFailure());
     EXPECT_EQ("first", recorder.message());
     Logger::defaultLogger().setAppender(savedAppender);
 }
