@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the launcher, compiles the demo application, assembles
-# build/demo/KovaluDemo.app around the machine's Java runtime and starts it.
+# build/demo/KovaluDemo.app with a runtime linked from the machine's JDK and
+# starts it.
 # Arguments given to this script go to the application, replacing its
 # configured default arguments.
 
@@ -61,6 +62,7 @@ bash "$root/tools/make-bundle.sh" --force \
     --launcher "$build/applauncher" \
     --name "$name" \
     --runtime "$home" \
+    --jlink \
     --input "$demo/input/demo.jar" \
     --main-jar demo.jar \
     --java-option "-Xmx64m" \

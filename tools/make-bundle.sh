@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Assembles a macOS application bundle around the Kovalu launcher.
 # Runs with the bash 3.2 that macOS ships and with any later bash; needs only
-# the usual POSIX utilities (cp, ln, mkdir, mktemp, mv, od, rm, sed, tr, wc),
-# and codesign for --sign.
+# the usual POSIX utilities (awk, cp, ln, mkdir, mktemp, mv, od, paste, rm, sed,
+# tr, wc), codesign for --sign, and the JDK's jlink, jdeps and java for --jlink.
 
 set -euo pipefail
 
@@ -59,6 +59,14 @@ runtime in Contents/runtime.
                           NAME.entitlements beside NAME.app, holding what a
                           Java runtime needs under the hardened runtime)
   --output DIR            where NAME.app is written (default: .)
+  --jlink                 instead of copying or linking the runtime, write a
+                          runtime of only the modules the application needs
+                          with the runtime's bin/jlink
+  --add-modules LIST      with --jlink: the modules to link (comma-separated);
+                          by default bin/jdeps finds them in the main jar, the
+                          class path and the module path
+  --jmods DIR             with --jlink: link from this jmods directory (another
+                          platform's JDK of the same Java version) instead
   --force                 replace an existing NAME.app (and NAME.entitlements)
   -h, --help              this text
 
@@ -118,6 +126,7 @@ identifier= version=1.0 output=. force=0 have_package=0 icon= identity= entitlem
 inputs=() class_path=() module_path=() java_options=() arguments=()
 runtime_home= runtime_mode= output_dir= target= staging= old= contents= app_dir=
 bundle_dir= entitlements_target= entitlements_tmp=
+jlink=0 add_modules= have_add_modules=0 jmods= jmods_dir= java_feature= other_platform=
 
 parse_arguments() {
     local opt value
@@ -133,9 +142,15 @@ parse_arguments() {
             shift
             continue
             ;;
+        --jlink)
+            jlink=1
+            shift
+            continue
+            ;;
         --launcher | --name | --runtime | --input | --main-jar | --main-class | --main-module | \
             --class-path | --module-path | --java-option | --argument | --splash | --package | \
-            --identifier | --version | --output | --icon | --sign | --entitlements) ;;
+            --identifier | --version | --output | --icon | --sign | --entitlements | \
+            --add-modules | --jmods) ;;
         *) fail "unknown option: $opt (try --help)" ;;
         esac
         [ $# -ge 2 ] || fail "$opt needs a value"
@@ -168,6 +183,8 @@ parse_arguments() {
         --icon) icon=$value ;;
         --sign) identity=$value ;;
         --entitlements) entitlements=$value ;;
+        --add-modules) add_modules=$value have_add_modules=1 ;;
+        --jmods) jmods=$value ;;
         esac
     done
 }
@@ -226,6 +243,7 @@ check_options() {
     check_icon_and_signing
     check_runtime
     check_output
+    check_jlink
 }
 
 check_icon_and_signing() {
@@ -298,6 +316,62 @@ check_output() {
                 fail "$entitlements_target already exists (use --force to replace it)"
         fi
     fi
+}
+
+# Everything --jlink needs is checked before anything is written.
+check_jlink() {
+    local version
+    if [ $jlink -eq 0 ]; then
+        [ $have_add_modules -eq 0 ] || fail "--add-modules needs --jlink"
+        [ -z "$jmods" ] || fail "--jmods needs --jlink"
+        return 0
+    fi
+    [ -x "$runtime_home/bin/jlink" ] || fail "--jlink needs a JDK with bin/jlink: $runtime"
+    if [ $have_add_modules -eq 1 ]; then
+        case ,$add_modules, in
+        *,,* | *[[:space:]]*) fail "--add-modules needs module names separated by commas: $add_modules" ;;
+        esac
+    else
+        [ -x "$runtime_home/bin/jdeps" ] || fail "--jlink needs bin/jdeps to find the modules (or give --add-modules): $runtime"
+    fi
+    version=$(release_value "$runtime_home" JAVA_VERSION) || exit 1
+    # jdeps reads a multi-release jar only when told which release to take.
+    java_feature=${version%%[!0-9]*}
+    [ -z "$jmods" ] || check_jmods "$version"
+}
+
+# jlink links another platform's modules only when they are of its own Java
+# version.
+check_jmods() {
+    local home version platform host_platform
+    [ -d "$jmods" ] || fail "jmods directory not found: $jmods"
+    jmods_dir=$(real_path "$jmods") || fail "cannot resolve the jmods directory: $jmods"
+    [ -f "$jmods_dir/java.base.jmod" ] || fail "no java.base.jmod in the jmods directory: $jmods"
+    # A JDK keeps its release file beside its jmods directory.
+    home=$(dirname "$jmods_dir") || exit 1
+    version=$(release_value "$home" JAVA_VERSION) || exit 1
+    if [ "$version" != "$1" ]; then
+        fail "the jmods in $jmods are Java $version but the jlink of the runtime is Java $1: they must be the same"
+    fi
+    platform=$(release_platform "$home") || exit 1
+    host_platform=$(release_platform "$runtime_home") || exit 1
+    [ "$platform" = "$host_platform" ] || other_platform=$platform
+}
+
+# A value of the release file of a Java runtime home (lines KEY="VALUE").
+release_value() {
+    local value
+    [ -f "$1/release" ] || fail "no release file in $1: cannot tell its Java version"
+    value=$(sed -n "s/^$2=\"\\(.*\\)\"\$/\\1/p" "$1/release" | sed -n 1p) || exit 1
+    [ -n "$value" ] || fail "no $2 in $1/release"
+    printf '%s\n' "$value"
+}
+
+release_platform() {
+    local os arch
+    os=$(release_value "$1" OS_NAME) || exit 1
+    arch=$(release_value "$1" OS_ARCH) || exit 1
+    printf '%s %s\n' "$os" "$arch"
 }
 
 cleanup() {
@@ -518,6 +592,114 @@ sign_bundle() {
     sign "$bundle_dir" --entitlements "$entitlements"
 }
 
+# The line of a Java tool's output that says what went wrong, without the
+# exception names in front of it; else its first line.
+reason() {
+    local line
+    line=$(printf '%s\n' "$1" | sed -n -E '/(Exception|Error): /{
+s/^Exception in thread "[^"]*" //
+s/^Error: //
+s/^([A-Za-z0-9_.$]+(Exception|Error): )+//
+p
+q
+}') || exit 1
+    [ -n "$line" ] || line=$(printf '%s\n' "$1" | sed -n '/./{p;q;}') || exit 1
+    printf '%s\n' "${line:-no output}"
+}
+
+# Where a path given relative to the app directory is in the bundle being built.
+staged_path() {
+    case $1 in
+    /*) staged=$1 ;;
+    *) staged=$app_dir/$1 ;;
+    esac
+}
+
+# The first of the given paths that jdeps cannot read on its own, as given to
+# the tool; empty when each can be read.
+unreadable_root() {
+    local root
+    for root in "$@"; do
+        if ! "$runtime_home/bin/jdeps" --print-module-deps --ignore-missing-deps \
+            --multi-release "$java_feature" "$root" >/dev/null 2>&1; then
+            printf '%s\n' "${root#"$app_dir"/}"
+            return 0
+        fi
+    done
+}
+
+# The modules the application needs: what jdeps finds its classes use, and what
+# the descriptors of its own modules require. jdeps leaves out a requirement
+# that no class uses, yet the module system refuses to start without it.
+app_modules() {
+    local entry staged modpath= output found declared= bad modules
+    local roots=() all=()
+    for entry in ${main_jar:+"$main_jar"} ${class_path[@]+"${class_path[@]}"}; do
+        staged_path "$entry"
+        roots+=("$staged")
+    done
+    all=(${roots[@]+"${roots[@]}"})
+    for entry in ${module_path[@]+"${module_path[@]}"}; do
+        staged_path "$entry"
+        modpath=${modpath:+$modpath:}$staged
+        all+=("$staged")
+    done
+    [ ${#all[@]} -gt 0 ] ||
+        fail "--jlink finds the modules in the main jar, class path and module path: give one of them, or --add-modules"
+    set -- --print-module-deps --ignore-missing-deps --multi-release "$java_feature"
+    [ -z "$modpath" ] || set -- "$@" --module-path "$modpath" --add-modules ALL-MODULE-PATH
+    if ! output=$("$runtime_home/bin/jdeps" "$@" ${roots[@]+"${roots[@]}"} 2>&1); then
+        bad=$(unreadable_root "${all[@]}") || exit 1
+        fail "jdeps cannot analyse ${bad:-the application}: $(reason "$output")"
+    fi
+    found=$(printf '%s\n' "$output" | sed -n '/^[A-Za-z0-9_.][A-Za-z0-9_.,]*$/p' | sed -n '$p') || exit 1
+
+    if [ -n "$main_module" ] && [ -n "$modpath" ]; then
+        output=$("$runtime_home/bin/java" --module-path "$modpath" --show-module-resolution \
+            --dry-run -m "$main_module" 2>&1) ||
+            fail "the application's modules do not resolve: $(reason "$output")"
+        # Lines "root M LOCATION" and "M requires N LOCATION": keep the runtime's
+        # modules (jrt:) that the application's own modules (file:) require.
+        declared=$(printf '%s\n' "$output" | awk '
+            $1 == "root" { app[$2] = ($3 ~ /^file:/) }
+            $2 == "requires" { app[$3] = ($4 ~ /^file:/); if ($4 ~ /^jrt:/) { from[++n] = $1; to[n] = $3 } }
+            END { for (i = 1; i <= n; i++) if (app[from[i]]) print to[i] }') || exit 1
+    fi
+
+    # The splash screen is drawn by a library of java.desktop, which no class names.
+    modules=$(printf '%s\n' "$found" $declared ${splash:+java.desktop} | tr ',' '\n' |
+        awk 'NF && !seen[$0]++' | paste -s -d , -) || exit 1
+    [ -n "$modules" ] || fail "jdeps found no modules that the application needs: give --add-modules"
+    printf '%s\n' "$modules"
+}
+
+# Writes a runtime of only the modules the application needs, linked by the
+# runtime's own jlink, into the bundle, so the bundle depends on no runtime of
+# the machine.
+link_runtime() {
+    local home modules output
+    home=$contents/runtime/Contents/Home
+    if [ $have_add_modules -eq 1 ]; then
+        modules=$add_modules
+    else
+        modules=$(app_modules) || exit 1
+    fi
+    set -- --add-modules "$modules" --output "$home" --strip-debug --no-header-files --no-man-pages
+    [ -z "$jmods_dir" ] || set -- "$@" --module-path "$jmods_dir"
+    # jlink writes the class-data archive by running the new runtime, which it
+    # can do only on the runtime's own platform.
+    [ -n "$other_platform" ] || set -- "$@" --generate-cds-archive
+    rmdir "$home"
+    output=$("$runtime_home/bin/jlink" "$@" 2>&1) || fail "jlink failed: $(reason "$output")"
+    if [ ! -e "$home/lib/libjli.dylib" ] && [ -e "$home/lib/libjli.so" ]; then
+        # Relative, so that the bundle still starts when moved or copied.
+        ln -s libjli.so "$home/lib/libjli.dylib"
+    fi
+    if [ -n "$other_platform" ]; then
+        printf '%s: warning: %s\n' "$prog" "no class-data archive in the runtime for $other_platform: run its bin/java -Xshare:dump there" >&2
+    fi
+}
+
 move_into_place() {
     chmod 755 "$bundle_dir"
     if [ -e "$target" ] || [ -L "$target" ]; then
@@ -545,7 +727,11 @@ main() {
     copy_icon
     write_configuration
     write_info_plist
-    place_runtime
+    if [ $jlink -eq 1 ]; then
+        link_runtime
+    else
+        place_runtime
+    fi
     sign_bundle
     move_into_place
 }

@@ -1,7 +1,11 @@
 #include "E2eSupport.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -80,6 +84,63 @@ std::vector<std::string> lines(const std::string& text) {
         result.push_back(line);
     }
     return result;
+}
+
+namespace {
+
+std::string realPath(const std::string& path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool isRuntimeHome(const std::string& home) {
+    return !home.empty() && ::access((home + "/bin/javac").c_str(), X_OK) == 0 &&
+           (::access((home + "/lib/libjli.so").c_str(), F_OK) == 0 ||
+            ::access((home + "/lib/libjli.dylib").c_str(), F_OK) == 0);
+}
+
+} // namespace
+
+std::string findJdkHome() {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    std::string::size_type start = 0;
+    while (start <= dirs.size()) {
+        std::string::size_type colon = dirs.find(':', start);
+        if (colon == std::string::npos) {
+            colon = dirs.size();
+        }
+        const std::string javac = realPath(dirs.substr(start, colon - start) + "/javac");
+        if (!javac.empty()) {
+            const std::string home = javac.substr(0, javac.rfind("/bin/javac"));
+            if (isRuntimeHome(home)) {
+                return home;
+            }
+        }
+        start = colon + 1;
+    }
+    // macOS puts a stub, not a link into the JDK, on the PATH.
+    const char* javaHome = std::getenv("JAVA_HOME");
+    const std::string home = javaHome ? realPath(javaHome) : std::string();
+    return isRuntimeHome(home) ? home : std::string();
+}
+
+Env jvmEnvironment() {
+    Env env{{"KOVALU_DEBUG", std::nullopt},
+            {"DYLD_LIBRARY_PATH", std::nullopt},
+            {"JAVA_TOOL_OPTIONS", std::nullopt},
+            {"JDK_JAVA_OPTIONS", std::nullopt},
+            {"_JAVA_OPTIONS", std::nullopt},
+            // The runtime decodes its arguments by the locale's character set.
+            {"LC_ALL", std::string("C.UTF-8")}};
+#ifdef KVTEST_SANITIZED
+    // The leak checker's stop-the-world tracer crashes on the JVM's threads
+    // at exit; everything else of the sanitizers stays on.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env["ASAN_OPTIONS"] = std::string(asan && *asan ? std::string(asan) + ":" : "") +
+                          "detect_leaks=0";
+#endif
+    return env;
 }
 
 } // namespace e2e

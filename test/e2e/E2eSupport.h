@@ -51,6 +51,15 @@ Launch runLauncher(const std::string& exe, const std::vector<std::string>& args 
 /// counts too.
 std::vector<std::string> lines(const std::string& text);
 
+/// The home of the JDK that `javac` on the PATH (or else JAVA_HOME) belongs
+/// to; empty when there is none.
+std::string findJdkHome();
+
+/// The environment for a real JVM started through the launcher: no debug
+/// switch, none of the runtime's option variables, a UTF-8 locale, and under
+/// the sanitizers no leak checker.
+Env jvmEnvironment();
+
 } // namespace e2e
 
 #endif

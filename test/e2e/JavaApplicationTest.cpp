@@ -2,11 +2,6 @@
 // started through the launcher: real Java applications, real JVM.
 #include <gtest/gtest.h>
 
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,46 +14,10 @@ namespace {
 
 const int jvmTimeoutSeconds = 240;
 
-std::string realPath(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-bool isRuntimeHome(const std::string& home) {
-    return !home.empty() && ::access((home + "/bin/javac").c_str(), X_OK) == 0 &&
-           (::access((home + "/lib/libjli.so").c_str(), F_OK) == 0 ||
-            ::access((home + "/lib/libjli.dylib").c_str(), F_OK) == 0);
-}
-
-/// The JDK that `javac` on the PATH belongs to; empty when there is none.
-std::string findJdkHome() {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    std::string::size_type start = 0;
-    while (start <= dirs.size()) {
-        std::string::size_type colon = dirs.find(':', start);
-        if (colon == std::string::npos) {
-            colon = dirs.size();
-        }
-        const std::string javac = realPath(dirs.substr(start, colon - start) + "/javac");
-        if (!javac.empty()) {
-            const std::string home = javac.substr(0, javac.rfind("/bin/javac"));
-            if (isRuntimeHome(home)) {
-                return home;
-            }
-        }
-        start = colon + 1;
-    }
-    // macOS puts a stub, not a link into the JDK, on the PATH.
-    const char* javaHome = std::getenv("JAVA_HOME");
-    const std::string home = javaHome ? realPath(javaHome) : std::string();
-    return isRuntimeHome(home) ? home : std::string();
-}
-
 class JavaApplication : public ::testing::Test {
 protected:
     void SetUp() override {
-        jdk = findJdkHome();
+        jdk = e2e::findJdkHome();
         if (jdk.empty()) {
             GTEST_SKIP() << "no JDK: javac is not on the PATH";
         }
@@ -104,21 +63,7 @@ protected:
     kvtest::ProcessResult start(const Args& args = {}) {
         Args argv{launcher};
         argv.insert(argv.end(), args.begin(), args.end());
-        e2e::Env env{{"KOVALU_DEBUG", std::nullopt},
-                     {"DYLD_LIBRARY_PATH", std::nullopt},
-                     {"JAVA_TOOL_OPTIONS", std::nullopt},
-                     {"JDK_JAVA_OPTIONS", std::nullopt},
-                     {"_JAVA_OPTIONS", std::nullopt},
-                     // The runtime decodes its arguments by the locale's character set.
-                     {"LC_ALL", std::string("C.UTF-8")}};
-#ifdef KVTEST_SANITIZED
-        // The leak checker's stop-the-world tracer crashes on the JVM's threads
-        // at exit; everything else of the sanitizers stays on.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        env["ASAN_OPTIONS"] = std::string(asan && *asan ? std::string(asan) + ":" : "") +
-                              "detect_leaks=0";
-#endif
-        return kvtest::runProcess(argv, env, "", jvmTimeoutSeconds);
+        return kvtest::runProcess(argv, e2e::jvmEnvironment(), "", jvmTimeoutSeconds);
     }
 
     static std::string src(const std::string& rel) { return std::string(KVTEST_JAVA_SOURCES) + "/" + rel; }
