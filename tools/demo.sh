@@ -47,7 +47,8 @@ java_home() {
 home=$(java_home) || fail "no JDK found: put javac on the PATH or set JAVA_HOME"
 [ -x "$home/bin/javac" ] || fail "no javac in $home/bin"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+# The same generator as tools/run-tests.sh, so either may configure build/ first.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target applauncher -j2
 
 demo=$build/demo

@@ -449,7 +449,9 @@ TEST(CfgFileExpandMacros, SelfReferenceFailsInsteadOfLooping) {
         {"$ROOTDIR", "/Volumes/x$ROOTDIR/Demo.app"},
     };
     const Failure failure = failureOf([&] { cfg.expandMacros(macros); });
-    EXPECT_EQ("Macro expansion of \"$APPDIR/lib/a.jar\" does not finish", failure.raw);
+    EXPECT_EQ("Macro expansion of \"$APPDIR/lib/a.jar\" does not finish: the value of $APPDIR "
+              "(\"/Volumes/x$ROOTDIR/Demo.app/Contents/app\") contains $ROOTDIR",
+              failure.raw);
     expectThrownFrom(failure, "expandValue");
 }
 
@@ -457,7 +459,7 @@ TEST(CfgFileExpandMacros, CycleWithoutGrowthFails) {
     CfgFile cfg;
     cfg.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions, {"-D$A"});
     const std::map<std::string, std::string> macros = {{"$A", "$C"}, {"$B", "$A"}, {"$C", "$B"}};
-    EXPECT_EQ("Macro expansion of \"-D$A\" does not finish",
+    EXPECT_EQ("Macro expansion of \"-D$A\" does not finish: the value of $A (\"$C\") contains $C",
               failureOf([&] { cfg.expandMacros(macros); }).raw);
 }
 
@@ -468,7 +470,8 @@ TEST(CfgFileExpandMacros, RunawayGrowthFailsBeforeExhaustingMemory) {
     }
     CfgFile cfg;
     cfg.setPropertyValue(SectionName::Application, PropertyName::splash, {"$A"});
-    EXPECT_EQ("Macro expansion of \"$A\" grows by more than 16777216 bytes",
+    EXPECT_EQ("Macro expansion of \"$A\" grows by more than 16777216 bytes: the value of $A (\"" +
+                  copies.substr(0, 256) + "\"... (10000 bytes)) contains $A",
               failureOf([&] { cfg.expandMacros({{"$A", copies}}); }).raw);
 }
 
@@ -477,11 +480,13 @@ TEST(CfgFileExpandMacros, FailureNamesValueOnOneLine) {
     cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
                          {"a\nb$X\r"});
     const std::map<std::string, std::string> macros = {{"$X", "[$X]"}};
-    EXPECT_EQ("Macro expansion of \"a\\nb$X\\r\" does not finish",
+    EXPECT_EQ("Macro expansion of \"a\\nb$X\\r\" does not finish: the value of $X (\"[$X]\") "
+              "contains $X",
               failureOf([&] { cfg.expandMacros(macros); }).raw);
 
     cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
                          {std::string("c\x01$X\x7f", 5)});
-    EXPECT_EQ("Macro expansion of \"c\\x01$X\\x7F\" does not finish",
+    EXPECT_EQ("Macro expansion of \"c\\x01$X\\x7F\" does not finish: the value of $X (\"[$X]\") "
+              "contains $X",
               failureOf([&] { cfg.expandMacros(macros); }).raw);
 }
