@@ -8,15 +8,25 @@
 #     the C++ runtime linked statically, and instruction counts (callgrind);
 #  2. a hello application on the real JDK: through the launcher, through the
 #     JDK's own java launcher with the same class path, options and class, and
-#     through a shell script that execs java.
+#     through a shell script that execs java;
+#  3. the class-data archive (app.cds=auto) on the real JDK, for a large
+#     application that ships with the JDK (javac, started as the main module,
+#     compiling one small file) and for the hello application in a jar: plain
+#     java, the launcher without the archive, the launcher's first launch
+#     (writing the archive; a script removes it before every run) and its
+#     later launches (mapping it).
 #
 # Usage: bench/process-bench.sh [rounds, default 200] [JVM rounds, default 40]
-# Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64).
+#                               [archive rounds, default 20]
+# Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64);
+# BENCH_SECTIONS, a subset of "overhead jvm cds" (default: all three).
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-200}
 jvm_rounds=${2:-40}
+cds_rounds=${3:-20}
+sections=${BENCH_SECTIONS:-overhead jvm cds}
 java_home=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 build=$root/build-bench
 build_static=$root/build-bench-static
@@ -51,9 +61,33 @@ make_bundle() {
     printf '%s' "$4" >"$1/Contents/app/$name.cfg"
 }
 
+want() {
+    case " $sections " in
+    *" $1 "*) return 0 ;;
+    esac
+    return 1
+}
+
+ratio() {
+    awk -v a="$2" -v b="$3" -v f="$4" '
+        $1 == a { for (i = 2; i <= NF; i++) { split($i, kv, "="); x[kv[1]] = kv[2] } }
+        $1 == b { for (i = 2; i <= NF; i++) { split($i, kv, "="); y[kv[1]] = kv[2] } }
+        END { printf "%s/%s %s: %.3f (%s vs %s)\n", a, b, f, x[f] / y[f], x[f], y[f] }' "$1"
+}
+
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd -P)
+# The small application of the real JVM runs.
+cat >"$work/Hello.java" <<'EOF'
+public class Hello {
+    public static void main(String[] args) {
+        System.out.println("Hello");
+    }
+}
+EOF
+
+if want overhead; then
 
 cfg='[Application]
 app.mainclass=demo.Main
@@ -91,6 +125,9 @@ echo "floor instructions=$floor_ir"
 echo "launcher instructions=$launcher_ir"
 echo "launcher-static instructions=$static_ir"
 
+fi
+
+if want jvm; then
 echo "== real JVM start ($java_home), $jvm_rounds interleaved rounds"
 hello=$work/Hello.app
 hello_cfg='[Application]
@@ -99,13 +136,6 @@ app.classpath=$APPDIR
 '
 make_bundle "$hello" "$build/applauncher" "$java_home/lib/libjli.so" "$hello_cfg"
 make_bundle "$work/HelloStatic.app" "$build_static/applauncher" "$java_home/lib/libjli.so" "$hello_cfg"
-cat >"$work/Hello.java" <<'EOF'
-public class Hello {
-    public static void main(String[] args) {
-        System.out.println("Hello");
-    }
-}
-EOF
 "$java_home/bin/javac" -d "$hello/Contents/app" "$work/Hello.java"
 cp "$hello/Contents/app/Hello.class" "$work/HelloStatic.app/Contents/app/"
 hello_exe=$hello/Contents/MacOS/Hello
@@ -121,19 +151,74 @@ chmod +x "$work/hello-stub.sh"
     launcher-static "$work/HelloStatic.app/Contents/MacOS/HelloStatic" ";;" \
     script "$work/hello-stub.sh" | tee "$work/jvm.txt"
 
+fi
+
 echo "== ratios"
-ratio() {
-    awk -v a="$2" -v b="$3" -v f="$4" '
-        $1 == a { for (i = 2; i <= NF; i++) { split($i, kv, "="); x[kv[1]] = kv[2] } }
-        $1 == b { for (i = 2; i <= NF; i++) { split($i, kv, "="); y[kv[1]] = kv[2] } }
-        END { printf "%s/%s %s: %.3f (%s vs %s)\n", a, b, f, x[f] / y[f], x[f], y[f] }' "$1"
-}
+if want overhead; then
 ratio "$work/overhead.txt" launcher floor median_ms
 ratio "$work/overhead.txt" launcher-static floor median_ms
 awk '$1 == "floor" || $1 ~ /^launcher/ { for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "median_peak_kib") print $1 " median peak " kv[2] " KiB" } }' "$work/overhead.txt"
 awk -v f="$floor_ir" -v l="$launcher_ir" -v s="$static_ir" \
     'BEGIN { printf "launcher/floor instructions: %.3f; launcher-static/floor: %.3f\n", l / f, s / f }'
+fi
+if want jvm; then
 ratio "$work/jvm.txt" launcher java median_ms
 ratio "$work/jvm.txt" launcher-static java median_ms
 ratio "$work/jvm.txt" script java median_ms
 ratio "$work/jvm.txt" launcher script median_ms
+fi
+
+want cds || exit 0
+# The launcher keeps its archives in $HOME/Library/Caches/<launcher name>.
+HOME=$work/home
+export HOME
+unset CLASSPATH JAVA_TOOL_OPTIONS _JAVA_OPTIONS
+mkdir -p "$HOME" "$work/cds/classes" "$work/cds/javac-out"
+"$java_home/bin/javac" -d "$work/cds/classes" "$work/Hello.java"
+# A directory on the class path gets no archive: the small application is a jar.
+"$java_home/bin/jar" --create --file "$work/cds/hello.jar" -C "$work/cds/classes" .
+
+# cds_bench <label> <[Application] lines and later sections> <java arguments...>:
+# four candidates, interleaved; the figures go to $work/cds-<label>.txt.
+cds_bench() {
+    label=$1
+    app_cfg=$2
+    shift 2
+    for variant in Plain Write Use; do
+        cds=
+        [ "$variant" = Plain ] || cds='app.cds=auto
+'
+        make_bundle "$work/$label$variant.app" "$build/applauncher" "$java_home/lib/libjli.so" \
+            "[Application]
+$cds$app_cfg"
+    done
+    cat >"$work/$label-write.sh" <<EOF
+#!/bin/sh
+rm -f "$HOME/Library/Caches/${label}Write/"*.jsa
+exec "$work/${label}Write.app/Contents/MacOS/${label}Write" "\$@"
+EOF
+    chmod +x "$work/$label-write.sh"
+    echo "== class-data archive, $label ($java_home), $cds_rounds interleaved rounds"
+    "$runner" "$cds_rounds" \
+        java "$java_home/bin/java" "$@" ";;" \
+        launcher "$work/${label}Plain.app/Contents/MacOS/${label}Plain" ";;" \
+        launcher-first "$work/$label-write.sh" ";;" \
+        launcher-later "$work/${label}Use.app/Contents/MacOS/${label}Use" |
+        tee "$work/cds-$label.txt"
+    ls -l "$HOME/Library/Caches/${label}Use"
+    for candidate in launcher launcher-first launcher-later; do
+        ratio "$work/cds-$label.txt" "$candidate" java median_ms
+    done
+}
+
+cds_bench Javac "app.mainmodule=jdk.compiler/com.sun.tools.javac.Main
+[ArgOptions]
+arguments=-d
+arguments=$work/cds/javac-out
+arguments=$work/Hello.java
+" -Dkovalu.app-path="$work/JavacPlain.app/Contents/MacOS/JavacPlain" \
+    -m jdk.compiler/com.sun.tools.javac.Main -d "$work/cds/javac-out" "$work/Hello.java"
+cds_bench Hello "app.classpath=$work/cds/hello.jar
+app.mainclass=Hello
+" -classpath "$work/cds/hello.jar" -Dkovalu.app-path="$work/HelloPlain.app/Contents/MacOS/HelloPlain" \
+    Hello

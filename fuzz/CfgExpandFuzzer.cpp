@@ -1,7 +1,8 @@
 // Expands the launcher's macros over a model loaded from arbitrary bytes, with
 // arbitrary macros. Expansion must finish (or give up with the launcher's
-// error, in one line), leave its input alone, keep every section and property,
-// and hand back values in which one more round of replacing changes nothing.
+// error, in one line of bounded length), leave its input alone, keep every
+// section and property, and hand back values in which one more round of
+// replacing changes nothing.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -16,6 +17,10 @@
 #include "tstrings.h"
 
 namespace {
+
+// Two values quoted up to 256 bytes each, every byte escaped at worst as four,
+// plus the fixed words and the macro names.
+const std::size_t maxMessageBytes = 4096;
 
 std::map<std::string, std::string> consumeMacros(FuzzedDataProvider& input) {
     static const char* const names[] = {"$APPDIR", "$BINDIR", "$ROOTDIR"};
@@ -73,8 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             kvfuzz::fail(std::string("not the launcher's error: ") + e.what());
         }
         // The launch fails with this text as its one line on standard error.
-        if (std::string(error->rawMessage()).find('\n') != std::string::npos) {
-            kvfuzz::fail(std::string("error message of several lines: ") + error->rawMessage());
+        const std::string message = error->rawMessage();
+        if (message.find('\n') != std::string::npos) {
+            kvfuzz::fail("error message of several lines: " + message);
+        }
+        // Values are quoted cut to their first bytes, however long they are.
+        if (message.size() > maxMessageBytes) {
+            kvfuzz::fail("error message of " + std::to_string(message.size()) + " bytes");
         }
         if (kvfuzz::view(cfg) != before) {
             kvfuzz::fail("a failed expansion changed its input");

@@ -18,8 +18,9 @@ fail() {
 
 home=$("$root/tools/java-home.sh") || fail "no JDK found: set JAVA_HOME or put javac on the PATH"
 
-# The same configuration as tools/run-tests.sh, so that either may come first.
-cmake --preset default -S "$root"
+# The same preset, and so the same generator, as tools/run-tests.sh, so that
+# either may configure build/ first; the demo's launcher is a Release build.
+cmake --preset default -S "$root" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target applauncher -j2
 
 demo=$build/demo
@@ -37,6 +38,7 @@ bash "$root/tools/make-bundle.sh" --force \
     --input "$demo/input/demo.jar" \
     --main-jar demo.jar \
     --java-option "-Xmx64m" \
+    --cds \
     --argument "default argument" \
     --argument "from KovaluDemo.cfg" \
     --output "$demo" >/dev/null

@@ -2,7 +2,8 @@
 # Cross-builds the launcher for macOS 11 on arm64 and x86_64 with Zig, joins
 # the two into one universal executable and checks what a Mac's loader relies
 # on: the Mach-O type and architecture, the exported entry points, the system
-# imports and, on arm64, a code signature.
+# imports, the CoreFoundation functions looked up at run time and, on arm64,
+# a code signature.
 #
 # Usage: tools/macos-build.sh [output directory, default build-macos]
 # The universal executable ends up as <output directory>/applauncher.
@@ -21,6 +22,10 @@ target=applauncher
 # Mach-O prefixes C names with an underscore.
 exports=$(sed -n 's/^\([A-Za-z_]\)/_\1/p' "$root/cmake/launcher-exports.txt")
 imports="__NSGetExecutablePath _dlopen"
+# CoreFoundation is loaded with dlopen and its functions found with dlsym, so
+# they appear as strings in the binary, not as imports.
+cf_framework=/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation
+cf_lookups="CFStringCreateWithCString CFRelease CFUserNotificationDisplayAlert"
 
 failures=0
 fail() {
@@ -80,6 +85,18 @@ check_slice() {
     for symbol in $imports; do
         echo "$binds" | grep -qx -- "$symbol" || fail "$arch: $symbol is not imported from libSystem"
     done
+
+    cstrings=$("$objdump" --macho --arch "$arch" --section=__TEXT,__cstring "$file" |
+        awk '$1 ~ /^[0-9a-f]+$/ { sub(/^[0-9a-f]+[ \t]+/, ""); print }')
+    found=
+    for name in "$cf_framework" $cf_lookups; do
+        if echo "$cstrings" | grep -qx -- "$name"; then
+            found="$found $name"
+        else
+            fail "$arch: the string $name, looked up at run time, is not in the binary"
+        fi
+    done
+    echo "macos-build: $arch: looks up at run time:$found"
 
     commands=$("$objdump" --macho --arch "$arch" --private-headers "$file" | awk '$1 == "cmd" { print $2 }')
     if echo "$commands" | grep -qx LC_CODE_SIGNATURE; then

@@ -68,6 +68,9 @@ runtime in Contents/runtime.
   --jmods DIR             with --jlink: link from this jmods directory (another
                           platform's JDK of the same Java version) instead
   --force                 replace an existing NAME.app (and NAME.entitlements)
+  --cds                   writes app.cds=auto: the launcher keeps a class-data
+                          archive in ~/Library/Caches/<package or NAME> for a
+                          faster start
   -h, --help              this text
 
 Relative paths of --main-jar, --class-path and --module-path are written as
@@ -122,7 +125,7 @@ xml_escape() {
 }
 
 launcher= name= runtime= main_jar= main_class= main_module= splash= package=
-identifier= version=1.0 output=. force=0 have_package=0 icon= identity= entitlements=
+identifier= version=1.0 output=. force=0 cds=0 have_package=0 icon= identity= entitlements=
 inputs=() class_path=() module_path=() java_options=() arguments=()
 runtime_home= runtime_mode= output_dir= target= staging= old= contents= app_dir=
 bundle_dir= entitlements_target= entitlements_tmp=
@@ -139,6 +142,11 @@ parse_arguments() {
             ;;
         --force)
             force=1
+            shift
+            continue
+            ;;
+        --cds)
+            cds=1
             shift
             continue
             ;;
@@ -451,6 +459,7 @@ write_configuration() {
         value=$(cfg_path "main jar" "$main_jar") || exit 1
         add_cfg "app.mainjar=$value"
     fi
+    [ "$cds" = 0 ] || add_cfg "app.cds=auto"
     add_cfg ""
     add_cfg "[JavaOptions]"
     for option in ${java_options[@]+"${java_options[@]}"}; do

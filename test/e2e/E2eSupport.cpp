@@ -40,7 +40,10 @@ Launch runLauncher(const std::string& exe, const std::vector<std::string>& args,
                    const std::string& cwd) {
     kvtest::TempDir records;
     const std::string record = records / "jli-record";
+    // A failed launch writes its launch log below HOME, never the real one.
+    kvtest::makeDirs(records / "home");
     Env all = {
+        {"HOME", records / "home"},
         {"KOVALU_DEBUG", std::nullopt},
         {"DYLD_LIBRARY_PATH", std::nullopt},
         {"KVTEST_JLI_RECORD", record},

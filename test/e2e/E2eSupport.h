@@ -42,8 +42,8 @@ struct Launch {
 };
 
 /// Runs `exe` with `args` and a controlled environment: no debug switch, no
-/// library search variable, the double recording into a private file and
-/// reporting DYLD_LIBRARY_PATH; `env` is applied on top.
+/// library search variable, HOME in a private directory, the double recording
+/// into a private file and reporting DYLD_LIBRARY_PATH; `env` is applied on top.
 Launch runLauncher(const std::string& exe, const std::vector<std::string>& args = {},
                    const Env& env = {}, const std::string& cwd = std::string());
 

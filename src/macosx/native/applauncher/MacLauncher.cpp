@@ -1,13 +1,20 @@
 // The process entry of a bundle's launcher: derives the bundle layout from the
 // executable's own path and starts the bundled Java runtime in this process.
+#include <unistd.h>
+
+#include <ctime>
 #include <new>
 #include <stdexcept>
 #include <string>
 
 #include "AppLauncher.h"
+#include "ClassDataArchive.h"
 #include "ErrorHandling.h"
+#include "FailureReport.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
+#include "LaunchLog.h"
+#include "Log.h"
 #include "PackageFile.h"
 #include "SysInfo.h"
 #include "app.h"
@@ -16,6 +23,14 @@ namespace {
 
 // Never destroyed: the runtime may still be running threads at process exit.
 Jvm* jvmLauncher = nullptr;
+
+// Known once the package file is read; until then the log falls back to the
+// launcher's name.
+std::string packageName;
+
+// Taken when the process starts, before a parent that exits meanwhile could
+// hand it over to launchd.
+FailureReport::ProcessFacts processFacts;
 
 void launchJvm() {
     jvmLauncher->launch();
@@ -26,9 +41,18 @@ void initJvmLauncher() {
     // Contents/MacOS/<launcher>: only the depth matters, the names are not checked.
     const std::string root =
         FileUtils::dirname(FileUtils::dirname(FileUtils::dirname(launcherPath)));
+    // Too shallow a path leaves no root, and every bundle path would then be
+    // read relative to whatever directory the launch was started from.
+    if (root.empty()) {
+        throw makeException(tstrings::any() << "Executable \"" << launcherPath
+                                            << "\" must be inside an application bundle as "
+                                               "<bundle>/Contents/MacOS/<launcher>",
+                            KV_SOURCE_CODE_POS);
+    }
     const std::string appDir = FileUtils::combinePath(root, "Contents/app");
 
     const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
+    packageName = packageFile.getPackageName();
 
     AppLauncher appLauncher;
     appLauncher.setRootDir(root)
@@ -38,7 +62,6 @@ void initJvmLauncher() {
         .setLibEnvVariableName("DYLD_LIBRARY_PATH")
         .setDefaultRuntimePath(FileUtils::combinePath(root, "Contents/runtime"));
 
-    const std::string packageName = packageFile.getPackageName();
     if (!packageName.empty()) {
         std::string home;
         // Without a home directory the per-user config is skipped, not fatal.
@@ -55,18 +78,75 @@ void initJvmLauncher() {
         }
     }
 
+    appLauncher.setCacheDir(ClassDataArchive::cacheDirFor(
+        SysInfo::getEnvVariable(std::nothrow, "HOME", std::string()),
+        packageName.empty() ? FileUtils::basename(launcherPath) : packageName));
+
     // Stored before the launch: the runtime may enter main again from within it.
     jvmLauncher = appLauncher.createJvmLauncher();
     jvmLauncher->launch();
+}
+
+// Appends the failure to the launch log; returns the log's path, or empty
+// when nothing was written, which only the debug output tells.
+std::string writeLaunchLog(const std::string& launcherPath, const std::string& launcherName,
+                           const std::string& error) {
+    const std::string home = SysInfo::getEnvVariable(std::nothrow, "HOME", std::string());
+    if (launcherPath.empty() || home.empty()) {
+        LOG_TRACE("No launch log record written: "
+                  << (launcherPath.empty() ? "the executable's path is unknown" : "HOME is not set"));
+        return std::string();
+    }
+    try {
+        const LaunchLog log(home, LaunchLog::folderName(packageName, launcherName), launcherName);
+        log.append(LaunchLog::formatRecord(std::time(nullptr), static_cast<long>(::getpid()),
+                                           launcherPath, error));
+        return log.getPath();
+    } catch (const std::exception& e) {
+        LOG_TRACE("No launch log record written: " << e.what());
+    }
+    return std::string();
+}
+
+// Leaves a trace of a failure where a user who never sees standard error can
+// find it: the launch log and, when opened from the Finder, a dialog.
+void reportFailure(const std::string& error) {
+    std::string launcherPath;
+    try {
+        launcherPath = SysInfo::getProcessModulePath();
+    } catch (const std::runtime_error&) {
+        // Then the failure was most likely this very lookup; the log needs the
+        // path, the dialog makes do with the name the launcher was started by.
+    }
+    const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(
+        launcherPath.empty() && SysInfo::argc > 0 ? SysInfo::argv[0] : launcherPath));
+    const std::string logPath = writeLaunchLog(launcherPath, launcherName, error);
+    FailureReport::showAlertIfOpenedByLaunchServices(processFacts, FailureReport::showSystemAlert,
+                                                     launcherName, error, logPath);
+}
+
+int launchAndReport(app::LauncherFunc func) {
+    FailureReport::FailureCapture capture;
+    const int status = app::launch(std::nothrow, func, &capture);
+    if (capture.hasFailure()) {
+        try {
+            reportFailure(capture.message());
+        } catch (...) {
+            // The failure is already on standard error; reporting it again
+            // must not change how the launch ends.
+        }
+    }
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (jvmLauncher) {
-        return app::launch(std::nothrow, launchJvm, nullptr);
+        return launchAndReport(launchJvm);
     }
     SysInfo::argc = argc;
     SysInfo::argv = argv;
-    return app::launch(std::nothrow, initJvmLauncher, nullptr);
+    processFacts = FailureReport::currentProcessFacts();
+    return launchAndReport(initJvmLauncher);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "CfgFile.h"
+#include "ClassDataArchive.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
@@ -43,6 +44,11 @@ AppLauncher& AppLauncher::addJvmLibName(const std::string& v) {
 
 AppLauncher& AppLauncher::addCfgFileLookupDir(const std::string& v) {
     cfgFileLookupDirs.push_back(v);
+    return *this;
+}
+
+AppLauncher& AppLauncher::setCacheDir(const std::string& v) {
+    cacheDir = v;
     return *this;
 }
 
@@ -103,6 +109,31 @@ std::string findJvmLib(const CfgFile& cfgFile, const std::string& defaultRuntime
                         KV_SOURCE_CODE_POS);
 }
 
+const char* modeName(ClassDataArchive::Mode mode) {
+    switch (mode) {
+    case ClassDataArchive::Mode::Write:
+        return "write";
+    case ClassDataArchive::Mode::Use:
+        return "use";
+    case ClassDataArchive::Mode::Off:
+        break;
+    }
+    return "off";
+}
+
+// The options go right before the main class, module or jar, after every
+// configured option, so the configured ones keep their positions.
+void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherName) {
+    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cacheDir, launcherName));
+    archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments());
+    LOG_TRACE("Class-data archive: " << modeName(archive->getMode()) << ": "
+                                     << archive->getReason());
+    jvm.insertJvmOptions(archive->getOptions());
+    if (archive->getMode() == ClassDataArchive::Mode::Write) {
+        ClassDataArchive::commitAtExit(std::move(archive));
+    }
+}
+
 } // namespace
 
 Jvm* AppLauncher::createJvmLauncher() const {
@@ -135,6 +166,10 @@ Jvm* AppLauncher::createJvmLauncher() const {
     jvm->setLibraryPath(findJvmLib(cfg, defaultRuntimePath, jvmLibNames));
     jvm->addArgument(launcherPath);
     jvm->initFromConfigFile(cfg);
+    if (ClassDataArchive::isRequested(cfg)) {
+        addClassDataArchive(*jvm, cacheDir,
+                            FileUtils::stripExeSuffix(FileUtils::basename(launcherPath)));
+    }
 
     return jvm.release();
 }

@@ -22,6 +22,8 @@ public:
     AppLauncher& setRootDir(const std::string& v);
     AppLauncher& addJvmLibName(const std::string& v);
     AppLauncher& addCfgFileLookupDir(const std::string& v);
+    /// The per-user directory of the class-data archive; empty: none.
+    AppLauncher& setCacheDir(const std::string& v);
 
     /// True when the library search variable holds `appDir` as one entry.
     bool libEnvVariableContainsAppDir() const;
@@ -46,6 +48,7 @@ private:
     std::string rootDir;
     std::vector<std::string> jvmLibNames;
     std::vector<std::string> cfgFileLookupDirs;
+    std::string cacheDir;
 };
 
 #endif

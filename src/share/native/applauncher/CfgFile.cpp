@@ -32,6 +32,7 @@ const CfgFile::Id<CfgFile::PropertyNameTag> splash("app.splash");
 const CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
 const CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
 const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
+const CfgFile::Id<CfgFile::PropertyNameTag> cds("app.cds");
 } // namespace PropertyName
 
 namespace {
@@ -53,7 +54,7 @@ const PropertyId* const knownProperties[] = {
     &PropertyName::version,   &PropertyName::mainjar,    &PropertyName::mainmodule,
     &PropertyName::mainclass, &PropertyName::classpath,  &PropertyName::modulepath,
     &PropertyName::runtime,   &PropertyName::splash,     &PropertyName::memory,
-    &PropertyName::arguments, &PropertyName::javaOptions,
+    &PropertyName::arguments, &PropertyName::javaOptions, &PropertyName::cds,
 };
 
 // Returns the table's own identifier so that model keys always point to the
@@ -137,6 +138,37 @@ std::string printable(const std::string& value) {
     return result;
 }
 
+// Values may be megabytes long; an error line quotes only their beginning.
+const std::string::size_type maxQuotedBytes = 256;
+
+// The value in double quotes, cut after maxQuotedBytes bytes and then followed
+// by "..." and its full length.
+std::string quoted(const std::string& value) {
+    if (value.size() <= maxQuotedBytes) {
+        return "\"" + printable(value) + "\"";
+    }
+    return (tstrings::any() << "\"" << printable(value.substr(0, maxQuotedBytes)) << "\"... ("
+                            << value.size() << " bytes)")
+        .str();
+}
+
+// Expansion only runs away when some macro's value holds a macro name, as when
+// a directory of the bundle's path is named like one. Names that macro, so the
+// user knows which directory to rename; empty when no value holds a name.
+std::string runawayCause(const std::map<std::string, std::string>& macros) {
+    for (const std::map<std::string, std::string>::value_type& macro : macros) {
+        for (const std::map<std::string, std::string>::value_type& other : macros) {
+            if (!other.first.empty() && macro.second.find(other.first) != std::string::npos) {
+                return (tstrings::any() << ": the value of " << printable(macro.first) << " ("
+                                        << quoted(macro.second) << ") contains "
+                                        << printable(other.first))
+                    .str();
+            }
+        }
+    }
+    return std::string();
+}
+
 // Expansion adds at most a few directory paths per macro occurrence; a value
 // that grows by this much is being multiplied by a macro value that names
 // itself, and must fail before it exhausts memory.
@@ -172,10 +204,10 @@ std::string expandValue(const std::string& value,
         std::string next(current);
         for (const std::map<std::string, std::string>::value_type& macro : macros) {
             if (!replacementFits(next, macro.first, macro.second, limit)) {
-                throw makeException(tstrings::any() << "Macro expansion of \""
-                                                    << printable(value)
-                                                    << "\" grows by more than "
-                                                    << maxExpansionGrowth << " bytes",
+                throw makeException(tstrings::any() << "Macro expansion of " << quoted(value)
+                                                    << " grows by more than "
+                                                    << maxExpansionGrowth << " bytes"
+                                                    << runawayCause(macros),
                                     KV_SOURCE_CODE_POS);
             }
             next = tstrings::replace(next, macro.first, macro.second);
@@ -185,8 +217,8 @@ std::string expandValue(const std::string& value,
         }
         current.swap(next);
     }
-    throw makeException(tstrings::any() << "Macro expansion of \"" << printable(value)
-                                        << "\" does not finish",
+    throw makeException(tstrings::any() << "Macro expansion of " << quoted(value)
+                                        << " does not finish" << runawayCause(macros),
                         KV_SOURCE_CODE_POS);
 }
 

@@ -85,6 +85,8 @@ extern const CfgFile::Id<CfgFile::PropertyNameTag> splash;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> memory;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> arguments;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions;
+/// "app.cds": "auto" asks for the per-user class-data archive.
+extern const CfgFile::Id<CfgFile::PropertyNameTag> cds;
 } // namespace PropertyName
 
 /// The strings in order with `delimiter` between neighbours.

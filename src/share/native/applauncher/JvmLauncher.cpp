@@ -58,6 +58,7 @@ Jvm& Jvm::addArgument(const std::string& value) {
 }
 
 Jvm& Jvm::initFromConfigFile(const CfgFile& cfgFile) {
+    optionsBegin = args.size();
     const CfgFile::Properties& appOptions = cfgFile.getProperties(SectionName::Application);
 
     const auto modulepath = appOptions.find(PropertyName::modulepath);
@@ -93,6 +94,7 @@ Jvm& Jvm::initFromConfigFile(const CfgFile& cfgFile) {
     }
 
     addArgument("-Dkovalu.app-path=" + SysInfo::getProcessModulePath());
+    mainBegin = args.size();
 
     const auto mainmodule = appOptions.find(PropertyName::mainmodule);
     if (mainmodule != appOptions.end()) {
@@ -110,6 +112,7 @@ Jvm& Jvm::initFromConfigFile(const CfgFile& cfgFile) {
         addArgument("-jar");
         addArgument(CfgFile::asString(*mainjar));
     }
+    mainEnd = args.size();
 
     const CfgFile::Properties& argOptions = cfgFile.getProperties(SectionName::ArgOptions);
     const auto arguments = argOptions.find(PropertyName::arguments);
@@ -119,6 +122,17 @@ Jvm& Jvm::initFromConfigFile(const CfgFile& cfgFile) {
         }
     }
 
+    return *this;
+}
+
+std::vector<std::string> Jvm::getJvmArguments() const {
+    return std::vector<std::string>(args.begin() + optionsBegin, args.begin() + mainEnd);
+}
+
+Jvm& Jvm::insertJvmOptions(const std::vector<std::string>& options) {
+    args.insert(args.begin() + mainBegin, options.begin(), options.end());
+    mainBegin += options.size();
+    mainEnd += options.size();
     return *this;
 }
 

@@ -22,6 +22,13 @@ public:
     /// order. Throws when the executable's own path cannot be found.
     Jvm& initFromConfigFile(const CfgFile& cfgFile);
 
+    /// The options and the main class, module or jar that `initFromConfigFile`
+    /// appended, without the application's arguments.
+    std::vector<std::string> getJvmArguments() const;
+    /// Inserts options right before the main class, module or jar that
+    /// `initFromConfigFile` appended.
+    Jvm& insertJvmOptions(const std::vector<std::string>& options);
+
     /// Appends one element to the argument vector, unchanged.
     Jvm& addArgument(const std::string& value);
     /// Replaces the path of the runtime's launcher library.
@@ -54,6 +61,9 @@ private:
     std::vector<std::string> args;
     std::vector<std::string> envNames;
     std::vector<std::string> envValues;
+    std::size_t optionsBegin = 0;
+    std::size_t mainBegin = 0;
+    std::size_t mainEnd = 0;
 };
 
 /// The process's launch-data table, the only way in from the C side. Kept out

@@ -369,7 +369,9 @@ TEST(CfgFileExpandMacros, SelfReferenceFailsInsteadOfLooping) {
         {"$ROOTDIR", "/Volumes/x$ROOTDIR/Demo.app"},
     };
     const Thrown failure = kvtest::thrownBy([&] { cfg.expandMacros(macros); });
-    EXPECT_EQ("Macro expansion of \"$APPDIR/lib/a.jar\" does not finish", failure.raw);
+    EXPECT_EQ("Macro expansion of \"$APPDIR/lib/a.jar\" does not finish: the value of $APPDIR "
+              "(\"/Volumes/x$ROOTDIR/Demo.app/Contents/app\") contains $ROOTDIR",
+              failure.raw);
     expectThrownFrom(failure, "expandValue");
 }
 
@@ -379,16 +381,19 @@ TEST(CfgFileExpandMacros, EndlessExpansionFailsAndNamesTheValueOnOneLine) {
     for (int i = 0; i < 5000; ++i) {
         copies += "$A";
     }
-    const std::tuple<const char*, std::string, std::map<std::string, std::string>, const char*>
+    const std::tuple<const char*, std::string, std::map<std::string, std::string>, std::string>
         cases[] = {
             {"cycle without growth", "-D$A", {{"$A", "$C"}, {"$B", "$A"}, {"$C", "$B"}},
-             "Macro expansion of \"-D$A\" does not finish"},
+             "Macro expansion of \"-D$A\" does not finish: the value of $A (\"$C\") contains $C"},
             {"runaway growth, before memory runs out", "$A", {{"$A", copies}},
-             "Macro expansion of \"$A\" grows by more than 16777216 bytes"},
+             "Macro expansion of \"$A\" grows by more than 16777216 bytes: the value of $A (\"" +
+                 copies.substr(0, 256) + "\"... (10000 bytes)) contains $A"},
             {"line breaks escaped", "a\nb$X\r", wrap,
-             "Macro expansion of \"a\\nb$X\\r\" does not finish"},
+             "Macro expansion of \"a\\nb$X\\r\" does not finish: the value of $X (\"[$X]\") "
+             "contains $X"},
             {"control bytes escaped", std::string("c\x01$X\x7f", 5), wrap,
-             "Macro expansion of \"c\\x01$X\\x7F\" does not finish"},
+             "Macro expansion of \"c\\x01$X\\x7F\" does not finish: the value of $X (\"[$X]\") "
+             "contains $X"},
         };
     for (const auto& [name, value, macros, expected] : cases) {
         CfgFile cfg;

@@ -1,0 +1,42 @@
+#include "LaunchLog.h"
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "tstrings.h"
+
+LaunchLog::LaunchLog(const std::string& home, const std::string& name,
+                     const std::string& launcherName)
+    : home(home),
+      dir(FileUtils::combinePath(FileUtils::combinePath(home, "Library/Logs"), name)),
+      path(FileUtils::combinePath(dir, launcherName + ".log")) {
+    // A relative home would put the log wherever the launch was started from.
+    if (home.empty() || home[0] != '/') {
+        throw makeException(tstrings::any() << "HOME \"" << home << "\" is not an absolute path",
+                            KV_SOURCE_CODE_POS);
+    }
+}
+
+std::string LaunchLog::folderName(const std::string& packageName,
+                                  const std::string& launcherName) {
+    // A name with separators or dots would place the file outside the logs folder.
+    const bool plain = !packageName.empty() && packageName != "." && packageName != ".." &&
+                       packageName.find_first_of("/\\") == std::string::npos;
+    return plain ? packageName : launcherName;
+}
+
+std::string LaunchLog::formatRecord(std::time_t time, long pid, const std::string& executable,
+                                    const std::string& message) {
+    std::tm utc = {};
+    char stamp[32] = "";
+    if (::gmtime_r(&time, &utc)) {
+        std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    }
+    const std::string text = (tstrings::any() << stamp << " " << pid << " " << executable << ": "
+                                              << message)
+                                 .str();
+    return tstrings::replace(tstrings::replace(text, "\n", "\\n"), "\r", "\\r") + "\n";
+}
+
+bool LaunchLog::needsRotation(long long size) {
+    return size > maxFileSize;
+}

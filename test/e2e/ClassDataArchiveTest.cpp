@@ -1,0 +1,393 @@
+// The per-user class-data archive with the real JVM (it writes and maps the
+// archive) and with the runtime-library double (the exact argument vector).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CacheFiles.h"
+#include "E2eSupport.h"
+#include "TestSupport.h"
+
+using Args = std::vector<std::string>;
+
+namespace {
+
+const int jvmTimeoutSeconds = 240;
+
+// The entries of a directory but the launcher's lock files.
+Args listDir(const std::string& dir) {
+    Args names = CacheFiles::listDir(dir);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& n) { return n.find(".lock") != n.npos; }),
+                names.end());
+    return names;
+}
+
+// Exits with 3 after printing its arguments; "hold <ready> <release>" first
+// creates <ready> and waits for <release>. Loads Helper from wherever it is.
+const char* const appSource = R"(package cds;
+import java.nio.file.*;
+public final class App {
+    public static void main(String[] a) throws Exception {
+        System.out.println("app " + String.join(" ", a) + " " + Helper.name());
+        if (a.length == 3 && a[0].equals("hold")) {
+            Files.createFile(Path.of(a[1]));
+            while (!Files.exists(Path.of(a[2]))) {
+                Thread.sleep(20);
+            }
+        }
+        System.exit(3);
+    }
+}
+)";
+const char* const helperSource =
+    "package cds;\npublic final class Helper { static String name() { return \"helper\"; } }\n";
+
+class ClassDataArchive : public ::testing::Test {
+protected:
+    // Compiled once: app.jar holds both classes, classes/ and lib/ one each.
+    static void SetUpTestSuite() {
+        // A Linux JDK: the bundles link its lib/libjli.so.
+        const std::string home = e2e::findJdkHome();
+        if (home.empty() || ::access((home + "/lib/server/libjvm.so").c_str(), R_OK) != 0) {
+            return;
+        }
+        jdk = new std::string(home);
+        built = new kvtest::TempDir();
+        kvtest::writeFile(*built / "src/cds/App.java", appSource);
+        kvtest::writeFile(*built / "src/cds/Helper.java", helperSource);
+        tool({*jdk + "/bin/javac", "-d", *built / "classes", *built / "src/cds/App.java",
+              *built / "src/cds/Helper.java"});
+        tool({*jdk + "/bin/jar", "--create", "--file", *built / "app.jar", "-C",
+              *built / "classes", "."});
+        kvtest::makeDirs(*built / "lib/cds");
+        ::rename((*built / "classes/cds/Helper.class").c_str(),
+                 (*built / "lib/cds/Helper.class").c_str());
+    }
+
+    static void TearDownTestSuite() {
+        delete built;
+        delete jdk;
+        built = nullptr;
+        jdk = nullptr;
+    }
+
+    void SetUp() override {
+        if (!built) {
+            GTEST_SKIP() << "no Linux JDK: set JAVA_HOME or install javac";
+        }
+    }
+
+    static void tool(const Args& argv) {
+        const kvtest::ProcessResult r = kvtest::runProcess(argv, {}, "", jvmTimeoutSeconds);
+        ASSERT_EQ(0, r.exitCode) << argv[0] << " failed:\n" << r.out << r.err;
+    }
+
+    /// A bundle "Cds.app" in `work` around `library` with the given
+    /// [Application] lines (app.cds=auto added) and Java options.
+    e2e::Bundle makeBundle(const std::string& appLines, const Args& javaOptions = {},
+                           const std::string& library = std::string()) {
+        e2e::Bundle bundle(work.path(), "Cds");
+        bundle.linkRuntimeLibrary(library.empty() ? *jdk + "/lib/libjli.so" : library);
+        std::string cfg = "[Application]\napp.cds=auto\n" + appLines + "[JavaOptions]\n";
+        for (const std::string& option : javaOptions) {
+            cfg += "java-options=" + option + "\n";
+        }
+        bundle.writeCfg(cfg);
+        e2e::copyFile(*built / "app.jar", bundle.appDir + "/app.jar", 0644);
+        launcher = bundle.launcher;
+        return bundle;
+    }
+
+    e2e::Env env() const {
+        e2e::Env vars = e2e::jvmEnvironment();
+        vars["HOME"] = work.path();
+        vars["CLASSPATH"] = std::nullopt;
+        return vars;
+    }
+
+    /// Starts the launcher with "x" and expects the application's own output
+    /// and exit status, nothing else.
+    void startCleanly(const std::string& what, const e2e::Env& extra = {}) {
+        e2e::Env vars = env();
+        for (const auto& kv : extra) {
+            vars[kv.first] = kv.second;
+        }
+        const kvtest::ProcessResult r =
+            kvtest::runProcess({launcher, "x"}, vars, "", jvmTimeoutSeconds);
+        EXPECT_EQ(3, r.exitCode) << what << "\n" << r.err;
+        EXPECT_EQ("app x helper\n", r.out) << what;
+        EXPECT_EQ("", r.err) << what;
+    }
+
+    std::string cache() const { return work / "Library/Caches/Cds"; }
+
+    /// The one complete archive in the cache, checked against the size in
+    /// its name; fails on anything else there.
+    std::string onlyArchive() const {
+        const Args names = listDir(cache());
+        EXPECT_EQ(1u, names.size()) << (names.empty() ? "" : names.front());
+        if (names.size() != 1) {
+            return std::string();
+        }
+        const std::string& name = names.front();
+        const std::size_t dash = name.rfind('-');
+        const std::string size = name.substr(dash + 1, name.size() - dash - 1 - 4);
+        EXPECT_EQ(size, std::to_string(kvtest::readFile(cache() + "/" + name).size())) << name;
+        return cache() + "/" + name;
+    }
+
+    /// A runtime home with copies of the two libraries and links to the rest
+    /// of the JDK, so the test decides its release file and base archive.
+    std::string makeRuntime(const std::string& release, bool baseArchive) {
+        const std::string home = work / "rt";
+        kvtest::makeDirs(home + "/lib/server");
+        for (const char* entry : {"conf", "legal"}) {
+            kvtest::makeSymlink(*jdk + "/" + entry, home + "/" + entry);
+        }
+        for (const std::string& name : listDir(*jdk + "/lib")) {
+            if (name != "server" && name != "libjli.so") {
+                kvtest::makeSymlink(*jdk + "/lib/" + name, home + "/lib/" + name);
+            }
+        }
+        e2e::copyFile(*jdk + "/lib/libjli.so", home + "/lib/libjli.so", 0755);
+        e2e::copyFile(*jdk + "/lib/server/libjvm.so", home + "/lib/server/libjvm.so", 0755);
+        if (baseArchive) {
+            kvtest::makeSymlink(*jdk + "/lib/server/classes.jsa", home + "/lib/server/classes.jsa");
+        }
+        if (!release.empty()) {
+            kvtest::writeFile(home + "/release", release);
+        }
+        return home + "/lib/libjli.so";
+    }
+
+    static std::string* jdk;
+    static kvtest::TempDir* built;
+    kvtest::TempDir work;
+    std::string launcher;
+};
+
+std::string* ClassDataArchive::jdk = nullptr;
+kvtest::TempDir* ClassDataArchive::built = nullptr;
+
+std::string jarApp() {
+    return "app.classpath=$APPDIR/app.jar\napp.mainclass=cds.App\n";
+}
+
+} // namespace
+
+TEST_F(ClassDataArchive, WrittenByTheFirstLaunchMappedByTheNext) {
+    kvtest::makeDirs(work / "in");
+    e2e::copyFile(*built / "app.jar", work / "in/app.jar", 0644);
+    kvtest::makeDirs(work / "out");
+    tool({KVTEST_MAKE_BUNDLE, "--launcher", KVTEST_LAUNCHER_PATH, "--name", "Cds", "--runtime",
+          *jdk, "--output", work / "out", "--input", work / "in/app.jar", "--class-path",
+          "app.jar", "--main-class", "cds.App", "--java-option",
+          "-Xlog:class+load:file=" + work / "load-%p.log", "--cds"});
+    launcher = work / "out/Cds.app/Contents/MacOS/Cds";
+
+    for (const char* source : {"source: file:", "source: shared objects file (top)"}) {
+        for (const std::string& log : listDir(work.path())) {
+            if (log.find("load-") == 0) {
+                ::unlink((work / log).c_str());
+            }
+        }
+        startCleanly(source);
+        onlyArchive();
+        std::string loads;
+        for (const std::string& log : listDir(work.path())) {
+            if (log.find("load-") == 0) {
+                loads += kvtest::readFile(work / log);
+            }
+        }
+        EXPECT_NE(std::string::npos, loads.find("cds.Helper " + std::string(source))) << loads;
+    }
+    struct stat buf;
+    ASSERT_EQ(0, ::stat(cache().c_str(), &buf));
+    EXPECT_EQ(0700u, buf.st_mode & 0777u);
+}
+
+TEST_F(ClassDataArchive, TrapsLeaveTheLaunchAsWithoutIt) {
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        e2e::Env env;
+    } cases[] = {
+        {"non-empty directory on the class path",
+         [this] {
+             makeBundle("app.classpath=" + (*built / "lib") + "\napp.classpath=" +
+                        (*built / "app.jar") + "\napp.mainclass=cds.App\n");
+         },
+         {}},
+        {"-Xshare:off", [this] { makeBundle(jarApp(), {"-Xshare:off"}); }, {}},
+        {"base archive cannot map",
+         [this] { makeBundle(jarApp(), {"-XX:-UseCompressedClassPointers"}); },
+         {}},
+        {"runtime without base archive",
+         [this] {
+             makeBundle(jarApp(), {}, makeRuntime("JAVA_VERSION=\"17\"\n", false));
+         },
+         {}},
+        {"runtime older than 13",
+         [this] {
+             makeBundle(jarApp(), {}, makeRuntime("JAVA_VERSION=\"11.0.2\"\n", true));
+         },
+         {}},
+        {"runtime without release file",
+         [this] { makeBundle(jarApp(), {}, makeRuntime("", true)); }, {}},
+        {"no HOME", [this] { makeBundle(jarApp()); },
+         {{"HOME", std::nullopt}}},
+        {"cache directory is a file",
+         [this] {
+             makeBundle(jarApp());
+             kvtest::writeFile(cache(), "");
+         },
+         {}},
+    };
+    for (const auto& c : cases) {
+        kvtest::writeFile(work / "placeholder", "");
+        c.setUp();
+        startCleanly(c.what, c.env);
+        EXPECT_EQ(Args{}, listDir(cache())) << c.what;
+        // The next case starts from a fresh home and bundle.
+        tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library", work / "rt"});
+    }
+}
+
+// The JVM checks the directories that a jar's manifest names only when it
+// writes the archive at exit: that one launch fails, no later one tries again.
+TEST_F(ClassDataArchive, ManifestDirectoryFailsOneLaunchOnly) {
+    makeBundle("app.classpath=$APPDIR/manifest.jar\napp.mainclass=cds.App\n");
+    kvtest::writeFile(work / "manifest.txt", "Class-Path: lib/\n");
+    tool({*jdk + "/bin/jar", "--create", "--file", work / "Cds.app/Contents/app/manifest.jar",
+          "--manifest", work / "manifest.txt", "-C", *built / "classes", "."});
+    tool({"/bin/cp", "-R", *built / "lib", work / "Cds.app/Contents/app/lib"});
+    const kvtest::ProcessResult first =
+        kvtest::runProcess({launcher, "x"}, env(), "", jvmTimeoutSeconds);
+    EXPECT_EQ(0u, first.out.find("app x helper\n")) << first.out;
+    startCleanly("after the failed writing");
+    const Args names = listDir(cache());
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ("-0.jsa", names[0].substr(names[0].rfind('-')));
+}
+
+TEST_F(ClassDataArchive, StaleTruncatedAndHalfWrittenArchivesAreHarmless) {
+    makeBundle("app.classpath=" + work / "app.jar" + "\napp.mainclass=cds.App\n");
+    e2e::copyFile(*built / "app.jar", work / "app.jar", 0644);
+    startCleanly("first");
+    const std::string first = onlyArchive();
+    const std::string firstBytes = kvtest::readFile(first);
+
+    // Truncated under its final name: deleted and written anew.
+    kvtest::writeFile(first, firstBytes.substr(0, firstBytes.size() / 2));
+    startCleanly("truncated");
+    EXPECT_EQ(firstBytes.size(), kvtest::readFile(onlyArchive()).size());
+
+    // An archive of another jar under this jar's key, with its size right:
+    // the JVM refuses it, quietly.
+    kvtest::writeFile(work / "app.jar", kvtest::readFile(*built / "app.jar") + "changed");
+    startCleanly("changed jar");
+    const std::string second = onlyArchive();
+    ASSERT_NE(first, second);
+    ::unlink(second.c_str());
+    const std::string keyPart = second.substr(0, second.rfind('-') + 1);
+    kvtest::writeFile(keyPart + std::to_string(firstBytes.size()) + ".jsa", firstBytes);
+    startCleanly("stale archive");
+
+    // A writer killed while it runs, then its temporary file left half written.
+    tool({"/bin/rm", "-rf", cache()});
+    const std::string script =
+        "\"$0\" hold \"$1\" never >/dev/null & pid=$!\n"
+        "while [ ! -e \"$1\" ]; do sleep 0.05; done\n"
+        "kill -9 $pid; wait $pid; exit 0\n";
+    const kvtest::ProcessResult killed = kvtest::runProcess(
+        {"/bin/sh", "-c", script, launcher, work / "ready"}, env(), "", jvmTimeoutSeconds);
+    ASSERT_EQ(0, killed.exitCode) << killed.err;
+    EXPECT_EQ(Args{"Cds.jsa.tmp"}, listDir(cache()));
+    kvtest::writeFile(cache() + "/Cds.jsa.tmp", firstBytes.substr(0, firstBytes.size() / 3));
+    startCleanly("after a killed writer");
+    onlyArchive();
+}
+
+TEST_F(ClassDataArchive, TwoLaunchesTogetherBothSucceed) {
+    makeBundle(jarApp());
+    // The second launch starts while the first holds the lock.
+    const std::string script =
+        "\"$0\" hold \"$1\" \"$2\" >a.out 2>a.err & pid=$!\n"
+        "while [ ! -e \"$1\" ]; do sleep 0.05; done\n"
+        "\"$0\" x >b.out 2>b.err; echo $? >b.status\n"
+        ": >\"$2\"; wait $pid; echo $? >a.status\n";
+    const kvtest::ProcessResult r = kvtest::runProcess(
+        {"/bin/sh", "-c", script, launcher, work / "ready", work / "release"}, env(),
+        work.path(), jvmTimeoutSeconds);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ("3\n", kvtest::readFile(work / "a.status"));
+    EXPECT_EQ("3\n", kvtest::readFile(work / "b.status"));
+    EXPECT_EQ("app hold " + work / "ready" + " " + work / "release" + " helper\n",
+              kvtest::readFile(work / "a.out"));
+    EXPECT_EQ("app x helper\n", kvtest::readFile(work / "b.out"));
+    EXPECT_EQ("", kvtest::readFile(work / "a.err") + kvtest::readFile(work / "b.err"));
+    onlyArchive();
+}
+
+TEST(ClassDataArchiveSwitch, OnlyAutoChangesTheArgumentVector) {
+    kvtest::TempDir tmp;
+    const std::string main = "[Application]\napp.mainclass=Main\napp.classpath=$APPDIR/a.jar\n";
+    const std::string rest = "[JavaOptions]\njava-options=-Xmx64m\n[ArgOptions]\narguments=x\n";
+    e2e::Env env{{"HOME", tmp.path()},
+                 {"KVTEST_JLI_ENV", std::string("DYLD_LIBRARY_PATH,HOME,CLASSPATH")}};
+    Args said; // the debug lines about the archive
+    const auto run = [&](const std::string& cdsLine, const std::string& library,
+                         const std::string& left) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "Cds.app", tmp / "Library"});
+        e2e::Bundle bundle(tmp.path(), "Cds");
+        bundle.linkRuntimeLibrary(library);
+        kvtest::writeFile(bundle.appDir + "/a.jar", "");
+        bundle.writeCfg(main + cdsLine + rest);
+        const e2e::Launch launch = e2e::runLauncher(bundle.launcher, {}, env);
+        EXPECT_EQ(0, launch.process.exitCode) << launch.process.err;
+        EXPECT_EQ(1u, launch.calls.size());
+        const Args files = listDir(tmp / "Library/Caches/Cds");
+        EXPECT_EQ(left.empty() ? 0u : 1u, files.size()) << cdsLine;
+        for (const std::string& file : files) {
+            EXPECT_EQ(left, file.substr(file.rfind('-'))) << cdsLine;
+        }
+        for (const std::string& line : e2e::lines(launch.process.err)) {
+            if (line.find("Class-data archive: ") != std::string::npos) {
+                said.push_back(line.substr(line.find("Class-data archive: ")));
+            }
+        }
+        return launch.calls.empty() ? kvtest::JliCall() : launch.calls.front();
+    };
+    const kvtest::JliCall plain = run("", KVTEST_FAKEJLI_PATH, "");
+    ASSERT_EQ(7u, plain.argv.size());
+    for (const char* line : {"app.cds=\n", "app.cds=AUTO\n", "app.cds=auto \n", "app.cds=on\n",
+                             "app.cds=auto\n"}) {
+        const kvtest::JliCall call = run(line, KVTEST_FAKEJLI_PATH, "");
+        EXPECT_EQ(plain.argv, call.argv) << line;
+        EXPECT_EQ(plain.env, call.env) << line;
+    }
+
+    // A runtime that qualifies: the options go right before the main class.
+    // The double writes no archive, so a record of that is all that is left.
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17\"\n");
+    kvtest::writeFile(tmp / "rt/lib/server/classes.jsa", "");
+    e2e::copyFile(KVTEST_FAKEJLI_PATH, tmp / "rt/lib/libjli.so", 0755);
+    env["KOVALU_DEBUG"] = std::string("true");
+    said.clear();
+    const kvtest::JliCall call = run("app.cds=auto\n", tmp / "rt/lib/libjli.so", "-0.jsa");
+    Args expected = plain.argv;
+    expected.insert(expected.begin() + 5,
+                    {"-Xlog:cds=off,cds+dynamic=off",
+                     "-XX:ArchiveClassesAtExit=" + tmp / "Library/Caches/Cds/Cds.jsa.tmp"});
+    EXPECT_EQ(expected, call.argv);
+    EXPECT_EQ(plain.env, call.env);
+    ASSERT_EQ(1u, said.size());
+    EXPECT_EQ(0u, said.front().find("Class-data archive: write: no archive for key ")) << said[0];
+}

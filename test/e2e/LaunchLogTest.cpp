@@ -1,0 +1,201 @@
+// What a failed launch leaves in the per-user launch log, and what it must
+// never change: standard error, the exit status, files the log path points at.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <string>
+
+#include "E2eSupport.h"
+#include "TestSupport.h"
+
+using e2e::Launch;
+
+namespace {
+
+const char* const mainJarCfg = "[Application]\napp.mainjar=$APPDIR/main.jar\n";
+
+class LaunchLog : public ::testing::Test {
+protected:
+    LaunchLog() : bundle(tmp.path(), "App"), home(tmp / "home") { kvtest::makeDirs(home); }
+
+    std::string log(const std::string& folder = "App") const {
+        return home + "/Library/Logs/" + folder + "/App.log";
+    }
+    std::string noCfg() const {
+        return "Error opening \"" + bundle.cfgPath + "\" file: No such file or directory";
+    }
+    Launch run(e2e::Env env = {}) const {
+        env.emplace("HOME", home);
+        return e2e::runLauncher(bundle.launcher, {}, env);
+    }
+    /// Status 1, no runtime started, `message` the one line on standard error.
+    static void expectFailure(const Launch& launch, const std::string& message) {
+        EXPECT_EQ(1, launch.process.exitCode);
+        EXPECT_EQ(message + "\n", launch.process.err);
+        EXPECT_TRUE(launch.calls.empty());
+    }
+    /// The file holds one record "<UTC time> <pid> <executable>: <message>".
+    void expectRecord(const std::string& file, const std::string& message) const {
+        std::smatch m;
+        const std::string record = kvtest::readFile(file);
+        ASSERT_TRUE(std::regex_match(record, m, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:"
+                                                           "[0-9]{2}:[0-9]{2}Z [0-9]+ (.*)\n")))
+            << record;
+        EXPECT_EQ(bundle.launcher + ": " + message, m[1].str());
+    }
+
+    kvtest::TempDir tmp;
+    e2e::Bundle bundle;
+    std::string home;
+};
+
+} // namespace
+
+TEST_F(LaunchLog, FailureAppendsOneRecordInThePackageOrLauncherFolder) {
+    const std::string noJvm = "Failed to find JVM in \"" + bundle.root + "/Contents/runtime\" directory.";
+    const struct {
+        const char* package; // written to Contents/app/.package unless null
+        const char* folder;
+        bool cfg;
+        const char* library; // "": a file that is no library
+        std::string message; // the beginning of the line
+    } cases[] = {
+        {nullptr, "App", false, KVTEST_FAKEJLI_PATH, noCfg()},
+        {"Demo Package", "Demo Package", false, KVTEST_FAKEJLI_PATH, noCfg()},
+        {nullptr, "App", true, nullptr, noJvm},
+        {"Demo", "Demo", true, nullptr, noJvm},
+        {"..", "App", true, "", "dlopen(" + bundle.defaultLibrary() + ") failed. Error: "},
+        {"Demo", "Demo", true, "", "dlopen(" + bundle.defaultLibrary() + ") failed. Error: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder + (" / " + c.message));
+        std::filesystem::remove_all(home + "/Library");
+        ::unlink((bundle.appDir + "/.package").c_str());
+        ::unlink(bundle.defaultLibrary().c_str());
+        if (c.package) {
+            kvtest::writeFile(bundle.appDir + "/.package", std::string(c.package) + "\n");
+        }
+        kvtest::writeFile(bundle.cfgPath, mainJarCfg);
+        if (!c.cfg) {
+            ::unlink(bundle.cfgPath.c_str());
+        }
+        if (c.library && *c.library) {
+            bundle.linkRuntimeLibrary(c.library);
+        } else if (c.library) {
+            kvtest::writeFile(bundle.defaultLibrary(), "not a library\n");
+        }
+
+        const Launch launch = run();
+
+        const std::string& err = launch.process.err;
+        EXPECT_EQ(1, launch.process.exitCode);
+        EXPECT_EQ(c.message, err.substr(0, c.message.size()));
+        expectRecord(log(c.folder), err.substr(0, err.size() - 1));
+        struct stat info;
+        EXPECT_EQ(0, ::stat((home + "/Library/Logs").c_str(), &info));
+        EXPECT_EQ(0700u, info.st_mode & 0777u);
+    }
+}
+
+TEST_F(LaunchLog, FileOverOneMebibyteMovesAsideAndGoodLaunchWritesNothing) {
+    const std::string full(1024 * 1024, 'x');
+    kvtest::writeFile(log(), full);
+    kvtest::writeFile(log() + ".1", "older");
+    expectFailure(run(), noCfg());
+    const std::string grown = kvtest::readFile(log());
+    EXPECT_EQ(full, grown.substr(0, full.size()));
+    EXPECT_EQ("older", kvtest::readFile(log() + ".1"));
+
+    expectFailure(run(), noCfg());
+    EXPECT_EQ(grown, kvtest::readFile(log() + ".1"));
+    expectRecord(log(), noCfg());
+
+    bundle.linkRuntimeLibrary(KVTEST_FAKEJLI_PATH);
+    bundle.writeCfg(mainJarCfg);
+    const std::string before = kvtest::readFile(log());
+    EXPECT_EQ(0, run().process.exitCode);
+    EXPECT_EQ(before, kvtest::readFile(log()));
+}
+
+TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
+    const std::string target = tmp / "target";
+    const std::string folder = home + "/Library/Logs/App";
+    const struct {
+        const char* name;
+        std::string dir, file, link; // made at the log's place
+        e2e::Env env;
+    } cases[] = {
+        {"directory at the log path", log(), "", "", {}},
+        {"file in place of the folder", "", folder, "", {}},
+        {"links at the log paths", folder, "", log(), {}},
+        {"no HOME", "", "", "", {{"HOME", std::nullopt}}},
+        {"relative HOME", "", "", "", {{"HOME", "home"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(home + "/Library");
+        kvtest::writeFile(target, "target");
+        if (!c.dir.empty()) {
+            kvtest::makeDirs(c.dir);
+        }
+        if (!c.file.empty()) {
+            kvtest::writeFile(c.file, "");
+        }
+        if (!c.link.empty()) {
+            kvtest::makeSymlink(target, c.link);
+            kvtest::makeSymlink(target, c.link + ".1");
+        }
+
+        expectFailure(run(c.env), noCfg());
+        e2e::Env debug = c.env;
+        debug["KOVALU_DEBUG"] = "true";
+        const std::string err = run(debug).process.err;
+        EXPECT_TRUE(std::regex_search(err, std::regex("\n\\[TRACE\\] MacLauncher\\.cpp:[0-9]+: No "
+                                                      "launch log record written: [^\n]+\n$")))
+            << err;
+        EXPECT_EQ("target", kvtest::readFile(target));
+    }
+}
+
+TEST_F(LaunchLog, ReadOnlyFolderChangesNothing) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permission bits do not stop root from writing";
+    }
+    const std::string dir = home + "/Library/Logs/App";
+    kvtest::makeDirs(dir);
+    ASSERT_EQ(0, ::chmod(dir.c_str(), 0500));
+    expectFailure(run(), noCfg());
+    EXPECT_EQ("", kvtest::readFile(log()));
+    ::chmod(dir.c_str(), 0700);
+}
+
+TEST(ShallowLauncher, FailsWithoutReadingTheWorkingDirectory) {
+    std::optional<kvtest::TempDir> shallow;
+    {
+        const kvtest::EnvGuard tmpdir("TMPDIR", std::string("/tmp"));
+        shallow.emplace();
+    }
+    if (std::count(shallow->path().begin(), shallow->path().end(), '/') != 2) {
+        GTEST_SKIP() << "/tmp is not a directory right below the root: " << shallow->path();
+    }
+    const kvtest::TempDir cwd;
+    kvtest::writeFile(cwd / "Contents/app/app.cfg", mainJarCfg);
+    kvtest::makeDirs(cwd / "Contents/runtime/Contents/Home/lib");
+    kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, cwd / "Contents/runtime/Contents/Home/lib/libjli.dylib");
+    const std::string launcher = *shallow / "app";
+    e2e::copyFile(KVTEST_LAUNCHER_PATH, launcher, 0755);
+
+    const Launch launch = e2e::runLauncher(launcher, {}, {}, cwd.path());
+
+    EXPECT_EQ(1, launch.process.exitCode);
+    EXPECT_EQ("Executable \"" + launcher +
+                  "\" must be inside an application bundle as <bundle>/Contents/MacOS/<launcher>\n",
+              launch.process.err);
+    EXPECT_TRUE(launch.calls.empty());
+}
