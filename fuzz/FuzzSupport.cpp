@@ -58,7 +58,7 @@ const std::vector<CfgFile::Id<CfgFile::PropertyNameTag>>& propertyIds() {
         PropertyName::version, PropertyName::mainjar, PropertyName::mainmodule,
         PropertyName::mainclass, PropertyName::classpath, PropertyName::modulepath,
         PropertyName::runtime, PropertyName::splash, PropertyName::memory,
-        PropertyName::arguments, PropertyName::javaOptions};
+        PropertyName::cds, PropertyName::arguments, PropertyName::javaOptions};
     return ids;
 }
 
