@@ -58,12 +58,18 @@ protected:
         return kvtest::runProcess(argv);
     }
 
-    /// The options every successful run needs, followed by `more`.
-    Args basic(const Args& more) const {
-        Args options{"--launcher", KVTEST_LAUNCHER_PATH, "--name", "Demo", "--runtime",
-                     tmp / "jdk", "--output", tmp / "out"};
+    /// The options every run needs, with these values, followed by `more`.
+    static Args with(const std::string& launcher, const std::string& name,
+                     const std::string& runtime, const std::string& output, const Args& more) {
+        Args options{"--launcher", launcher, "--name", name, "--runtime", runtime, "--output",
+                     output};
         options.insert(options.end(), more.begin(), more.end());
         return options;
+    }
+
+    /// The options of a successful run, followed by `more`.
+    Args basic(const Args& more) const {
+        return with(KVTEST_LAUNCHER_PATH, "Demo", tmp / "jdk", tmp / "out", more);
     }
 
     std::string bundle() const { return tmp / "out/Demo.app"; }
@@ -153,9 +159,8 @@ TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
     // The runtime's home, or the JDK bundle around it.
     for (const std::string& runtime : {jdkHome, tmp / "mac.jdk"}) {
         SCOPED_TRACE(runtime);
-        const kvtest::ProcessResult r =
-            tool({"--launcher", KVTEST_LAUNCHER_PATH, "--name", "Demo", "--runtime", runtime,
-                  "--output", tmp / "out", "--main-class", "a.B", "--force"});
+        const kvtest::ProcessResult r = tool(with(KVTEST_LAUNCHER_PATH, "Demo", runtime,
+                                                  tmp / "out", {"--main-class", "a.B", "--force"}));
 
         ASSERT_EQ(0, r.exitCode) << r.err;
         const std::string home = bundle() + "/Contents/runtime/Contents/Home";
@@ -172,9 +177,8 @@ TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
 }
 
 TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
-    const kvtest::ProcessResult r =
-        tool({"--launcher", KVTEST_LAUNCHER_PATH, "--name", "R&D <Tool>", "--runtime",
-              tmp / "jdk", "--output", tmp / "out", "--main-class", "a.B"});
+    const kvtest::ProcessResult r = tool(with(KVTEST_LAUNCHER_PATH, "R&D <Tool>", tmp / "jdk",
+                                              tmp / "out", {"--main-class", "a.B"}));
 
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string plist = kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/Info.plist");
@@ -195,14 +199,10 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         {"--launcher", launcher, "--name", "Demo", "--main-class", "a.B"},
         basic({}),
         basic({"--main-class", "a.B", "--main-jar", "app.jar", "--input", tmp / "in/app.jar"}),
-        {"--launcher", tmp / "nope", "--name", "Demo", "--runtime", tmp / "jdk", "--main-class",
-         "a.B"},
-        {"--launcher", launcher, "--name", "Demo", "--runtime", tmp / "in", "--main-class",
-         "a.B"},
-        {"--launcher", launcher, "--name", "Demo", "--runtime", tmp / "none", "--main-class",
-         "a.B"},
-        {"--launcher", launcher, "--name", "a/b", "--runtime", tmp / "jdk", "--main-class",
-         "a.B"},
+        with(tmp / "nope", "Demo", tmp / "jdk", tmp / "out", {"--main-class", "a.B"}),
+        with(launcher, "Demo", tmp / "in", tmp / "out", {"--main-class", "a.B"}),
+        with(launcher, "Demo", tmp / "none", tmp / "out", {"--main-class", "a.B"}),
+        with(launcher, "a/b", tmp / "jdk", tmp / "out", {"--main-class", "a.B"}),
         basic({"--main-class", "a.B", "--input", tmp / "in/missing.jar"}),
         basic({"--main-jar", "missing.jar", "--input", tmp / "in/app.jar"}),
         basic({"--main-class", "a.B", "--class-path", "missing"}),
@@ -217,8 +217,7 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         basic({"--main-class", "a.B", "--identifier", "bad id"}),
         basic({"--main-class", "a.B", "--java-option"}),
         basic({"--main-class", "a.B", "--unknown", "x"}),
-        {"--launcher", launcher, "--name", "Demo", "--runtime", tmp / "jdk", "--output",
-         tmp / "none", "--main-class", "a.B"},
+        with(launcher, "Demo", tmp / "jdk", tmp / "none", {"--main-class", "a.B"}),
     };
     for (const Args& options : bad) {
         std::string shown;

@@ -44,17 +44,17 @@ std::string unescape(const std::string& s) {
     return out;
 }
 
-std::string tempBase() {
+// A template for mkdtemp or mkstemp under $TMPDIR (or /tmp), terminated.
+std::vector<char> tempTemplate(const std::string& name) {
     const char* tmp = std::getenv("TMPDIR");
-    return tmp && *tmp ? tmp : "/tmp";
+    const std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + name + "-XXXXXX";
+    return std::vector<char>(templ.c_str(), templ.c_str() + templ.size() + 1);
 }
 
 } // namespace
 
 TempDir::TempDir() {
-    std::string templ = tempBase() + "/kovalu-test-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
+    std::vector<char> buf = tempTemplate("kovalu-test");
     if (!::mkdtemp(buf.data())) {
         throw std::runtime_error(errnoText("mkdtemp"));
     }
@@ -87,9 +87,7 @@ EnvGuard::~EnvGuard() {
 }
 
 StderrCapture::StderrCapture() : savedFd(-1), active(false) {
-    std::string templ = tempBase() + "/kovalu-stderr-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
+    std::vector<char> buf = tempTemplate("kovalu-stderr");
     const int fd = ::mkstemp(buf.data());
     if (fd < 0) {
         throw std::runtime_error(errnoText("mkstemp"));
@@ -145,11 +143,11 @@ std::vector<std::string> LogRecorder::messagesFrom(const std::string& function) 
     return result;
 }
 
-std::vector<LogEvent> LogRecorder::from(const std::string& fileName) const {
-    std::vector<LogEvent> result;
+std::vector<std::string> LogRecorder::from(const std::string& fileName) const {
+    std::vector<std::string> result;
     for (const LogEvent& event : events) {
         if (event.fileName == fileName) {
-            result.push_back(event);
+            result.push_back(event.levelText + " " + event.functionName + ": " + event.message);
         }
     }
     return result;
@@ -311,6 +309,17 @@ std::vector<JliCall> readJliRecord(const std::string& path) {
         }
     }
     return calls;
+}
+
+void expectFixedJliFields(const JliCall& call) {
+    const std::map<std::string, std::string> fixed = {
+        {"jargc", "0"},      {"jargv", "null"},   {"appclassc", "0"}, {"appclassv", "null"},
+        {"fullversion", ""}, {"dotversion", ""},  {"pname", "java"},  {"lname", "java"},
+        {"javaargs", "0"},   {"cpwildcard", "0"}, {"javaw", "0"},     {"ergo", "0"}};
+    for (const auto& [field, value] : fixed) {
+        ASSERT_EQ(1u, call.fields.count(field)) << field;
+        EXPECT_EQ(value, call.fields.at(field)) << field;
+    }
 }
 
 } // namespace kvtest

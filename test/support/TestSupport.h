@@ -75,8 +75,8 @@ public:
     void append(const LogEvent& event) override;
     /// Messages of the records logged from `function`, in order.
     std::vector<std::string> messagesFrom(const std::string& function) const;
-    /// The records that came from the source file named `fileName`.
-    std::vector<LogEvent> from(const std::string& fileName) const;
+    /// "LEVEL function: message" of each record from the source file named `fileName`.
+    std::vector<std::string> from(const std::string& fileName) const;
 
     std::vector<LogEvent> events;
 
@@ -159,6 +159,8 @@ struct JliCall {
 
 /// Parses the test double's record file; empty when the file is missing.
 std::vector<JliCall> readJliRecord(const std::string& path);
+/// Checks the arguments after the argument vector that every launch passes the same.
+void expectFixedJliFields(const JliCall& call);
 
 } // namespace kvtest
 

@@ -99,23 +99,21 @@ TEST(CfgFileId, OrdersAsUnsignedByteStrings) {
 }
 
 TEST(CfgFileId, ConstantsCarryTheirNames) {
-    EXPECT_STREQ("Application", SectionName::Application.name());
-    EXPECT_STREQ("JavaOptions", SectionName::JavaOptions.name());
-    EXPECT_STREQ("AppCDSJavaOptions", SectionName::AppCDSJavaOptions.name());
-    EXPECT_STREQ("AppCDSGenerateCacheJavaOptions",
-                 SectionName::AppCDSGenerateCacheJavaOptions.name());
-    EXPECT_STREQ("ArgOptions", SectionName::ArgOptions.name());
-    EXPECT_STREQ("app.version", PropertyName::version.name());
-    EXPECT_STREQ("app.mainjar", PropertyName::mainjar.name());
-    EXPECT_STREQ("app.mainmodule", PropertyName::mainmodule.name());
-    EXPECT_STREQ("app.mainclass", PropertyName::mainclass.name());
-    EXPECT_STREQ("app.classpath", PropertyName::classpath.name());
-    EXPECT_STREQ("app.modulepath", PropertyName::modulepath.name());
-    EXPECT_STREQ("app.runtime", PropertyName::runtime.name());
-    EXPECT_STREQ("app.splash", PropertyName::splash.name());
-    EXPECT_STREQ("app.memory", PropertyName::memory.name());
-    EXPECT_STREQ("arguments", PropertyName::arguments.name());
-    EXPECT_STREQ("java-options", PropertyName::javaOptions.name());
+    const std::vector<std::string> names = {
+        SectionName::Application.name(), SectionName::JavaOptions.name(),
+        SectionName::AppCDSJavaOptions.name(), SectionName::AppCDSGenerateCacheJavaOptions.name(),
+        SectionName::ArgOptions.name(),  PropertyName::version.name(),
+        PropertyName::mainjar.name(),    PropertyName::mainmodule.name(),
+        PropertyName::mainclass.name(),  PropertyName::classpath.name(),
+        PropertyName::modulepath.name(), PropertyName::runtime.name(),
+        PropertyName::splash.name(),     PropertyName::memory.name(),
+        PropertyName::arguments.name(),  PropertyName::javaOptions.name()};
+    EXPECT_EQ((std::vector<std::string>{
+                  "Application", "JavaOptions", "AppCDSJavaOptions",
+                  "AppCDSGenerateCacheJavaOptions", "ArgOptions", "app.version", "app.mainjar",
+                  "app.mainmodule", "app.mainclass", "app.classpath", "app.modulepath",
+                  "app.runtime", "app.splash", "app.memory", "arguments", "java-options"}),
+              names);
 }
 
 TEST(CfgFileModel, AbsentSectionGivesTheSameEmptyMap) {
@@ -143,20 +141,15 @@ TEST(CfgFileModel, SetPropertyValueCreatesAndReplaces) {
 }
 
 TEST(CfgFileModel, FormatsValues) {
-    const CfgFile::Properties::value_type three(PropertyName::classpath, {"a", "b", "c"});
-    EXPECT_EQ("c", CfgFile::asString(three));
-    EXPECT_EQ("a:b:c", CfgFile::asPathList(three));
-
-    const CfgFile::Properties::value_type one(PropertyName::classpath, {"x"});
-    EXPECT_EQ("x", CfgFile::asString(one));
-    EXPECT_EQ("x", CfgFile::asPathList(one));
-
-    const CfgFile::Properties::value_type none(PropertyName::classpath, {});
-    EXPECT_EQ("", CfgFile::asPathList(none));
-    EXPECT_EQ("", CfgFile::asString(none));
-
-    const CfgFile::Properties::value_type blanks(PropertyName::classpath, {"", "a", ""});
-    EXPECT_EQ(":a:", CfgFile::asPathList(blanks));
+    // Values, then the property as one string and as a path list.
+    const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {
+        {{"a", "b", "c"}, "c", "a:b:c"}, {{"x"}, "x", "x"}, {{}, "", ""},
+        {{"", "a", ""}, "", ":a:"}};
+    for (const auto& [values, string, pathList] : cases) {
+        const CfgFile::Properties::value_type property(PropertyName::classpath, values);
+        EXPECT_EQ(string, CfgFile::asString(property));
+        EXPECT_EQ(pathList, CfgFile::asPathList(property));
+    }
 }
 
 TEST(CfgFileModel, JoinsWithOneCharacter) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,21 @@ std::string backslashed(std::string path) {
         }
     }
     return path;
+}
+
+// Each case: the argument, then what `f` gives for it.
+void expectEach(std::string (*f)(const std::string&), const Cases& cases) {
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, f(c.first)) << "path: " << c.first;
+    }
+}
+
+// Each case: both arguments, then what combinePath or replaceSuffix gives.
+void expectEach(std::string (*f)(const std::string&, const std::string&),
+                const std::vector<std::array<const char*, 3>>& cases) {
+    for (const auto& c : cases) {
+        EXPECT_EQ(c[2], f(c[0], c[1])) << "arguments: " << c[0] << ", " << c[1];
+    }
 }
 
 } // namespace
@@ -44,60 +60,41 @@ TEST(FileUtilsDirname, ClimbsOneComponentWithEitherSeparator) {
 }
 
 TEST(FileUtilsDirname, MixedSeparatorsCountAlike) {
-    EXPECT_EQ("/a\\b", FileUtils::dirname("/a\\b/c"));
-    EXPECT_EQ("/a", FileUtils::dirname("/a/\\b"));
-    EXPECT_EQ("/a", FileUtils::dirname("/a/b\\."));
-    EXPECT_EQ("a", FileUtils::dirname("a\\/\\b"));
+    expectEach(FileUtils::dirname,
+               {{"/a\\b/c", "/a\\b"}, {"/a/\\b", "/a"}, {"/a/b\\.", "/a"}, {"a\\/\\b", "a"}});
 }
 
 TEST(FileUtilsDirname, DotOnlyCountsAfterASeparator) {
-    EXPECT_EQ("/a", FileUtils::dirname("/a/b."));
-    EXPECT_EQ("/a/b", FileUtils::dirname("/a/b/.."));
-    EXPECT_EQ("", FileUtils::dirname("."));
+    expectEach(FileUtils::dirname, {{"/a/b.", "/a"}, {"/a/b/..", "/a/b"}, {".", ""}});
 }
 
 TEST(FileUtilsBasename, TakesTextAfterLastSeparator) {
-    const Cases cases = {
-        {"/a/b", "b"}, {"/a/b/", ""}, {"a\\b", "b"}, {"name", "name"}, {"", ""}, {"/a\\b/c", "c"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.second, FileUtils::basename(c.first)) << "path: " << c.first;
-    }
+    expectEach(FileUtils::basename, {{"/a/b", "b"}, {"/a/b/", ""}, {"a\\b", "b"}, {"name", "name"},
+                                     {"", ""}, {"/a\\b/c", "c"}});
 }
 
 TEST(FileUtilsSuffix, FindsExtensionOfLastComponent) {
-    const Cases cases = {
-        {"a.txt", ".txt"},   {"dir.d/file", ""},     {".profile", ".profile"},
-        {"a/.profile", ".profile"}, {"..", ""},       {"a/..", ""},
-        {"a..b", ".b"},      {"file.", "."},          {"noext", ""},
-        {"a\\..", ""},       {"dir.d\\file", ""},     {"x/a.tar.gz", ".gz"},
-        {"a/..b", ""},       {"", ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.second, FileUtils::suffix(c.first)) << "path: " << c.first;
-    }
+    expectEach(FileUtils::suffix,
+               {{"a.txt", ".txt"}, {"dir.d/file", ""}, {".profile", ".profile"},
+                {"a/.profile", ".profile"}, {"..", ""}, {"a/..", ""}, {"a..b", ".b"},
+                {"file.", "."}, {"noext", ""}, {"a\\..", ""}, {"dir.d\\file", ""},
+                {"x/a.tar.gz", ".gz"}, {"a/..b", ""}, {"", ""}});
 }
 
 TEST(FileUtilsCombinePath, JoinsWithExactlyOneSlash) {
-    EXPECT_EQ("/x", FileUtils::combinePath("/", "x"));
-    EXPECT_EQ("a/b", FileUtils::combinePath("a/", "/b"));
-    EXPECT_EQ("a//b", FileUtils::combinePath("a//", "//b"));
-    EXPECT_EQ("a/b", FileUtils::combinePath("a\\", "\\b"));
-    EXPECT_EQ("a/b", FileUtils::combinePath("a", "b"));
+    expectEach(FileUtils::combinePath,
+               {{"/", "x", "/x"}, {"a/", "/b", "a/b"}, {"a//", "//b", "a//b"},
+                {"a\\", "\\b", "a/b"}, {"a", "b", "a/b"}});
 }
 
 TEST(FileUtilsCombinePath, EmptyPartGivesTheOtherUnchanged) {
-    EXPECT_EQ("b", FileUtils::combinePath("", "b"));
-    EXPECT_EQ("/b", FileUtils::combinePath("", "/b"));
-    EXPECT_EQ("a/", FileUtils::combinePath("a/", ""));
-    EXPECT_EQ("", FileUtils::combinePath("", ""));
+    expectEach(FileUtils::combinePath,
+               {{"", "b", "b"}, {"", "/b", "/b"}, {"a/", "", "a/"}, {"", "", ""}});
 }
 
 TEST(FileUtilsRemoveTrailingSlash, DropsEveryTrailingSeparator) {
-    EXPECT_EQ("/a/b", FileUtils::removeTrailingSlash("/a/b/\\/"));
-    EXPECT_EQ("/a/b", FileUtils::removeTrailingSlash("/a/b"));
-    EXPECT_EQ("", FileUtils::removeTrailingSlash("//"));
-    EXPECT_EQ("", FileUtils::removeTrailingSlash(""));
+    expectEach(FileUtils::removeTrailingSlash,
+               {{"/a/b/\\/", "/a/b"}, {"/a/b", "/a/b"}, {"//", ""}, {"", ""}});
 }
 
 TEST(FileUtilsNormalizePath, TurnsBackslashesIntoSlashesOnly) {
@@ -105,9 +102,7 @@ TEST(FileUtilsNormalizePath, TurnsBackslashesIntoSlashesOnly) {
 }
 
 TEST(FileUtilsReplaceSuffix, SwapsOrAppendsExtension) {
-    EXPECT_EQ("a.cfg", FileUtils::replaceSuffix("a.txt", ".cfg"));
-    EXPECT_EQ("a.cfg", FileUtils::replaceSuffix("a", ".cfg"));
-    EXPECT_EQ("a", FileUtils::replaceSuffix("a.txt", ""));
-    EXPECT_EQ("dir.d/file.x", FileUtils::replaceSuffix("dir.d/file", ".x"));
-    EXPECT_EQ("a/...x", FileUtils::replaceSuffix("a/..", ".x"));
+    expectEach(FileUtils::replaceSuffix,
+               {{"a.txt", ".cfg", "a.cfg"}, {"a", ".cfg", "a.cfg"}, {"a.txt", "", "a"},
+                {"dir.d/file", ".x", "dir.d/file.x"}, {"a/..", ".x", "a/...x"}});
 }

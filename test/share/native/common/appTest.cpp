@@ -145,13 +145,11 @@ TEST(AppLaunchLastError, GivenAppenderReceivesTheReportWhileLastErrorIsSet) {
         EXPECT_EQ(1, result.status);
         EXPECT_EQ("", result.err);
     }
-    ASSERT_EQ(3u, recorder.events.size());
-    for (const LogEvent& event : recorder.events) {
-        EXPECT_EQ("app.cpp", event.fileName);
-        EXPECT_EQ("launch", event.functionName);
-        EXPECT_EQ("ERROR", event.levelText);
-    }
-    EXPECT_EQ(kvErrorReport, recorder.events[0].message);
+    EXPECT_EQ(3u, recorder.events.size());
+    EXPECT_EQ((std::vector<std::string>{"ERROR launch: " + kvErrorReport,
+                                        "ERROR launch: Exception with message 'own message' caught",
+                                        "ERROR launch: Unknown exception caught"}),
+              recorder.from("app.cpp"));
     const std::vector<std::string> lastErrors{"Failed to launch", std::strerror(EACCES),
                                               "Unknown error"};
     EXPECT_EQ(lastErrors, recorder.lastErrors);

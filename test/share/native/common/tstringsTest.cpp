@@ -3,6 +3,7 @@
 #include <clocale>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -126,14 +127,12 @@ TEST(TstringsReplace, ReplacesEveryOccurrenceOfAMillion) {
 }
 
 TEST(TstringsJoin, PutsDelimiterBetweenNeighboursOnly) {
-    const Strings three{"a", "b", "c"};
-    EXPECT_EQ("a, b, c", tstrings::join(three.begin(), three.end(), ", "));
-    const Strings one{"a"};
-    EXPECT_EQ("a", tstrings::join(one.begin(), one.end(), ", "));
-    const Strings none;
-    EXPECT_EQ("", tstrings::join(none.begin(), none.end(), ", "));
-    const Strings empties{"", ""};
-    EXPECT_EQ(":", tstrings::join(empties.begin(), empties.end(), ":"));
+    const std::tuple<Strings, const char*, const char*> cases[] = {
+        {{"a", "b", "c"}, ", ", "a, b, c"}, {{"a"}, ", ", "a"}, {{}, ", ", ""},
+        {{"", ""}, ":", ":"}};
+    for (const auto& [pieces, delimiter, expected] : cases) {
+        EXPECT_EQ(expected, tstrings::join(pieces.begin(), pieces.end(), delimiter));
+    }
 }
 
 TEST(TstringsTrim, RemovesGivenBytesAtBothEnds) {
