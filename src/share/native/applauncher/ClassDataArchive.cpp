@@ -314,8 +314,7 @@ void ClassDataArchive::commitAtExit(std::unique_ptr<ClassDataArchive> archive) {
 }
 
 std::string ClassDataArchive::cacheDirFor(const std::string& home, const std::string& name) {
-    if (home.empty() || !FileUtils::isDirSeparator(home[0]) || name.empty() || name == "." ||
-        name == ".." || name.find_first_of("/\\") != std::string::npos) {
+    if (home.empty() || !FileUtils::isDirSeparator(home[0]) || !FileUtils::isPlainName(name)) {
         return std::string();
     }
     return FileUtils::combinePath(FileUtils::combinePath(home, "Library/Caches"), name);

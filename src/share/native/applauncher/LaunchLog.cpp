@@ -19,9 +19,7 @@ LaunchLog::LaunchLog(const std::string& home, const std::string& name,
 std::string LaunchLog::folderName(const std::string& packageName,
                                   const std::string& launcherName) {
     // A name with separators or dots would place the file outside the logs folder.
-    const bool plain = !packageName.empty() && packageName != "." && packageName != ".." &&
-                       packageName.find_first_of("/\\") == std::string::npos;
-    return plain ? packageName : launcherName;
+    return FileUtils::isPlainName(packageName) ? packageName : launcherName;
 }
 
 std::string LaunchLog::formatRecord(std::time_t time, long pid, const std::string& executable,

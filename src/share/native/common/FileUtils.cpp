@@ -14,6 +14,11 @@ bool isDirSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
+bool isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(dirSeparators) == std::string::npos;
+}
+
 std::string dirname(const std::string& path) {
     std::string::size_type end = path.size();
     // A trailing "." names the directory itself, so its parent is wanted.

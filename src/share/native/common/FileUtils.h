@@ -17,6 +17,10 @@ bool isDirSeparator(char c);
 /// separators. Trailing separators and a trailing "/." end the last component.
 std::string dirname(const std::string& path);
 
+/// True for a single path component that names no directory by itself: not
+/// empty, not "." or "..", no separator.
+bool isPlainName(const std::string& name);
+
 /// The text after the last separator, or all of `path` without one.
 std::string basename(const std::string& path);
 
