@@ -128,7 +128,9 @@ void reportFailure(const std::string& error) {
 int launchAndReport(app::LauncherFunc func) {
     FailureReport::FailureCapture capture;
     const int status = app::launch(std::nothrow, func, &capture);
-    if (capture.hasFailure()) {
+    // The create step of the start-up cache runs unseen, after the launch the
+    // user made; its failures are the cache's to count, not the user's to see.
+    if (capture.hasFailure() && !ClassDataArchive::isCreateStep()) {
         try {
             reportFailure(capture.message());
         } catch (...) {

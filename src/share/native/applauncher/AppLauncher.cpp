@@ -115,6 +115,8 @@ const char* modeName(ClassDataArchive::Mode mode) {
         return "write";
     case ClassDataArchive::Mode::Use:
         return "use";
+    case ClassDataArchive::Mode::Create:
+        return "create";
     case ClassDataArchive::Mode::Off:
         break;
     }
@@ -123,13 +125,19 @@ const char* modeName(ClassDataArchive::Mode mode) {
 
 // The options go right before the main class, module or jar, after every
 // configured option, so the configured ones keep their positions.
-void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherName) {
-    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cacheDir, launcherName));
-    archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments());
+void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath) {
+    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(
+        cacheDir, FileUtils::stripExeSuffix(FileUtils::basename(launcherPath))));
+    archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments(), launcherPath);
     LOG_TRACE("Class-data archive: " << modeName(archive->getMode()) << ": "
                                      << archive->getReason());
     jvm.insertJvmOptions(archive->getOptions());
-    if (archive->getMode() == ClassDataArchive::Mode::Write) {
+    if (archive->getMode() == ClassDataArchive::Mode::Create) {
+        // The create step runs unseen; a splash screen would flash up for nothing.
+        jvm.removeJvmOptions("-splash:");
+    }
+    if (archive->getMode() == ClassDataArchive::Mode::Write ||
+        archive->getMode() == ClassDataArchive::Mode::Create) {
         ClassDataArchive::commitAtExit(std::move(archive));
     }
 }
@@ -167,8 +175,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
     jvm->addArgument(launcherPath);
     jvm->initFromConfigFile(cfg);
     if (ClassDataArchive::isRequested(cfg)) {
-        addClassDataArchive(*jvm, cacheDir,
-                            FileUtils::stripExeSuffix(FileUtils::basename(launcherPath)));
+        addClassDataArchive(*jvm, cacheDir, launcherPath);
     }
 
     return jvm.release();

@@ -1,46 +1,50 @@
 #include "ClassDataArchive.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 
 #include "CfgFile.h"
+#include "DetachedProcess.h"
 #include "FileUtils.h"
+#include "JvmArgScan.h"
+#include "RuntimeFacts.h"
 #include "SysInfo.h"
 #include "tstrings.h"
 
-namespace {
+extern char** environ;
 
-// The JVM fails at start, rather than run without sharing, when it is asked
-// to write an archive together with any of these.
-const char* const conflictMarkers[] = {
-    "-Xshare",
-    "SharedArchiveFile",
-    "ArchiveClassesAtExit",
-    "UseSharedSpaces",
-    "UseCompressedClassPointers",
-    "-XX:Flags=",
-    "-XX:VMOptionsFile",
-    "--limit-modules",
-    "--upgrade-module-path",
-    "--patch-module",
-    "-Djdk.module.",
+struct ClassDataArchive::Mechanism {
+    const char* name;
+    const char* extension;
+    /// The first word of every complete archive; the JVM writes its header
+    /// last, so an archive cut short lacks it.
+    std::uint32_t magic;
+    /// The log tags of the JVM's sharing messages.
+    std::vector<std::string> tags;
 };
 
-// The JVM reads these itself; the launcher never sets them.
-const char* const optionVariables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
+namespace {
 
-const char* const logOption = "-Xlog:cds=off,cds+dynamic=off";
+const ClassDataArchive::Mechanism* dynamicArchive() {
+    static const ClassDataArchive::Mechanism m{
+        "dynamic archive", ".jsa", 0xf00baba8, {"cds", "cds+dynamic"}};
+    return &m;
+}
+
+const ClassDataArchive::Mechanism* aheadOfTimeCache() {
+    static const ClassDataArchive::Mechanism m{
+        "ahead-of-time cache", ".aot", 0xf00baba2, {"aot", "cds"}};
+    return &m;
+}
 
 // A disk this close to full cannot take an archive at exit, and the JVM would
 // then turn the application's success into a failure.
 const std::uint64_t minFreeBytes = 256ull * 1024 * 1024;
 
-// The first word of every complete dynamic archive; the JVM writes its header
-// last, so an archive cut short lacks it.
-const std::uint32_t dynamicArchiveMagic = 0xf00baba8;
-
-const std::size_t keyDigits = 16;
+// A key whose writing launches kept ending unfinished is tried again after this.
+const std::chrono::hours restAfterAttempts(24);
 
 ClassDataArchive* pendingArchive = nullptr;
 
@@ -50,214 +54,271 @@ void commitPendingArchive() {
     }
 }
 
-std::string makeKey(const std::string& text) {
-    // FNV-1a: the key only tells configurations apart; the JVM checks the
-    // archive against the class path itself.
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : text) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    }
-    static const char digits[] = "0123456789abcdef";
-    std::string key(keyDigits, '0');
-    for (std::size_t i = keyDigits; i-- > 0; hash >>= 4) {
-        key[i] = digits[hash & 0xf];
-    }
-    return key;
+std::string envValue(const char* name) {
+    return SysInfo::getEnvVariable(std::nothrow, name, std::string());
 }
 
-void addStatus(std::string& keyText, const std::string& path,
-               const CacheFiles::FileStatus& status) {
-    keyText += (tstrings::any() << path << '\0' << status.size << '\0' << status.mtimeNs << '\0')
-                   .str();
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
-void addPathList(std::vector<std::string>& entries, const std::string& list) {
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = list.find(FileUtils::pathSeparator, start);
-        const std::string piece = list.substr(start, end - start);
-        // An empty piece is the current directory to the JVM.
-        entries.push_back(piece.empty() ? std::string(".") : piece);
-        if (end == std::string::npos) {
-            return;
-        }
-        start = end + 1;
-    }
-}
-
-bool isAllDigits(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-int leadingNumber(const std::string& text, std::size_t& pos) {
-    int value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && value < 100000) {
-        value = value * 10 + (text[pos++] - '0');
-    }
-    return value;
+// The JVM's messages name the level of each line; one at error level means
+// that the JVM itself gave up, which no later launch changes.
+bool hasError(const std::string& jvmLog) {
+    return jvmLog.find("[error") != std::string::npos;
 }
 
 } // namespace
 
+const char* const ClassDataArchive::createStepVariable = "KOVALU_AOT_CREATE";
+
 ClassDataArchive::ClassDataArchive(const std::string& cacheDir, const std::string& launcherName)
     : cacheDir(cacheDir), launcherName(launcherName), mode(Mode::Off), reason("not planned") {}
 
-std::string ClassDataArchive::path(const std::string& name) const {
-    return FileUtils::combinePath(cacheDir, name);
-}
-
 bool ClassDataArchive::off(const std::string& why) {
+    if (store && (mode == Mode::Write || mode == Mode::Create)) {
+        CacheFiles::removeFile(store->path(".tmp"));
+    }
     mode = Mode::Off;
     reason = why;
-    if (!tempPath.empty()) {
-        CacheFiles::removeFile(tempPath);
-        tempPath.clear();
+    if (store) {
+        store->unlock();
     }
-    lock.reset();
     return false;
 }
 
-void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::string>& jvmArgs) {
+bool ClassDataArchive::isCreateStep() {
+    return !envValue(createStepVariable).empty();
+}
+
+void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::string>& jvmArgs,
+                            const std::string& launcherPath) {
+    this->launcherPath = launcherPath;
     try {
         if (cacheDir.empty()) {
             off("no home directory or no usable cache name");
             return;
         }
-        std::vector<std::string> options = jvmArgs;
-        for (const char* name : optionVariables) {
-            options.push_back(SysInfo::getEnvVariable(std::nothrow, name, std::string()));
+        // The JVM reads these paths as lists and log file names, where ':'
+        // separates and '%' expands.
+        if (cacheDir.find_first_of(":%") != std::string::npos) {
+            off("cache directory \"" + cacheDir + "\" holds ':' or '%'");
+            return;
         }
-        const std::string conflict = conflictingOption(options);
+        std::vector<std::string> options = jvmArgs;
+        std::string keyText;
+        for (const char* name : JvmArgScan::optionVariables) {
+            options.push_back(envValue(name));
+            keyText += options.back() + '\0';
+        }
+        const std::string conflict = JvmArgScan::conflictingOption(options);
         if (!conflict.empty()) {
             off("option \"" + conflict + "\" already steers class-data sharing");
             return;
         }
-        std::string keyText;
-        const std::vector<std::string> entries = pathEntries(
-            jvmArgs, SysInfo::getEnvVariable(std::nothrow, "CLASSPATH", std::string()));
-        if (!checkRuntime(libPath, keyText) || !checkPaths(entries, keyText)) {
+        const RuntimeFacts runtime = RuntimeFacts::read(libPath);
+        if (runtime.home.empty()) {
+            off("no lib directory above the runtime library \"" + runtime.identity + "\"");
+            return;
+        }
+        if (runtime.javaVersion >= 25) {
+            mechanism = aheadOfTimeCache();
+        } else if (runtime.javaVersion < 13) {
+            off("\"" + FileUtils::combinePath(runtime.home, "release") +
+                "\" names no JAVA_VERSION of 13 or later");
+            return;
+        } else if (!runtime.hasBaseArchive) {
+            off("the runtime has no base archive \"" +
+                FileUtils::combinePath(runtime.home, "lib/server/classes.jsa") + "\"");
+            return;
+        } else {
+            mechanism = dynamicArchive();
+        }
+        keyText += runtime.identity;
+        if (!identifyPaths(jvmArgs, keyText)) {
             return;
         }
         for (const std::string& arg : jvmArgs) {
-            keyText += arg;
-            keyText += '\0';
+            keyText += arg + '\0';
         }
         if (!CacheFiles::makePrivateDirs(cacheDir)) {
-            off("cache directory \"" + cacheDir + "\" is not a writable directory of this user");
+            off("cache directory \"" + cacheDir + "\" is not a private directory of this user");
             return;
         }
-        key = makeKey(keyText);
-        if (!findArchive()) {
-            prepareWriting();
-        }
+        store.reset(new ArchiveStore(cacheDir, launcherName, makeKey(keyText),
+                                     mechanism->extension));
+        planWithStore();
     } catch (const std::exception& e) {
         off(std::string("failed: ") + e.what());
     }
 }
 
-bool ClassDataArchive::checkRuntime(const std::string& libPath, std::string& keyText) {
-    std::vector<char> buffer(libPath.begin(), libPath.end());
-    buffer.push_back('\0');
-    const std::string realLib = SysInfo::getRealPath(buffer);
-    const std::string home = runtimeHome(realLib);
-    if (home.empty()) {
-        return off("no lib directory above the runtime library \"" + realLib + "\"");
-    }
-    const std::string release = FileUtils::combinePath(home, "release");
-    const int version = javaMajorVersion(CacheFiles::readHead(release, 64 * 1024));
-    if (version < 13) {
-        return off("\"" + release + "\" names no JAVA_VERSION of 13 or later");
-    }
-    const std::string base = FileUtils::combinePath(home, "lib/server/classes.jsa");
-    const CacheFiles::FileStatus baseStatus = CacheFiles::getStatus(base, /*followLinks=*/true);
-    if (!baseStatus.regular) {
-        return off("the runtime has no base archive \"" + base + "\"");
-    }
-    addStatus(keyText, realLib, CacheFiles::getStatus(realLib, /*followLinks=*/true));
-    addStatus(keyText, base, baseStatus);
-    return true;
-}
-
-bool ClassDataArchive::checkPaths(const std::vector<std::string>& entries,
-                                  std::string& keyText) {
-    for (const std::string& entry : entries) {
-        const CacheFiles::FileStatus status = CacheFiles::getStatus(entry, /*followLinks=*/true);
-        if (!status.regular) {
-            return off("class or module path entry \"" + entry + "\" is not a jar file");
-        }
-        addStatus(keyText, entry, status);
-    }
-    return true;
-}
-
-bool ClassDataArchive::findArchive() {
-    for (const std::string& name : CacheFiles::listDir(cacheDir)) {
-        std::string nameKey;
-        std::uint64_t size = 0;
-        if (!parseArchiveName(launcherName, name, nameKey, size) || nameKey != key) {
+// The identity of every jar; the JVM archives the jars of a module path
+// directory too, so their identities count, but a directory of classes leaves
+// nothing it could check.
+bool ClassDataArchive::identifyPaths(const std::vector<std::string>& jvmArgs,
+                                     std::string& keyText) {
+    const std::vector<JvmArgScan::PathEntry> entries =
+        JvmArgScan::pathEntries(jvmArgs, envValue("CLASSPATH"));
+    for (const JvmArgScan::PathEntry& entry : entries) {
+        const CacheFiles::FileStatus status = CacheFiles::getStatus(entry.path, true);
+        keyText += CacheFiles::identity(entry.path, status);
+        if (status.regular) {
             continue;
         }
-        const std::string candidate = path(name);
-        const CacheFiles::FileStatus status =
-            CacheFiles::getStatus(candidate, /*followLinks=*/false);
-        if (status.regular && status.ownedByUser && status.size == 0 && size == 0) {
-            off("the archive could not be written for this launch before");
-            return true;
+        if (!entry.onModulePath || !status.directory) {
+            return off("class or module path entry \"" + entry.path + "\" is not a jar file");
         }
-        if (status.regular && status.ownedByUser && status.size == size) {
-            archivePath = candidate;
-            mode = Mode::Use;
-            reason = "archive \"" + candidate + "\" matches this launch";
-            return true;
+        std::vector<std::string> names = CacheFiles::listDir(entry.path);
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string jar = FileUtils::combinePath(entry.path, name);
+            const CacheFiles::FileStatus jarStatus = CacheFiles::getStatus(jar, true);
+            if (!jarStatus.regular) {
+                return off("module path entry \"" + jar + "\" is not a jar file");
+            }
+            keyText += CacheFiles::identity(jar, jarStatus);
         }
-        // A damaged archive can crash the JVM; it must never be handed over.
-        CacheFiles::removeFile(candidate);
     }
-    return false;
+    return true;
+}
+
+void ClassDataArchive::planWithStore() {
+    if (isCreateStep()) {
+        planCreate();
+        return;
+    }
+    const std::string archive = store->findArchive(mechanism->magic);
+    if (!archive.empty() && useIfClean(archive)) {
+        return;
+    }
+    if (!store->lock()) {
+        off("another launch is writing the " + std::string(mechanism->name));
+        return;
+    }
+    // The previous holder may have finished between the look and the lock.
+    const std::string finished = store->findArchive(mechanism->magic);
+    if (!finished.empty() && finished != archive && useIfClean(finished)) {
+        store->unlock();
+        return;
+    }
+    if (!finished.empty()) {
+        // Refused by the JVM at the last launch: written anew, and counted,
+        // so that an archive the JVM never takes is not written forever.
+        CacheFiles::removeFile(finished);
+        countFailure();
+    }
+    prepareWriting();
+}
+
+// The JVM takes a damaged or mismatched archive quietly, telling only its log
+// of the launch that mapped it last.
+bool ClassDataArchive::useIfClean(const std::string& archive) {
+    if (!store->readJvmLog(1).empty()) {
+        return false;
+    }
+    if (store->readFailures().count > 0) {
+        store->clearFailures();
+    }
+    CacheFiles::touch(archive);
+    archivePath = archive;
+    mode = Mode::Use;
+    reason = "archive \"" + archive + "\" matches this launch";
+    return true;
 }
 
 bool ClassDataArchive::prepareWriting() {
-    lock.reset(new CacheFiles::ExclusiveLock(path(launcherName + ".lock")));
-    if (!lock->isHeld()) {
-        return off("another launch is writing the archive");
+    const std::string temp = store->path(".tmp");
+    // What a writing launch leaves behind was left by one that died before
+    // the archive was complete, or whose JVM gave up writing it.
+    if (CacheFiles::getStatus(temp, false).exists) {
+        countFailure();
+        if (!CacheFiles::removeFile(temp)) {
+            return off("cannot remove \"" + temp + "\"");
+        }
     }
-    // The previous holder may have finished between the look and the lock.
-    if (findArchive()) {
-        lock.reset();
-        return true;
+    const ArchiveStore::Failures failures = store->readFailures();
+    if (failures.refused) {
+        return off("the JVM could not write the " + std::string(mechanism->name) +
+                   " for this launch before");
     }
-    const std::string temp = path(launcherName + ".jsa.tmp");
-    // The JVM replaces the file only once it writes; what it refuses at exit
-    // (a directory that a jar's manifest names, say) ends the process before
-    // this launcher can clean up, so the tag is all that tells of it.
-    const std::string tag = "unfinished class-data archive " + key;
-    const bool unfinished = CacheFiles::readHead(temp, tag.size() + 1) == tag;
-    // Whatever is there was left by a run that died.
-    if (!CacheFiles::removeFile(temp)) {
-        return off("cannot remove \"" + temp + "\"");
-    }
-    if (unfinished) {
-        CacheFiles::createNewFile(path(archiveName(launcherName, key, 0)), std::string());
-        return off("the last launch that wrote this archive ended before the JVM wrote it");
+    if (failures.count >= maxAttempts &&
+        nowNs() - failures.lastNs <
+            std::chrono::duration_cast<std::chrono::nanoseconds>(restAfterAttempts).count()) {
+        return off((tstrings::any() << failures.count << " launches that wrote the "
+                                    << mechanism->name << " ended before it was complete")
+                       .str());
     }
     if (CacheFiles::freeBytes(cacheDir) < minFreeBytes) {
         return off("less than 256 MiB free for \"" + cacheDir + "\"");
     }
-    if (!CacheFiles::createNewFile(temp, tag)) {
+    CacheFiles::removeFile(store->path(".aotconf"));
+    CacheFiles::removeFile(store->path(".log"));
+    if (!CacheFiles::createNewFile(temp, "unfinished " + std::string(mechanism->name))) {
         return off("cannot create \"" + temp + "\"");
     }
-    tempPath = temp;
     mode = Mode::Write;
-    reason = "no archive for key " + key + " yet";
+    reason = "no " + std::string(mechanism->name) + " for this launch yet";
     return true;
 }
 
+bool ClassDataArchive::planCreate() {
+    if (envValue(createStepVariable) != store->path("")) {
+        return off("the launch changed since its recording");
+    }
+    if (!CacheFiles::getStatus(store->path(".aotconf"), false).regular) {
+        return off("no recording to create the cache from");
+    }
+    mode = Mode::Create;
+    reason = "recorded by the last launch";
+    return true;
+}
+
+void ClassDataArchive::countFailure() {
+    ArchiveStore::Failures failures = store->readFailures();
+    failures.refused = failures.refused || hasError(store->readJvmLog(64 * 1024));
+    ++failures.count;
+    store->writeFailures(failures);
+}
+
+std::string ClassDataArchive::logSelection(const char* level) const {
+    std::string selection = "-Xlog:";
+    for (const std::string& tag : mechanism->tags) {
+        selection += tag + "=" + level + (&tag == &mechanism->tags.back() ? "" : ",");
+    }
+    return selection;
+}
+
+std::string ClassDataArchive::logOption(const char* level) const {
+    return logSelection(level) + ":file=" + store->path(".log") + "::filecount=0";
+}
+
 std::vector<std::string> ClassDataArchive::getOptions() const {
+    if (mode == Mode::Off) {
+        return {};
+    }
+    // Off standard output, where the JVM prints them by default, into the
+    // key's log file, where the next launch reads them.
+    const std::string quiet = logSelection("off");
     switch (mode) {
     case Mode::Use:
-        return {logOption, "-XX:SharedArchiveFile=" + archivePath};
+        return {quiet, logOption("warning"),
+                (mechanism == aheadOfTimeCache() ? "-XX:AOTCache=" : "-XX:SharedArchiveFile=") +
+                    archivePath};
     case Mode::Write:
-        return {logOption, "-XX:ArchiveClassesAtExit=" + tempPath};
+        if (mechanism == aheadOfTimeCache()) {
+            // The JVM reports the recording on its console at exit, standard
+            // output unless told otherwise.
+            return {quiet, logOption("error"), "-XX:+DisplayVMOutputToStderr",
+                    "-XX:AOTMode=record", "-XX:AOTConfiguration=" + store->path(".aotconf")};
+        }
+        return {quiet, logOption("error"), "-XX:ArchiveClassesAtExit=" + store->path(".tmp")};
+    case Mode::Create:
+        return {quiet, logOption("error"), "-XX:AOTMode=create",
+                "-XX:AOTConfiguration=" + store->path(".aotconf"),
+                "-XX:AOTCache=" + store->path(".aot.tmp")};
     case Mode::Off:
         break;
     }
@@ -265,43 +326,57 @@ std::vector<std::string> ClassDataArchive::getOptions() const {
 }
 
 void ClassDataArchive::commit() {
-    if (mode != Mode::Write) {
-        return;
-    }
     try {
-        const CacheFiles::FileStatus status =
-            CacheFiles::getStatus(tempPath, /*followLinks=*/false);
-        const std::string head = CacheFiles::readHead(tempPath, sizeof(dynamicArchiveMagic));
-        std::uint32_t magic = 0;
-        if (head.size() == sizeof(magic)) {
-            std::memcpy(&magic, head.data(), sizeof(magic));
+        if (mode == Mode::Write) {
+            commitWriting();
+        } else if (mode == Mode::Create) {
+            commitCreation();
         }
-        if (status.regular && magic == dynamicArchiveMagic) {
-            const std::string name = archiveName(launcherName, key, status.size);
-            if (CacheFiles::renameFile(tempPath, path(name))) {
-                tempPath.clear();
-                removeOtherArchives(name);
-            }
-        } else {
-            // An empty record of size 0 keeps every later launch of this key
-            // from trying again.
-            CacheFiles::createNewFile(path(archiveName(launcherName, key, 0)), std::string());
-        }
-        off("committed");
     } catch (...) {
         // Runs at process exit: nothing may escape, and without a rename no
         // archive is used.
     }
+    mode = Mode::Off;
+    reason = "committed";
 }
 
-void ClassDataArchive::removeOtherArchives(const std::string& keep) {
-    for (const std::string& name : CacheFiles::listDir(cacheDir)) {
-        std::string nameKey;
-        std::uint64_t size = 0;
-        if (name != keep && parseArchiveName(launcherName, name, nameKey, size)) {
-            CacheFiles::removeFile(path(name));
+void ClassDataArchive::commitWriting() {
+    if (mechanism == dynamicArchive()) {
+        if (store->commit(store->path(".tmp"), mechanism->magic, keptKeys)) {
+            CacheFiles::removeFile(store->path(".log"));
+            return;
         }
+        countFailure();
+        CacheFiles::removeFile(store->path(".tmp"));
+        return;
     }
+    // The cache is created from the recording by a process of its own, after
+    // this one, which the user waits for, has ended; the lock goes with it.
+    std::vector<std::string> env;
+    for (char** item = environ; item && *item; ++item) {
+        env.push_back(*item);
+    }
+    env.push_back(std::string(createStepVariable) + "=" + store->path(""));
+    const CacheFiles::FileStatus recording =
+        CacheFiles::getStatus(store->path(".aotconf"), false);
+    if (!recording.regular || recording.size == 0 ||
+        !DetachedProcess::start({launcherPath}, env, store->lockDescriptor())) {
+        countFailure();
+        CacheFiles::removeFile(store->path(".tmp"));
+        CacheFiles::removeFile(store->path(".aotconf"));
+    }
+}
+
+void ClassDataArchive::commitCreation() {
+    const bool created = store->commit(store->path(".aot.tmp"), mechanism->magic, keptKeys);
+    if (created) {
+        CacheFiles::removeFile(store->path(".log"));
+    } else {
+        countFailure();
+        CacheFiles::removeFile(store->path(".aot.tmp"));
+    }
+    CacheFiles::removeFile(store->path(".aotconf"));
+    CacheFiles::removeFile(store->path(".tmp"));
 }
 
 void ClassDataArchive::commitAtExit(std::unique_ptr<ClassDataArchive> archive) {
@@ -311,6 +386,21 @@ void ClassDataArchive::commitAtExit(std::unique_ptr<ClassDataArchive> archive) {
     delete pendingArchive;
     // Never destroyed: the process ends right after the commit.
     pendingArchive = archive.release();
+}
+
+std::string ClassDataArchive::makeKey(const std::string& text) {
+    // FNV-1a: the key only tells launches apart; the JVM checks the archive
+    // against the class path itself.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string key(ArchiveStore::keyDigits, '0');
+    for (std::size_t i = ArchiveStore::keyDigits; i-- > 0; hash >>= 4) {
+        key[i] = digits[hash & 0xf];
+    }
+    return key;
 }
 
 std::string ClassDataArchive::cacheDirFor(const std::string& home, const std::string& name) {
@@ -324,120 +414,4 @@ bool ClassDataArchive::isRequested(const CfgFile& cfg) {
     const CfgFile::Properties& props = cfg.getProperties(SectionName::Application);
     const CfgFile::Properties::const_iterator cds = props.find(PropertyName::cds);
     return cds != props.end() && CfgFile::asString(*cds) == "auto";
-}
-
-std::string ClassDataArchive::runtimeHome(const std::string& realLibPath) {
-    std::string dir = FileUtils::dirname(realLibPath);
-    while (!dir.empty()) {
-        const std::string parent = FileUtils::dirname(dir);
-        if (FileUtils::basename(dir) == "lib") {
-            return parent;
-        }
-        if (parent == dir) {
-            break;
-        }
-        dir = parent;
-    }
-    return std::string();
-}
-
-int ClassDataArchive::javaMajorVersion(const std::string& releaseText) {
-    std::vector<std::string> lines;
-    tstrings::split(lines, releaseText, "\n");
-    for (const std::string& line : lines) {
-        if (!tstrings::startsWith(line, "JAVA_VERSION=")) {
-            continue;
-        }
-        std::size_t pos = std::strlen("JAVA_VERSION=");
-        if (pos < line.size() && line[pos] == '"') {
-            ++pos;
-        }
-        const std::size_t start = pos;
-        int major = leadingNumber(line, pos);
-        if (pos == start) {
-            return 0;
-        }
-        // Before 9 the versions read "1.<major>".
-        if (major == 1 && pos < line.size() && line[pos] == '.') {
-            major = leadingNumber(line, ++pos);
-        }
-        return major;
-    }
-    return 0;
-}
-
-std::string ClassDataArchive::conflictingOption(const std::vector<std::string>& options) {
-    for (const std::string& option : options) {
-        for (const char* marker : conflictMarkers) {
-            if (option.find(marker) != std::string::npos) {
-                return option;
-            }
-        }
-    }
-    return std::string();
-}
-
-std::vector<std::string> ClassDataArchive::pathEntries(const std::vector<std::string>& jvmArgs,
-                                                       const std::string& classPathVariable) {
-    std::vector<std::string> entries;
-    bool classPathGiven = false;
-    bool mainIsModule = false;
-    for (std::size_t i = 0; i < jvmArgs.size(); ++i) {
-        const std::string& arg = jvmArgs[i];
-        const bool hasValue = i + 1 < jvmArgs.size();
-        if ((arg == "-cp" || arg == "-classpath" || arg == "--class-path") && hasValue) {
-            addPathList(entries, jvmArgs[++i]);
-            classPathGiven = true;
-        } else if ((arg == "-p" || arg == "--module-path") && hasValue) {
-            addPathList(entries, jvmArgs[++i]);
-        } else if (arg == "-jar" && hasValue) {
-            entries.push_back(jvmArgs[++i]);
-            classPathGiven = true;
-        } else if ((arg == "-m" || arg == "--module") && hasValue) {
-            ++i;
-            mainIsModule = true;
-        } else if (tstrings::startsWith(arg, "--class-path=") ||
-                   tstrings::startsWith(arg, "-Djava.class.path=")) {
-            addPathList(entries, arg.substr(arg.find('=') + 1));
-            classPathGiven = true;
-        } else if (tstrings::startsWith(arg, "--module-path=")) {
-            addPathList(entries, arg.substr(arg.find('=') + 1));
-        } else if (tstrings::startsWith(arg, "-Xbootclasspath/a:")) {
-            addPathList(entries, arg.substr(arg.find(':') + 1));
-        } else if (tstrings::startsWith(arg, "--module=")) {
-            mainIsModule = true;
-        }
-    }
-    if (!classPathGiven && !classPathVariable.empty()) {
-        addPathList(entries, classPathVariable);
-    } else if (!classPathGiven && !mainIsModule) {
-        entries.push_back(".");
-    }
-    return entries;
-}
-
-std::string ClassDataArchive::archiveName(const std::string& launcher, const std::string& key,
-                                          std::uint64_t size) {
-    return (tstrings::any() << launcher << '-' << key << '-' << size << ".jsa").str();
-}
-
-bool ClassDataArchive::parseArchiveName(const std::string& launcher, const std::string& fileName,
-                                        std::string& key, std::uint64_t& size) {
-    const std::string prefix = launcher + "-";
-    const std::string suffix = ".jsa";
-    if (fileName.size() <= prefix.size() + keyDigits + 1 + suffix.size() ||
-        !tstrings::startsWith(fileName, prefix) || !tstrings::endsWith(fileName, suffix)) {
-        return false;
-    }
-    const std::string nameKey = fileName.substr(prefix.size(), keyDigits);
-    const std::size_t sizeStart = prefix.size() + keyDigits + 1;
-    const std::string digits =
-        fileName.substr(sizeStart, fileName.size() - suffix.size() - sizeStart);
-    if (nameKey.find_first_not_of("0123456789abcdef") != std::string::npos ||
-        fileName[sizeStart - 1] != '-' || !isAllDigits(digits) || digits.size() > 19) {
-        return false;
-    }
-    key = nameKey;
-    size = std::strtoull(digits.c_str(), nullptr, 10);
-    return true;
 }

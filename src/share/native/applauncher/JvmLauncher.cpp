@@ -136,6 +136,19 @@ Jvm& Jvm::insertJvmOptions(const std::vector<std::string>& options) {
     return *this;
 }
 
+Jvm& Jvm::removeJvmOptions(const std::string& prefix) {
+    const auto begin = args.begin() + optionsBegin;
+    const auto end = args.begin() + mainBegin;
+    const auto kept = std::remove_if(begin, end, [&prefix](const std::string& arg) {
+        return tstrings::startsWith(arg, prefix);
+    });
+    const std::size_t removed = static_cast<std::size_t>(end - kept);
+    args.erase(kept, end);
+    mainBegin -= removed;
+    mainEnd -= removed;
+    return *this;
+}
+
 bool Jvm::isWithSplash() const {
     return std::any_of(args.begin(), args.end(), [](const std::string& arg) {
         return tstrings::startsWith(arg, "-splash:");

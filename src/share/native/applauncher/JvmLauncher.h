@@ -28,6 +28,9 @@ public:
     /// Inserts options right before the main class, module or jar that
     /// `initFromConfigFile` appended.
     Jvm& insertJvmOptions(const std::vector<std::string>& options);
+    /// Removes the options before the main class, module or jar that begin
+    /// with `prefix`.
+    Jvm& removeJvmOptions(const std::string& prefix);
 
     /// Appends one element to the argument vector, unchanged.
     Jvm& addArgument(const std::string& value);

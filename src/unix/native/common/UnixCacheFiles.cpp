@@ -17,21 +17,38 @@ namespace CacheFiles {
 
 namespace {
 
-std::int64_t mtimeNs(const struct stat& buf) {
-#if defined(__APPLE__)
-    const struct timespec& t = buf.st_mtimespec;
-#else
-    const struct timespec& t = buf.st_mtim;
-#endif
+std::int64_t nanoseconds(const struct timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+// Others may neither write nor look: what another user could plant in a
+// cache (an archive the JVM maps, say) would run as this user's code. A
+// directory of the user's that others could only read (one the application
+// made itself, say) holds nothing planted and is closed.
 bool isPrivateDir(const std::string& path) {
-    const FileStatus status = getStatus(path, /*followLinks=*/false);
-    return status.directory && status.ownedByUser && ::access(path.c_str(), W_OK | X_OK) == 0;
+    struct stat buf;
+    if (::lstat(path.c_str(), &buf) != 0 || !S_ISDIR(buf.st_mode) ||
+        buf.st_uid != ::geteuid() || (buf.st_mode & 0022) != 0) {
+        return false;
+    }
+    return ((buf.st_mode & 0077) == 0 || ::chmod(path.c_str(), 0700) == 0) &&
+           ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
 } // namespace
+
+std::string identity(const std::string& path, const FileStatus& status) {
+    std::string text = path;
+    for (const std::uint64_t field :
+         {static_cast<std::uint64_t>(status.exists), status.size,
+          static_cast<std::uint64_t>(status.mtimeNs), static_cast<std::uint64_t>(status.ctimeNs),
+          status.device, status.inode}) {
+        text += '\0';
+        text += std::to_string(field);
+    }
+    text += '\0';
+    return text;
+}
 
 FileStatus getStatus(const std::string& path, bool followLinks) {
     struct stat buf;
@@ -45,7 +62,15 @@ FileStatus getStatus(const std::string& path, bool followLinks) {
     status.directory = S_ISDIR(buf.st_mode);
     status.ownedByUser = buf.st_uid == ::geteuid();
     status.size = static_cast<std::uint64_t>(buf.st_size);
-    status.mtimeNs = mtimeNs(buf);
+#if defined(__APPLE__)
+    status.mtimeNs = nanoseconds(buf.st_mtimespec);
+    status.ctimeNs = nanoseconds(buf.st_ctimespec);
+#else
+    status.mtimeNs = nanoseconds(buf.st_mtim);
+    status.ctimeNs = nanoseconds(buf.st_ctim);
+#endif
+    status.device = static_cast<std::uint64_t>(buf.st_dev);
+    status.inode = static_cast<std::uint64_t>(buf.st_ino);
     return status;
 }
 
@@ -87,6 +112,10 @@ std::vector<std::string> listDir(const std::string& dir) {
     }
     ::closedir(handle);
     return names;
+}
+
+bool touch(const std::string& path) {
+    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool removeFile(const std::string& path) {

@@ -1,7 +1,10 @@
 #include "ClassDataArchive.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,91 +15,6 @@
 
 using Strings = std::vector<std::string>;
 using Mode = ClassDataArchive::Mode;
-
-TEST(ClassDataArchive, JavaMajorVersion) {
-    const struct {
-        const char* release;
-        int major;
-    } cases[] = {
-        {"IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"17.0.15\"\n", 17},
-        {"JAVA_VERSION=\"1.8.0_392\"", 8},
-        {"JAVA_VERSION=\"13\"", 13},
-        {"JAVA_VERSION=\"12.0.2\"", 12},
-        {"JAVA_VERSION=21", 21},
-        {"JAVA_VERSION=\"\"", 0},
-        {"JAVA_RUNTIME_VERSION=\"17.0.15\"", 0},
-        {" JAVA_VERSION=\"17\"", 0},
-        {"", 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.major, ClassDataArchive::javaMajorVersion(c.release)) << c.release;
-    }
-}
-
-TEST(ClassDataArchive, RuntimeHomeIsAboveTheLibDirectory) {
-    const struct {
-        const char* lib;
-        const char* home;
-    } cases[] = {
-        {"/jdk/lib/libjli.so", "/jdk"},
-        {"/x/Contents/Home/lib/jli/libjli.dylib", "/x/Contents/Home"},
-        {"/x/library/libjli.so", ""},
-        {"libjli.so", ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.home, ClassDataArchive::runtimeHome(c.lib)) << c.lib;
-    }
-}
-
-TEST(ClassDataArchive, PathEntries) {
-    const struct {
-        Strings args;
-        const char* classPathVariable;
-        Strings entries;
-    } cases[] = {
-        {{"-classpath", "/a.jar:/b.jar", "-Dx", "Main"}, "", {"/a.jar", "/b.jar"}},
-        {{"-classpath", "/a.jar::", "Main"}, "", {"/a.jar", ".", "."}},
-        {{"--module-path", "/m", "--module-path", "/n.jar", "-m", "m/c"}, "", {"/m", "/n.jar"}},
-        {{"-jar", "/app.jar"}, "/env", {"/app.jar"}},
-        {{"--class-path=/a.jar", "-Xbootclasspath/a:/b.jar", "Main"}, "", {"/a.jar", "/b.jar"}},
-        {{"-Djava.class.path=/c.jar", "Main"}, "", {"/c.jar"}},
-        {{"Main"}, "", {"."}},
-        {{"Main"}, "/env.jar", {"/env.jar"}},
-        {{"-m", "jdk.compiler/com.sun.tools.javac.Main"}, "", {}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.entries, ClassDataArchive::pathEntries(c.args, c.classPathVariable))
-            << c.args.front();
-    }
-}
-
-TEST(ClassDataArchive, ArchiveNames) {
-    const std::string written = ClassDataArchive::archiveName("My-App", "0123456789abcdef", 4096);
-    EXPECT_EQ("My-App-0123456789abcdef-4096.jsa", written);
-    const struct {
-        const char* name;
-        bool ours;
-    } cases[] = {
-        {"My-App-0123456789abcdef-4096.jsa", true},
-        {"My-App-0123456789abcdef-.jsa", false},
-        {"My-App-0123456789abcdeF-4096.jsa", false},
-        {"My-App-0123456789abcde-14096.jsa", false},
-        {"My-App-0123456789abcdef-4096.jsa.tmp", false},
-        {"My-0123456789abcdef-4096.jsa", false},
-        {"My-App-x-0123456789abcdef-4096.jsa", false},
-        {"My-App.jsa.tmp", false},
-    };
-    for (const auto& c : cases) {
-        std::string key;
-        std::uint64_t size = 0;
-        EXPECT_EQ(c.ours, ClassDataArchive::parseArchiveName("My-App", c.name, key, size))
-            << c.name;
-        if (c.ours) {
-            EXPECT_EQ("0123456789abcdef", key);
-            EXPECT_EQ(4096u, size);
-        }
-    }
-}
 
 TEST(ClassDataArchive, CacheDirFor) {
     const struct {
@@ -121,7 +39,7 @@ TEST(ClassDataArchive, CacheDirFor) {
 namespace {
 
 // A runtime that passes every check, a jar and a cache directory; the JVM's
-// part (writing the archive at exit) is played by the test.
+// part (writing the archive at exit, its log) is played by the test.
 class ClassDataArchivePlan : public ::testing::Test {
 protected:
     ClassDataArchivePlan() {
@@ -133,101 +51,205 @@ protected:
 
     Strings args() const { return {"-classpath", tmp / "app.jar", "-Xmx64m", "Main"}; }
 
-    std::unique_ptr<ClassDataArchive> plan(const Strings& jvmArgs) const {
-        std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cache, "App"));
-        archive->plan(tmp / "rt/lib/libjli.so", jvmArgs);
+    std::unique_ptr<ClassDataArchive> plan(const Strings& jvmArgs,
+                                           const std::string& dir = std::string()) const {
+        std::unique_ptr<ClassDataArchive> archive(
+            new ClassDataArchive(dir.empty() ? cache : dir, "App"));
+        archive->plan(tmp / "rt/lib/libjli.so", jvmArgs, "/nonexistent/App");
         return archive;
     }
 
     static std::string optionValue(const ClassDataArchive& archive, const std::string& prefix) {
         const Strings options = archive.getOptions();
-        EXPECT_EQ(2u, options.size());
+        EXPECT_EQ(3u, options.size());
         EXPECT_EQ("-Xlog:cds=off,cds+dynamic=off", options.front());
         EXPECT_EQ(0u, options.back().find(prefix)) << options.back();
         return options.back().substr(prefix.size());
     }
 
-    // The archives in the cache, without the lock file.
-    Strings cacheFiles() const {
-        Strings names;
+    // One launch that writes: `written` is what the JVM leaves at exit (null:
+    // the process dies first), `jvmLog` what it logs.
+    Mode writingLaunch(const char* written, const std::string& jvmLog = std::string(),
+                       const Strings& jvmArgs = Strings()) {
+        std::unique_ptr<ClassDataArchive> writer = plan(jvmArgs.empty() ? args() : jvmArgs);
+        if (writer->getMode() != Mode::Write) {
+            return writer->getMode();
+        }
+        const std::string temp = optionValue(*writer, "-XX:ArchiveClassesAtExit=");
+        kvtest::writeFile(temp.substr(0, temp.size() - 4) + ".log", jvmLog);
+        if (written) {
+            kvtest::writeFile(temp, written);
+            writer->commit();
+        }
+        return Mode::Write;
+    }
+
+    // The one file of the cache whose name ends in `suffix`, or empty.
+    std::string cacheFile(const std::string& suffix) const {
+        std::string found;
         for (const std::string& name : CacheFiles::listDir(cache)) {
-            if (name != "App.lock") {
-                names.push_back(name);
+            if (name.size() >= suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                EXPECT_EQ("", found) << name;
+                found = cache + "/" + name;
             }
         }
-        return names;
+        return found;
     }
 
     kvtest::TempDir tmp;
     const std::string cache = tmp / "home/Library/Caches/App";
     kvtest::EnvGuard toolOptions{"JAVA_TOOL_OPTIONS", std::nullopt};
     kvtest::EnvGuard javaOptions{"_JAVA_OPTIONS", std::nullopt};
+    kvtest::EnvGuard jdkOptions{"JDK_JAVA_OPTIONS", std::nullopt};
     kvtest::EnvGuard classPath{"CLASSPATH", std::nullopt};
 };
 
+const char* const complete = "\xa8\xab\x0b\xf0 complete";
+const char* const died = nullptr;
+
 } // namespace
 
-// The end-to-end tests cover what the JVM writes; this covers what it may fail
-// to write, and that such a key is not tried again.
-TEST_F(ClassDataArchivePlan, OnlyACompleteArchiveGetsItsName) {
+// What happened at earlier launches decides the next one's mode.
+TEST_F(ClassDataArchivePlan, EarlierLaunchesDecideTheNext) {
+    std::unique_ptr<CacheFiles::ExclusiveLock> otherLaunch;
     const struct {
-        const char* written; // null: the process ends before the JVM writes
-        const char* name;
+        const char* what;
+        std::function<void()> before;
         Mode next;
     } cases[] = {
-        {"", "-0.jsa", Mode::Off},
-        {"cut short", "-0.jsa", Mode::Off},
-        {nullptr, "-0.jsa", Mode::Off},
-        {"\xa8\xab\x0b\xf0 complete", "-13.jsa", Mode::Use},
+        {"complete", [&] { writingLaunch(complete); }, Mode::Use},
+        {"died once", [&] { writingLaunch(died); }, Mode::Write},
+        {"cut short twice, then complete",
+         [&] {
+             writingLaunch("cut short");
+             writingLaunch("");
+             writingLaunch(complete);
+         },
+         Mode::Use},
+        {"died three times", [&] { for (int i = 0; i < 3; ++i) writingLaunch(died); },
+         Mode::Off},
+        {"died three times a day ago",
+         [&] {
+             for (int i = 0; i < 3; ++i) writingLaunch(died);
+             writingLaunch(died); // only counts the third
+             const std::string record = cacheFile(".failed");
+             const struct timespec times[2] = {{1000, 0}, {1000, 0}};
+             ::utimensat(AT_FDCWD, record.c_str(), times, 0);
+         },
+         Mode::Write},
+        {"the JVM said why it could not write",
+         [&] { writingLaunch(died, "[0.2s][error][cds] Error: non-empty directory 'lib'\n"); },
+         Mode::Off},
+        {"the JVM refused the archive at the last launch",
+         [&] {
+             writingLaunch(complete);
+             plan(args());
+             kvtest::writeFile(cacheFile(".jsa").replace(cacheFile(".jsa").rfind('-'), 100, ".log"),
+                               "[warning][cds,dynamic] Unable to use shared archive.\n");
+         },
+         Mode::Write},
+        {"wrong content of the right size",
+         [&] {
+             writingLaunch(complete);
+             kvtest::writeFile(cacheFile(".jsa"), "\xa8\xab\x0b\xf1 complete");
+         },
+         Mode::Write},
+        {"jar replaced keeping size and modification time",
+         [&] {
+             writingLaunch(complete);
+             struct stat before;
+             ::stat((tmp / "app.jar").c_str(), &before);
+             ::unlink((tmp / "app.jar").c_str());
+             kvtest::writeFile(tmp / "app.jar", "new");
+             const struct timespec times[2] = {before.st_atim, before.st_mtim};
+             ::utimensat(AT_FDCWD, (tmp / "app.jar").c_str(), times, 0);
+         },
+         Mode::Write},
+        {"options in the environment changed",
+         [&] {
+             writingLaunch(complete);
+             ::setenv("JAVA_TOOL_OPTIONS", "-Dx=1", 1);
+         },
+         Mode::Write},
+        {"another copy wrote its own",
+         [&] {
+             writingLaunch(complete);
+             kvtest::writeFile(tmp / "copy.jar", "jar");
+             writingLaunch(complete, "", {"-classpath", tmp / "copy.jar", "-Xmx64m", "Main"});
+         },
+         Mode::Use},
+        {"another launch holds the lock",
+         [&] {
+             kvtest::makeDirs(cache);
+             ::chmod(cache.c_str(), 0700);
+             otherLaunch.reset(new CacheFiles::ExclusiveLock(cache + "/App.lock"));
+         },
+         Mode::Off},
     };
     for (const auto& c : cases) {
-        kvtest::runProcess({"/bin/rm", "-rf", cache});
-        std::unique_ptr<ClassDataArchive> writer = plan(args());
-        ASSERT_EQ(Mode::Write, writer->getMode()) << writer->getReason();
-        if (c.written) {
-            kvtest::writeFile(optionValue(*writer, "-XX:ArchiveClassesAtExit="), c.written);
-            writer->commit();
-        }
-        writer.reset();
-        const Mode next = plan(args())->getMode();
-        const Strings files = cacheFiles();
-        ASSERT_EQ(1u, files.size()) << (c.written ? c.written : "died");
-        EXPECT_EQ(c.name, files[0].substr(files[0].rfind('-')));
-        EXPECT_EQ(c.next, next);
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "home"});
+        c.before();
+        EXPECT_EQ(c.next, plan(args())->getMode()) << c.what;
+        ::unsetenv("JAVA_TOOL_OPTIONS");
+        otherLaunch.reset();
     }
 }
 
-// The runtime and path checks run against the real JVM in the end-to-end
-// tests; these are the inputs those tests do not vary.
 TEST_F(ClassDataArchivePlan, LeftAloneWhenAnythingIsInDoubt) {
+    kvtest::writeFile(tmp / "mods/a.jar", "jar");
+    kvtest::makeDirs(tmp / "exploded/m");
     const struct {
         const char* variable;
         std::string value;
         Strings args;
+        std::string dir;
     } cases[] = {
-        {"KVTEST_NONE", "", {"-classpath", "/no/such.jar", "Main"}},
-        {"_JAVA_OPTIONS", "-Dx=1 -Xshare:off", args()},
-        {"JAVA_TOOL_OPTIONS", "-XX:SharedArchiveFile=/a.jsa", args()},
-        {"CLASSPATH", tmp.path(), {"Main"}},
+        {"KVTEST_NONE", "", {"-classpath", "/no/such.jar", "Main"}, ""},
+        {"_JAVA_OPTIONS", "-Dx=1 -Xshare:off", args(), ""},
+        {"JAVA_TOOL_OPTIONS", "-XX:SharedArchiveFile=/a.jsa", args(), ""},
+        {"JAVA_TOOL_OPTIONS", "-XX:AOTMode=auto", args(), ""},
+        {"KVTEST_NONE", "", {"-XX:+RecordDynamicDumpInfo", "-classpath", tmp / "app.jar", "Main"}, ""},
+        {"CLASSPATH", tmp.path(), {"Main"}, ""},
+        {"KVTEST_NONE", "", {"--module-path", tmp / "exploded", "-m", "m/c"}, ""},
+        {"KVTEST_NONE", "", args(), tmp / "home/Library/Caches/a:b"},
+        {"KVTEST_NONE", "", args(), tmp / "home/Library/Caches/a%p"},
     };
     for (const auto& c : cases) {
         const kvtest::EnvGuard guard(c.variable, c.value);
-        const std::unique_ptr<ClassDataArchive> archive = plan(c.args);
-        EXPECT_EQ(Mode::Off, archive->getMode()) << c.variable;
+        const std::unique_ptr<ClassDataArchive> archive = plan(c.args, c.dir);
+        EXPECT_EQ(Mode::Off, archive->getMode()) << c.variable << " " << c.dir;
         EXPECT_EQ(Strings{}, archive->getOptions()) << c.variable;
-        EXPECT_EQ(Strings{}, cacheFiles()) << c.variable;
+        EXPECT_EQ(Strings{}, CacheFiles::listDir(cache)) << c.variable;
     }
+    // The JVM archives the jars of a module path directory.
+    EXPECT_EQ(Mode::Write, plan({"--module-path", tmp / "mods", "-m", "m/c"})->getMode());
 }
 
-TEST_F(ClassDataArchivePlan, OtherUsersDirectoriesAreLeftAlone) {
+TEST_F(ClassDataArchivePlan, OnlyAPrivateDirectoryOfTheUserHoldsTheCache) {
+    const struct {
+        unsigned mode;
+        Mode planned;
+        unsigned after;
+    } cases[] = {{0700, Mode::Write, 0700}, {0755, Mode::Write, 0700}, {0777, Mode::Off, 0777},
+                 {0770, Mode::Off, 0770}};
+    for (const auto& c : cases) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "home"});
+        kvtest::makeDirs(cache);
+        ASSERT_EQ(0, ::chmod(cache.c_str(), c.mode));
+        EXPECT_EQ(c.planned, plan(args())->getMode()) << std::oct << c.mode;
+        struct stat buf;
+        ASSERT_EQ(0, ::stat(cache.c_str(), &buf));
+        EXPECT_EQ(c.after, buf.st_mode & 0777u) << std::oct << c.mode;
+    }
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to hand directories to another user";
+        return; // handing directories to another user needs root
     }
     for (const std::string& foreign : {cache, tmp / "home/Library/Caches"}) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "home"});
         kvtest::makeDirs(foreign);
         ASSERT_EQ(0, ::chown(foreign.c_str(), 65534, 65534));
         EXPECT_EQ(Mode::Off, plan(args())->getMode()) << foreign;
         EXPECT_EQ(foreign == cache, CacheFiles::getStatus(cache, false).exists) << foreign;
-        kvtest::runProcess({"/bin/rm", "-rf", tmp / "home"});
     }
 }
