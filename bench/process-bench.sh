@@ -15,18 +15,25 @@
 #     java, the launcher without the archive, the launcher's first launch
 #     (writing the archive; a script removes it before every run) and its
 #     later launches (mapping it).
+#  4. the same on a runtime of 25 or later, whose cache is ahead-of-time:
+#     the launcher's first launch records, and the cache is created after it
+#     by the launcher started again (the script measures the launch alone
+#     into first-<label>.ms, then waits for the creation, which the runner
+#     counts); against it, the JVM's own one-step -XX:AOTCacheOutput.
 #
 # Usage: bench/process-bench.sh [rounds, default 200] [JVM rounds, default 40]
 #                               [archive rounds, default 20]
 # Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64);
-# BENCH_SECTIONS, a subset of "overhead jvm cds" (default: all three).
+# JAVA25_HOME (default /usr/lib/jvm/temurin-25-jdk-amd64);
+# BENCH_SECTIONS, a subset of "overhead jvm cds aot" (default: all four).
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-200}
 jvm_rounds=${2:-40}
 cds_rounds=${3:-20}
-sections=${BENCH_SECTIONS:-overhead jvm cds}
+sections=${BENCH_SECTIONS:-overhead jvm cds aot}
+java25_home=${JAVA25_HOME:-/usr/lib/jvm/temurin-25-jdk-amd64}
 java_home=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 build=$root/build-bench
 build_static=$root/build-bench-static
@@ -168,7 +175,7 @@ ratio "$work/jvm.txt" script java median_ms
 ratio "$work/jvm.txt" launcher script median_ms
 fi
 
-want cds || exit 0
+want cds || want aot || exit 0
 # The launcher keeps its archives in $HOME/Library/Caches/<launcher name>.
 HOME=$work/home
 export HOME
@@ -211,14 +218,69 @@ EOF
     done
 }
 
-cds_bench Javac "app.mainmodule=jdk.compiler/com.sun.tools.javac.Main
+# aot_bench <label> <[Application] lines and later sections> <java arguments...>:
+# on $java25_home; the figures go to $work/aot-<label>.txt and first-<label>.ms.
+aot_bench() {
+    label=$1
+    app_cfg=$2
+    shift 2
+    cache=$HOME/Library/Caches/${label}Write
+    for variant in Plain Write Use; do
+        cds=
+        [ "$variant" = Plain ] || cds='app.cds=auto
+'
+        make_bundle "$work/$label$variant.app" "$build/applauncher" "$java25_home/lib/libjli.so" \
+            "[Application]
+$cds$app_cfg"
+    done
+    cat >"$work/$label-write.sh" <<EOF
+#!/bin/sh
+rm -rf "$cache"
+start=\$(date +%s%N)
+"$work/${label}Write.app/Contents/MacOS/${label}Write" "\$@" || exit 1
+echo \$(( (\$(date +%s%N) - start) / 1000 )) >>"$work/first-$label.ms"
+while ls "$cache" | grep -q '\\.tmp\$'; do sleep 0.01; done
+EOF
+    cat >"$work/$label-output.sh" <<EOF
+#!/bin/sh
+rm -f "$work/$label-output.aot"
+exec "$java25_home/bin/java" -XX:AOTCacheOutput="$work/$label-output.aot" $*
+EOF
+    chmod +x "$work/$label-write.sh" "$work/$label-output.sh"
+    rm -f "$work/first-$label.ms"
+    echo "== ahead-of-time cache, $label ($java25_home), $cds_rounds interleaved rounds"
+    "$runner" "$cds_rounds" \
+        java "$java25_home/bin/java" "$@" ";;" \
+        launcher "$work/${label}Plain.app/Contents/MacOS/${label}Plain" ";;" \
+        launcher-first-and-create "$work/$label-write.sh" ";;" \
+        java-one-step-output "$work/$label-output.sh" ";;" \
+        launcher-later "$work/${label}Use.app/Contents/MacOS/${label}Use" |
+        tee "$work/aot-$label.txt"
+    # The runner's unmeasured warm-up round is the first line.
+    tail -n +2 "$work/first-$label.ms" | sort -n |
+        awk '{ v[NR] = $1 } END { printf "launcher-first median_ms=%.1f\n", v[int((NR + 1) / 2)] / 1000 }' |
+        tee -a "$work/aot-$label.txt"
+    ls -l "$HOME/Library/Caches/${label}Use"
+    for candidate in launcher launcher-first launcher-first-and-create java-one-step-output launcher-later; do
+        ratio "$work/aot-$label.txt" "$candidate" java median_ms
+    done
+}
+
+javac_cfg="app.mainmodule=jdk.compiler/com.sun.tools.javac.Main
 [ArgOptions]
 arguments=-d
 arguments=$work/cds/javac-out
 arguments=$work/Hello.java
-" -Dkovalu.app-path="$work/JavacPlain.app/Contents/MacOS/JavacPlain" \
+"
+if want cds; then
+cds_bench Javac "$javac_cfg" -Dkovalu.app-path="$work/JavacPlain.app/Contents/MacOS/JavacPlain" \
     -m jdk.compiler/com.sun.tools.javac.Main -d "$work/cds/javac-out" "$work/Hello.java"
 cds_bench Hello "app.classpath=$work/cds/hello.jar
 app.mainclass=Hello
 " -classpath "$work/cds/hello.jar" -Dkovalu.app-path="$work/HelloPlain.app/Contents/MacOS/HelloPlain" \
     Hello
+fi
+if want aot; then
+aot_bench Javac25 "$javac_cfg" -Dkovalu.app-path="$work/Javac25Plain.app/Contents/MacOS/Javac25Plain" \
+    -m jdk.compiler/com.sun.tools.javac.Main -d "$work/cds/javac-out" "$work/Hello.java"
+fi
