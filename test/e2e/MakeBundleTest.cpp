@@ -45,8 +45,11 @@ protected:
         // A runtime home as the Linux runtime lays it out: the library is a .so.
         kvtest::makeDirs(tmp / "jdk/lib");
         kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, tmp / "jdk/lib/libjli.so");
-        kvtest::writeFile(tmp / "in/app.jar", "jar bytes");
+        e2e::writeJar(tmp / "in/app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+                                           {"a/B.class", "class bytes"}});
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
+        kvtest::writeFile(tmp / "in/classes/first/Main.class", "class bytes");
+        kvtest::writeFile(tmp / "in/classes/second/Main.class", "class bytes");
         kvtest::writeFile(tmp / "in/splash.png", "png bytes");
         kvtest::writeFile(tmp / "in/Demo.cfg", "[Application]\n");
         kvtest::makeDirs(tmp / "out");
@@ -72,6 +75,11 @@ protected:
         return with(KVTEST_LAUNCHER_PATH, "Demo", tmp / "jdk", tmp / "out", more);
     }
 
+    /// Options for a main class found on the class path.
+    Args mainClass(const std::string& name = "a.B") const {
+        return {"--input", tmp / "in/classes", "--class-path", "classes", "--main-class", name};
+    }
+
     std::string bundle() const { return tmp / "out/Demo.app"; }
 
     kvtest::TempDir tmp;
@@ -95,7 +103,8 @@ TEST_F(MakeBundle, WritesTheBundleLayoutAndConfiguration) {
     EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),
               kvtest::readFile(bundle() + "/Contents/MacOS/Demo"));
     EXPECT_EQ(0, ::access((bundle() + "/Contents/MacOS/Demo").c_str(), X_OK));
-    EXPECT_EQ("jar bytes", kvtest::readFile(bundle() + "/Contents/app/app.jar"));
+    EXPECT_EQ(kvtest::readFile(tmp / "in/app.jar"),
+              kvtest::readFile(bundle() + "/Contents/app/app.jar"));
     EXPECT_EQ("class bytes", kvtest::readFile(bundle() + "/Contents/app/classes/a/B.class"));
     EXPECT_EQ("png bytes", kvtest::readFile(bundle() + "/Contents/app/splash.png"));
     EXPECT_EQ("com.example demo\n", kvtest::readFile(bundle() + "/Contents/app/.package"));
@@ -159,8 +168,10 @@ TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
     // The runtime's home, or the JDK bundle around it.
     for (const std::string& runtime : {jdkHome, tmp / "mac.jdk"}) {
         SCOPED_TRACE(runtime);
-        const kvtest::ProcessResult r = tool(with(KVTEST_LAUNCHER_PATH, "Demo", runtime,
-                                                  tmp / "out", {"--main-class", "a.B", "--force"}));
+        Args more = mainClass();
+        more.push_back("--force");
+        const kvtest::ProcessResult r =
+            tool(with(KVTEST_LAUNCHER_PATH, "Demo", runtime, tmp / "out", more));
 
         ASSERT_EQ(0, r.exitCode) << r.err;
         const std::string home = bundle() + "/Contents/runtime/Contents/Home";
@@ -177,8 +188,8 @@ TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
 }
 
 TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
-    const kvtest::ProcessResult r = tool(with(KVTEST_LAUNCHER_PATH, "R&D <Tool>", tmp / "jdk",
-                                              tmp / "out", {"--main-class", "a.B"}));
+    const kvtest::ProcessResult r =
+        tool(with(KVTEST_LAUNCHER_PATH, "R&D <Tool>", tmp / "jdk", tmp / "out", mainClass()));
 
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string plist = kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/Info.plist");
@@ -228,7 +239,7 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         const kvtest::ProcessResult r = tool(options);
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);
-        EXPECT_EQ(0u, r.err.rfind("make-bundle.sh: ", 0)) << r.err;
+        EXPECT_EQ(0u, r.err.rfind("kovalu-bundle: ", 0)) << r.err;
         EXPECT_EQ(1u, e2e::lines(r.err).size()) << r.err;
         EXPECT_TRUE(entries(tmp / "out").empty());
     }
@@ -243,23 +254,25 @@ TEST_F(MakeBundle, RefusesLineBreaksInValues) {
         options.push_back("first\nsecond");
         const kvtest::ProcessResult r = tool(options);
         EXPECT_EQ(1, r.exitCode);
-        EXPECT_EQ("make-bundle.sh: " + std::string(option) + " must not contain a line break\n",
+        EXPECT_EQ("kovalu-bundle: " + std::string(option) + " must not contain a line break\n",
                   r.err);
         EXPECT_TRUE(entries(tmp / "out").empty());
     }
 }
 
 TEST_F(MakeBundle, KeepsAnExistingBundleUnlessForced) {
-    ASSERT_EQ(0, tool(basic({"--main-class", "first.Main"})).exitCode);
+    ASSERT_EQ(0, tool(basic(mainClass("first.Main"))).exitCode);
     const std::string cfg = bundle() + "/Contents/app/Demo.cfg";
 
-    const kvtest::ProcessResult refused = tool(basic({"--main-class", "second.Main"}));
+    const kvtest::ProcessResult refused = tool(basic(mainClass("second.Main")));
     EXPECT_EQ(1, refused.exitCode);
-    EXPECT_EQ("make-bundle.sh: " + bundle() + " already exists (use --force to replace it)\n",
+    EXPECT_EQ("kovalu-bundle: " + bundle() + " already exists (use --force to replace it)\n",
               refused.err);
     EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=first.Main\n"));
 
-    const kvtest::ProcessResult forced = tool(basic({"--main-class", "second.Main", "--force"}));
+    Args force = mainClass("second.Main");
+    force.push_back("--force");
+    const kvtest::ProcessResult forced = tool(basic(force));
     EXPECT_EQ(0, forced.exitCode) << forced.err;
     EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=second.Main\n"));
     EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));

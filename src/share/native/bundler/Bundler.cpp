@@ -464,9 +464,15 @@ void Bundle::checkManifestClassPath(const AppEntry& jar) {
     if (jar.given[0] == '/' || isDirectory(jar.source)) {
         return;
     }
+    std::string manifest;
+    try {
+        manifest = JarFile(jar.source).manifest();
+    } catch (const KvErrorBase&) {
+        return; // The Java runtime skips a jar it cannot read; so does this check.
+    }
     // Contents/app lies two levels below the bundle's root.
     const fs::path inBundle = fs::path("Contents/app") / fs::path(jar.given).parent_path();
-    for (const std::string& entry : Manifest::classPath(JarFile(jar.source).manifest())) {
+    for (const std::string& entry : Manifest::classPath(manifest)) {
         const fs::path resolved = (inBundle / entry).lexically_normal();
         const bool url = entry.find(':') != std::string::npos;
         if (url || entry[0] == '/' || resolved.empty() || *resolved.begin() == "..") {
