@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <thread>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,13 +53,18 @@ protected:
         kvtest::writeFile(tmp / "in/classes/second/Main.class", "class bytes");
         kvtest::writeFile(tmp / "in/splash.png", "png bytes");
         kvtest::writeFile(tmp / "in/Demo.cfg", "[Application]\n");
+        e2e::writeJar(tmp / "in/nomain.jar", {{"META-INF/MANIFEST.MF", "Created-By: x\n\n"},
+                                              {"a/B.class", "class bytes"}});
+        kvtest::makeSymlink("loop2", tmp / "loop");
+        kvtest::makeSymlink("loop", tmp / "loop2");
         kvtest::makeDirs(tmp / "out");
     }
 
-    kvtest::ProcessResult tool(const Args& options) {
+    kvtest::ProcessResult tool(const Args& options, const e2e::Env& env = {},
+                               const std::string& cwd = std::string()) {
         Args argv{KVTEST_MAKE_BUNDLE};
         argv.insert(argv.end(), options.begin(), options.end());
-        return kvtest::runProcess(argv);
+        return kvtest::runProcess(argv, env, cwd);
     }
 
     /// The options every run needs, with these values, followed by `more`.
@@ -228,7 +234,14 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         basic({"--main-class", "a.B", "--identifier", "bad id"}),
         basic({"--main-class", "a.B", "--java-option"}),
         basic({"--main-class", "a.B", "--unknown", "x"}),
-        with(launcher, "Demo", tmp / "jdk", tmp / "none", {"--main-class", "a.B"}),
+        with(launcher, "Demo", tmp / "jdk", tmp / "in/splash.png", mainClass()),
+        // Rows for what the shell script got wrong.
+        with(launcher, "a\\b", tmp / "jdk", tmp / "out", mainClass()),
+        with(launcher, "Demo", tmp / "loop", tmp / "out", mainClass()),
+        with(launcher, "Demo", tmp / "jdk", tmp / "loop/out", mainClass()),
+        basic({"--input", tmp / "in/classes", "--class-path", "classes", "--main-class", "a.C"}),
+        basic({"--input", tmp / "in/app.jar", "--main-class", "a.B"}),
+        basic({"--input", tmp / "in/nomain.jar", "--main-jar", "nomain.jar"}),
     };
     for (const Args& options : bad) {
         std::string shown;
@@ -283,4 +296,62 @@ TEST_F(MakeBundle, KeepsAnExistingBundleUnlessForced) {
     EXPECT_EQ(1, failed.exitCode);
     EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=second.Main\n"));
     EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+}
+
+TEST_F(MakeBundle, TakesValuesThatBeginWithADashAndCreatesTheOutput) {
+    e2e::writeJar(tmp / "in/-x.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+                                      {"a/B.class", "class bytes"}});
+    const kvtest::ProcessResult r = tool(
+        with(KVTEST_LAUNCHER_PATH, "Demo", tmp / "jdk", "-out/new",
+             {"--input", "-x.jar", "--main-jar", "-x.jar", "--argument", "-v"}),
+        {}, tmp / "in");
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(tmp / "in/-out/new/Demo.app\n", r.out);
+    const std::string cfg = kvtest::readFile(tmp / "in/-out/new/Demo.app/Contents/app/Demo.cfg");
+    EXPECT_NE(std::string::npos, cfg.find("app.mainjar=$APPDIR/-x.jar\n")) << cfg;
+    EXPECT_NE(std::string::npos, cfg.find("arguments=-v\n")) << cfg;
+}
+
+TEST_F(MakeBundle, OfTwoConcurrentBuildsOneWinsAndNothingNests) {
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        kvtest::runProcess({"/bin/rm", "-rf", bundle()});
+        kvtest::ProcessResult first, second;
+        std::thread other([&] { first = tool(basic(mainClass())); });
+        second = tool(basic(mainClass()));
+        other.join();
+        EXPECT_EQ(1, first.exitCode + second.exitCode) << first.err << second.err;
+        EXPECT_EQ("kovalu-bundle: " + bundle() + " already exists (use --force to replace it)\n",
+                  first.exitCode ? first.err : second.err);
+        EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+        EXPECT_EQ((std::vector<std::string>{"Contents"}), entries(bundle()));
+    }
+}
+
+TEST_F(MakeBundle, DerivesTheSameIdentifierInEveryLocale) {
+    for (const char* locale : {"C", "C.UTF-8", "POSIX"}) {
+        SCOPED_TRACE(locale);
+        Args more = mainClass();
+        more.push_back("--force");
+        const kvtest::ProcessResult r =
+            tool(with(KVTEST_LAUNCHER_PATH, "Caf\xc3\xa9", tmp / "jdk", tmp / "out", more),
+                 {{"LC_ALL", std::string(locale)}});
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        EXPECT_NE(std::string::npos,
+                  kvtest::readFile(tmp / "out/Caf\xc3\xa9.app/Contents/Info.plist")
+                      .find("<string>app.kovalu.Caf-</string>"));
+    }
+}
+
+TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundle) {
+    e2e::writeJar(tmp / "in/main.jar",
+                  {{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: lib/d.jar ../../x.jar \n"
+                                            " ../../../up.jar /abs/y.jar\n\n"},
+                   {"a/B.class", "class bytes"}});
+    const kvtest::ProcessResult r =
+        tool(basic({"--input", tmp / "in/main.jar", "--main-jar", "main.jar"}));
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::string warning =
+        "kovalu-bundle: warning: the manifest Class-Path of main.jar points outside the bundle: ";
+    EXPECT_EQ(warning + "../../../up.jar\n" + warning + "/abs/y.jar\n", r.err);
 }
