@@ -32,10 +32,6 @@ public:
     std::string defaultLibrary() const;
 };
 
-/// Writes a zip file of stored (uncompressed) entries, in the given order.
-void writeJar(const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& entries);
-
 /// Copies a file and gives the copy `mode`.
 void copyFile(const std::string& from, const std::string& to, unsigned mode);
 

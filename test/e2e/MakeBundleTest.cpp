@@ -46,14 +46,14 @@ protected:
         // A runtime home as the Linux runtime lays it out: the library is a .so.
         kvtest::makeDirs(tmp / "jdk/lib");
         kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, tmp / "jdk/lib/libjli.so");
-        e2e::writeJar(tmp / "in/app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+        kvtest::writeJar(tmp / "in/app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
                                            {"a/B.class", "class bytes"}});
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
         kvtest::writeFile(tmp / "in/classes/first/Main.class", "class bytes");
         kvtest::writeFile(tmp / "in/classes/second/Main.class", "class bytes");
         kvtest::writeFile(tmp / "in/splash.png", "png bytes");
         kvtest::writeFile(tmp / "in/Demo.cfg", "[Application]\n");
-        e2e::writeJar(tmp / "in/nomain.jar", {{"META-INF/MANIFEST.MF", "Created-By: x\n\n"},
+        kvtest::writeJar(tmp / "in/nomain.jar", {{"META-INF/MANIFEST.MF", "Created-By: x\n\n"},
                                               {"a/B.class", "class bytes"}});
         kvtest::makeSymlink("loop2", tmp / "loop");
         kvtest::makeSymlink("loop", tmp / "loop2");
@@ -299,7 +299,7 @@ TEST_F(MakeBundle, KeepsAnExistingBundleUnlessForced) {
 }
 
 TEST_F(MakeBundle, TakesValuesThatBeginWithADashAndCreatesTheOutput) {
-    e2e::writeJar(tmp / "in/-x.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+    kvtest::writeJar(tmp / "in/-x.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
                                       {"a/B.class", "class bytes"}});
     const kvtest::ProcessResult r = tool(
         with(KVTEST_LAUNCHER_PATH, "Demo", tmp / "jdk", "-out/new",
@@ -344,7 +344,7 @@ TEST_F(MakeBundle, DerivesTheSameIdentifierInEveryLocale) {
 }
 
 TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundle) {
-    e2e::writeJar(tmp / "in/main.jar",
+    kvtest::writeJar(tmp / "in/main.jar",
                   {{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: lib/d.jar ../../x.jar \n"
                                             " ../../../up.jar /abs/y.jar\n\n"},
                    {"a/B.class", "class bytes"}});
