@@ -124,6 +124,25 @@ struct AppEntry {
     std::string source; ///< the file or directory it will be a copy of
 };
 
+// Relative paths are written against the launcher's $APPDIR.
+std::string cfgValue(const AppEntry& entry) {
+    return entry.given[0] == '/' ? entry.given : "$APPDIR/" + entry.given;
+}
+
+// Where the JDK's tools find the application's paths in the bundle being built.
+std::vector<AppPath> stagedPaths(const std::vector<AppEntry>& entries, const std::string& appDir) {
+    std::vector<AppPath> paths;
+    for (const AppEntry& e : entries) {
+        paths.push_back({e.given[0] == '/' ? e.given : appDir + "/" + e.given, e.given});
+    }
+    return paths;
+}
+
+} // namespace
+
+namespace Bundler {
+
+/// One run of the tool: the checks, then the steps that write the bundle.
 class Bundle {
 public:
     Bundle(const BundleOptions& options, const Bundler::Warn& warn) : o(options), warn(warn) {}
@@ -520,10 +539,6 @@ void Bundle::copyApplication() {
     }
 }
 
-std::string cfgValue(const AppEntry& entry) {
-    return entry.given[0] == '/' ? entry.given : "$APPDIR/" + entry.given;
-}
-
 void Bundle::writeConfiguration() {
     std::vector<std::string> cp;
     std::vector<std::string> mp;
@@ -537,14 +552,6 @@ void Bundle::writeConfiguration() {
     writeText(contents + "/Info.plist",
               InfoPlist::plistText(InfoPlist::bundleEntries(
                   name, identifier, o.version, o.icon.empty() ? "" : FileUtils::basename(o.icon))));
-}
-
-std::vector<AppPath> stagedPaths(const std::vector<AppEntry>& entries, const std::string& appDir) {
-    std::vector<AppPath> paths;
-    for (const AppEntry& e : entries) {
-        paths.push_back({e.given[0] == '/' ? e.given : appDir + "/" + e.given, e.given});
-    }
-    return paths;
 }
 
 void Bundle::placeRuntime() {
@@ -659,10 +666,6 @@ void Bundle::moveIntoPlace() {
         entitlementsFile.release();
     }
 }
-
-} // namespace
-
-namespace Bundler {
 
 std::string makeBundle(const BundleOptions& options, const Warn& warn) {
     return Bundle(options, warn).make();
