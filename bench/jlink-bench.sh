@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The demo bundle made without and with --jlink: the time the bundle tool
 # takes and the size of what it writes, then the start of the demo application
 # through the launcher on the machine's runtime and on the linked one. Both
@@ -6,7 +6,7 @@
 #
 # Usage: bench/jlink-bench.sh [bundle rounds, default 5] [start rounds, default 40]
 # Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64).
-set -eu
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
@@ -19,7 +19,7 @@ mkdir -p "$build"
 log=$build/build.log
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DKOVALU_BUILD_BENCHMARKS=ON -DKOVALU_BUILD_TESTS=ON >"$log" 2>&1 &&
-    cmake --build "$build" -j2 --target applauncher kovalu_runner >>"$log" 2>&1 ||
+    cmake --build "$build" -j2 --target applauncher kovalu-bundle kovalu_runner >>"$log" 2>&1 ||
     { tail -n 30 "$log" >&2; echo "jlink-bench: build failed, see $log" >&2; exit 1; }
 runner=$build/bench/kovalu_runner
 
@@ -29,7 +29,7 @@ mkdir -p "$work/classes" "$work/input" "$work/plain" "$work/jlink"
 "$java_home/bin/jar" --create --file "$work/input/demo.jar" --main-class kovalu.demo.Main \
     -C "$work/classes" .
 
-set -- "$root/tools/make-bundle.sh" --force --launcher "$build/applauncher" \
+set -- "$build/kovalu-bundle" --force --launcher "$build/applauncher" \
     --name KovaluDemo --runtime "$java_home" --input "$work/input/demo.jar" \
     --main-jar demo.jar --java-option -Xmx64m --argument "default argument"
 

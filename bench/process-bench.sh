@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Whole-process benchmarks of the launcher, each against its floor, runs
 # interleaved round by round so that drifts of a shared machine hit every
 # candidate alike:
@@ -26,7 +26,7 @@
 # Environment: JAVA_HOME (default /usr/lib/jvm/java-17-openjdk-amd64);
 # JAVA25_HOME (default /usr/lib/jvm/temurin-25-jdk-amd64);
 # BENCH_SECTIONS, a subset of "overhead jvm cds aot" (default: all four).
-set -eu
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-200}

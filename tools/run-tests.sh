@@ -3,7 +3,7 @@
 #
 #   tools/run-tests.sh [BUILD_DIR [EXTRA_CMAKE_ARGUMENTS...]]
 #
-# BUILD_DIR defaults to "build" (relative paths are taken from the source
+# BUILD_DIR defaults to "build-tests" (relative paths are taken from the source
 # root); the remaining arguments go to CMake, e.g. -DKOVALU_SANITIZE=ON.
 # KOVALU_BUILD_TYPE picks the CMake build type (default Debug). The exit status
 # is non-zero when configuring, building or any test fails, and also when no
@@ -11,7 +11,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_dir="${1:-build}"
+build_dir="${1:-build-tests}"
 if [ "$#" -gt 0 ]; then
     shift
 fi
@@ -20,8 +20,9 @@ case "$build_dir" in
     *) build_dir="$root/$build_dir" ;;
 esac
 
-# The "default" preset (Ninja) in any build directory: tools/demo.sh configures
-# build/ with it too, so either script may come first.
+# The "default" preset (Ninja, Debug) in its own build directory: the demo
+# builds the Release build/ that users bundle, so switching between the two
+# rebuilds nothing.
 cmake --preset default -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE="${KOVALU_BUILD_TYPE:-Debug}" "$@"
 cmake --build "$build_dir" -j2
 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error

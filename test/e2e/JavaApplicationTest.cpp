@@ -65,7 +65,7 @@ protected:
         Args argv{KVTEST_MAKE_BUNDLE, "--launcher", KVTEST_LAUNCHER_PATH, "--name", "Probe",
                   "--runtime", jdk, "--output", work / "out"};
         argv.insert(argv.end(), options.begin(), options.end());
-        run(argv, "make-bundle.sh");
+        run(argv, "kovalu-bundle");
         launcher = work / "out/Probe.app/Contents/MacOS/Probe";
         appDir = work / "out/Probe.app/Contents/app";
     }

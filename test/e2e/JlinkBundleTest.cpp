@@ -100,25 +100,31 @@ TEST_F(JlinkBundle, ModularApplicationGetsTheModulesItRequires) {
 }
 
 TEST_F(JlinkBundle, RefusesWithOneLineAndLeavesNothing) {
+    compile(work / "classes");
     kvtest::writeFile(work / "bad.jar", "not a zip file");
     // A JDK keeps its release file beside its jmods directory.
     kvtest::writeFile(work / "other/jmods/java.base.jmod", "");
     kvtest::writeFile(work / "other/release", "JAVA_VERSION=\"11.0.2\"\n");
+    const Args mainClass{"--class-path", "classes", "--main-class", "probe.Main"};
     const std::vector<std::pair<Args, std::string>> cases{
-        {{"--main-jar", "bad.jar"}, "jdeps cannot analyse bad.jar: "},
-        {{"--main-class", "a.B", "--add-modules", "java.base,no.such.module"},
+        {{"--main-jar", "bad.jar"}, "cannot read " + (work / "bad.jar") + " as a jar: "},
+        {{"--class-path", "bad.jar"}, "jdeps cannot analyse bad.jar: "},
+        {{"--add-modules", "java.base,no.such.module"},
          "jlink failed: Module no.such.module not found\n"},
-        {{"--main-class", "a.B", "--jmods", work / "other/jmods"},
+        {{"--jmods", work / "other/jmods"},
          "the jmods in " + (work / "other/jmods") + " are Java 11.0.2 but the jlink of the runtime is Java "},
     };
     for (const auto& [options, error] : cases) {
         SCOPED_TRACE(error);
-        Args all{"--input", work / "bad.jar"};
+        Args all{"--input", work / "bad.jar", "--input", work / "classes"};
+        if (options[0] != "--main-jar") {
+            all.insert(all.end(), mainClass.begin(), mainClass.end());
+        }
         all.insert(all.end(), options.begin(), options.end());
         const kvtest::ProcessResult r = bundle(all);
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);
-        EXPECT_EQ(0u, r.err.find("make-bundle.sh: " + error)) << r.err;
+        EXPECT_EQ(0u, r.err.find("kovalu-bundle: " + error)) << r.err;
         EXPECT_EQ(1u, e2e::lines(r.err).size()) << r.err;
         EXPECT_TRUE(fs::is_empty(work / "out"));
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <thread>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,17 +46,25 @@ protected:
         // A runtime home as the Linux runtime lays it out: the library is a .so.
         kvtest::makeDirs(tmp / "jdk/lib");
         kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, tmp / "jdk/lib/libjli.so");
-        kvtest::writeFile(tmp / "in/app.jar", "jar bytes");
+        kvtest::writeJar(tmp / "in/app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+                                           {"a/B.class", "class bytes"}});
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
+        kvtest::writeFile(tmp / "in/classes/first/Main.class", "class bytes");
+        kvtest::writeFile(tmp / "in/classes/second/Main.class", "class bytes");
         kvtest::writeFile(tmp / "in/splash.png", "png bytes");
         kvtest::writeFile(tmp / "in/Demo.cfg", "[Application]\n");
+        kvtest::writeJar(tmp / "in/nomain.jar", {{"META-INF/MANIFEST.MF", "Created-By: x\n\n"},
+                                              {"a/B.class", "class bytes"}});
+        kvtest::makeSymlink("loop2", tmp / "loop");
+        kvtest::makeSymlink("loop", tmp / "loop2");
         kvtest::makeDirs(tmp / "out");
     }
 
-    kvtest::ProcessResult tool(const Args& options) {
+    kvtest::ProcessResult tool(const Args& options, const e2e::Env& env = {},
+                               const std::string& cwd = std::string()) {
         Args argv{KVTEST_MAKE_BUNDLE};
         argv.insert(argv.end(), options.begin(), options.end());
-        return kvtest::runProcess(argv);
+        return kvtest::runProcess(argv, env, cwd);
     }
 
     /// The options every run needs, with these values, followed by `more`.
@@ -70,6 +79,11 @@ protected:
     /// The options of a successful run, followed by `more`.
     Args basic(const Args& more) const {
         return with(KVTEST_LAUNCHER_PATH, "Demo", tmp / "jdk", tmp / "out", more);
+    }
+
+    /// Options for a main class found on the class path.
+    Args mainClass(const std::string& name = "a.B") const {
+        return {"--input", tmp / "in/classes", "--class-path", "classes", "--main-class", name};
     }
 
     std::string bundle() const { return tmp / "out/Demo.app"; }
@@ -95,7 +109,8 @@ TEST_F(MakeBundle, WritesTheBundleLayoutAndConfiguration) {
     EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),
               kvtest::readFile(bundle() + "/Contents/MacOS/Demo"));
     EXPECT_EQ(0, ::access((bundle() + "/Contents/MacOS/Demo").c_str(), X_OK));
-    EXPECT_EQ("jar bytes", kvtest::readFile(bundle() + "/Contents/app/app.jar"));
+    EXPECT_EQ(kvtest::readFile(tmp / "in/app.jar"),
+              kvtest::readFile(bundle() + "/Contents/app/app.jar"));
     EXPECT_EQ("class bytes", kvtest::readFile(bundle() + "/Contents/app/classes/a/B.class"));
     EXPECT_EQ("png bytes", kvtest::readFile(bundle() + "/Contents/app/splash.png"));
     EXPECT_EQ("com.example demo\n", kvtest::readFile(bundle() + "/Contents/app/.package"));
@@ -159,8 +174,10 @@ TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
     // The runtime's home, or the JDK bundle around it.
     for (const std::string& runtime : {jdkHome, tmp / "mac.jdk"}) {
         SCOPED_TRACE(runtime);
-        const kvtest::ProcessResult r = tool(with(KVTEST_LAUNCHER_PATH, "Demo", runtime,
-                                                  tmp / "out", {"--main-class", "a.B", "--force"}));
+        Args more = mainClass();
+        more.push_back("--force");
+        const kvtest::ProcessResult r =
+            tool(with(KVTEST_LAUNCHER_PATH, "Demo", runtime, tmp / "out", more));
 
         ASSERT_EQ(0, r.exitCode) << r.err;
         const std::string home = bundle() + "/Contents/runtime/Contents/Home";
@@ -177,8 +194,8 @@ TEST_F(MakeBundle, CopiesARuntimeThatHoldsTheDylib) {
 }
 
 TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
-    const kvtest::ProcessResult r = tool(with(KVTEST_LAUNCHER_PATH, "R&D <Tool>", tmp / "jdk",
-                                              tmp / "out", {"--main-class", "a.B"}));
+    const kvtest::ProcessResult r =
+        tool(with(KVTEST_LAUNCHER_PATH, "R&D <Tool>", tmp / "jdk", tmp / "out", mainClass()));
 
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string plist = kvtest::readFile(tmp / "out/R&D <Tool>.app/Contents/Info.plist");
@@ -217,7 +234,14 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         basic({"--main-class", "a.B", "--identifier", "bad id"}),
         basic({"--main-class", "a.B", "--java-option"}),
         basic({"--main-class", "a.B", "--unknown", "x"}),
-        with(launcher, "Demo", tmp / "jdk", tmp / "none", {"--main-class", "a.B"}),
+        with(launcher, "Demo", tmp / "jdk", tmp / "in/splash.png", mainClass()),
+        // Rows for what the shell script got wrong.
+        with(launcher, "a\\b", tmp / "jdk", tmp / "out", mainClass()),
+        with(launcher, "Demo", tmp / "loop", tmp / "out", mainClass()),
+        with(launcher, "Demo", tmp / "jdk", tmp / "loop/out", mainClass()),
+        basic({"--input", tmp / "in/classes", "--class-path", "classes", "--main-class", "a.C"}),
+        basic({"--input", tmp / "in/app.jar", "--main-class", "a.B"}),
+        basic({"--input", tmp / "in/nomain.jar", "--main-jar", "nomain.jar"}),
     };
     for (const Args& options : bad) {
         std::string shown;
@@ -228,7 +252,7 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
         const kvtest::ProcessResult r = tool(options);
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);
-        EXPECT_EQ(0u, r.err.rfind("make-bundle.sh: ", 0)) << r.err;
+        EXPECT_EQ(0u, r.err.rfind("kovalu-bundle: ", 0)) << r.err;
         EXPECT_EQ(1u, e2e::lines(r.err).size()) << r.err;
         EXPECT_TRUE(entries(tmp / "out").empty());
     }
@@ -243,23 +267,25 @@ TEST_F(MakeBundle, RefusesLineBreaksInValues) {
         options.push_back("first\nsecond");
         const kvtest::ProcessResult r = tool(options);
         EXPECT_EQ(1, r.exitCode);
-        EXPECT_EQ("make-bundle.sh: " + std::string(option) + " must not contain a line break\n",
+        EXPECT_EQ("kovalu-bundle: " + std::string(option) + " must not contain a line break\n",
                   r.err);
         EXPECT_TRUE(entries(tmp / "out").empty());
     }
 }
 
 TEST_F(MakeBundle, KeepsAnExistingBundleUnlessForced) {
-    ASSERT_EQ(0, tool(basic({"--main-class", "first.Main"})).exitCode);
+    ASSERT_EQ(0, tool(basic(mainClass("first.Main"))).exitCode);
     const std::string cfg = bundle() + "/Contents/app/Demo.cfg";
 
-    const kvtest::ProcessResult refused = tool(basic({"--main-class", "second.Main"}));
+    const kvtest::ProcessResult refused = tool(basic(mainClass("second.Main")));
     EXPECT_EQ(1, refused.exitCode);
-    EXPECT_EQ("make-bundle.sh: " + bundle() + " already exists (use --force to replace it)\n",
+    EXPECT_EQ("kovalu-bundle: " + bundle() + " already exists (use --force to replace it)\n",
               refused.err);
     EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=first.Main\n"));
 
-    const kvtest::ProcessResult forced = tool(basic({"--main-class", "second.Main", "--force"}));
+    Args force = mainClass("second.Main");
+    force.push_back("--force");
+    const kvtest::ProcessResult forced = tool(basic(force));
     EXPECT_EQ(0, forced.exitCode) << forced.err;
     EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=second.Main\n"));
     EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
@@ -270,4 +296,62 @@ TEST_F(MakeBundle, KeepsAnExistingBundleUnlessForced) {
     EXPECT_EQ(1, failed.exitCode);
     EXPECT_NE(std::string::npos, kvtest::readFile(cfg).find("app.mainclass=second.Main\n"));
     EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+}
+
+TEST_F(MakeBundle, TakesValuesThatBeginWithADashAndCreatesTheOutput) {
+    kvtest::writeJar(tmp / "in/-x.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+                                      {"a/B.class", "class bytes"}});
+    const kvtest::ProcessResult r = tool(
+        with(KVTEST_LAUNCHER_PATH, "Demo", tmp / "jdk", "-out/new",
+             {"--input", "-x.jar", "--main-jar", "-x.jar", "--argument", "-v"}),
+        {}, tmp / "in");
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(tmp / "in/-out/new/Demo.app\n", r.out);
+    const std::string cfg = kvtest::readFile(tmp / "in/-out/new/Demo.app/Contents/app/Demo.cfg");
+    EXPECT_NE(std::string::npos, cfg.find("app.mainjar=$APPDIR/-x.jar\n")) << cfg;
+    EXPECT_NE(std::string::npos, cfg.find("arguments=-v\n")) << cfg;
+}
+
+TEST_F(MakeBundle, OfTwoConcurrentBuildsOneWinsAndNothingNests) {
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        kvtest::runProcess({"/bin/rm", "-rf", bundle()});
+        kvtest::ProcessResult first, second;
+        std::thread other([&] { first = tool(basic(mainClass())); });
+        second = tool(basic(mainClass()));
+        other.join();
+        EXPECT_EQ(1, first.exitCode + second.exitCode) << first.err << second.err;
+        EXPECT_EQ("kovalu-bundle: " + bundle() + " already exists (use --force to replace it)\n",
+                  first.exitCode ? first.err : second.err);
+        EXPECT_EQ((std::vector<std::string>{"Demo.app"}), entries(tmp / "out"));
+        EXPECT_EQ((std::vector<std::string>{"Contents"}), entries(bundle()));
+    }
+}
+
+TEST_F(MakeBundle, DerivesTheSameIdentifierInEveryLocale) {
+    for (const char* locale : {"C", "C.UTF-8", "POSIX"}) {
+        SCOPED_TRACE(locale);
+        Args more = mainClass();
+        more.push_back("--force");
+        const kvtest::ProcessResult r =
+            tool(with(KVTEST_LAUNCHER_PATH, "Caf\xc3\xa9", tmp / "jdk", tmp / "out", more),
+                 {{"LC_ALL", std::string(locale)}});
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        EXPECT_NE(std::string::npos,
+                  kvtest::readFile(tmp / "out/Caf\xc3\xa9.app/Contents/Info.plist")
+                      .find("<string>app.kovalu.Caf-</string>"));
+    }
+}
+
+TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundle) {
+    kvtest::writeJar(tmp / "in/main.jar",
+                  {{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: lib/d.jar ../../x.jar \n"
+                                            " ../../../up.jar /abs/y.jar\n\n"},
+                   {"a/B.class", "class bytes"}});
+    const kvtest::ProcessResult r =
+        tool(basic({"--input", tmp / "in/main.jar", "--main-jar", "main.jar"}));
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::string warning =
+        "kovalu-bundle: warning: the manifest Class-Path of main.jar points outside the bundle: ";
+    EXPECT_EQ(warning + "../../../up.jar\n" + warning + "/abs/y.jar\n", r.err);
 }

@@ -50,12 +50,15 @@ protected:
         kvtest::writeFile(tmp / "jdk/release", "JAVA_VERSION=\"17\"\n");
         kvtest::makeSymlink("server/libjvm.dylib", tmp / "jdk/lib/link.dylib");
         kvtest::writeFile(tmp / "in/a&b.icns", "icns bytes");
+        kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
         kvtest::makeDirs(tmp / "out");
     }
 
     kvtest::ProcessResult tool(const Args &more, const char *failOn = nullptr) {
-        Args argv{KVTEST_MAKE_BUNDLE, "--launcher", KVTEST_LAUNCHER_PATH, "--runtime", tmp / "jdk",
-                  "--output",         tmp / "out",  "--main-class",       "a.B"};
+        Args argv{KVTEST_MAKE_BUNDLE, "--launcher",   KVTEST_LAUNCHER_PATH, "--runtime",
+                  tmp / "jdk",        "--output",     tmp / "out",          "--input",
+                  tmp / "in/classes", "--class-path", "classes",            "--main-class",
+                  "a.B"};
         argv.insert(argv.end(), more.begin(), more.end());
         return kvtest::runProcess(
             argv,
@@ -147,7 +150,7 @@ TEST_F(SignBundle, FailingCodesignLeavesNothingBehind) {
         SCOPED_TRACE(failOn);
         const kvtest::ProcessResult r = tool({"--name", "Demo", "--sign", "-"}, failOn);
         EXPECT_EQ(1, r.exitCode);
-        EXPECT_EQ(0u, r.err.find("make-bundle.sh: codesign failed on " + tmp / "out/Demo.app"))
+        EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + tmp / "out/Demo.app"))
             << r.err;
         EXPECT_EQ("", listing());
     }
@@ -198,7 +201,7 @@ TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
         options.insert(options.end(), more.begin(), more.end());
         const kvtest::ProcessResult r = tool(options);
         EXPECT_EQ(1, r.exitCode);
-        EXPECT_EQ("make-bundle.sh: " + message + "\n", r.err);
+        EXPECT_EQ("kovalu-bundle: " + message + "\n", r.err);
         EXPECT_EQ("Demo.entitlements\n", listing());
     }
 }
@@ -223,6 +226,6 @@ TEST_F(SignBundle, MissingCodesignFailsBeforeWritingAnything) {
     const kvtest::ProcessResult r =
         kvtest::runProcess(argv, {{"PATH", std::string("/usr/bin:/bin")}});
     EXPECT_EQ(1, r.exitCode);
-    EXPECT_EQ("make-bundle.sh: --sign needs codesign, which is not on the PATH\n", r.err);
+    EXPECT_EQ("kovalu-bundle: --sign needs codesign, which is not on the PATH\n", r.err);
     EXPECT_EQ("", listing());
 }

@@ -27,6 +27,25 @@ namespace kvtest {
 
 namespace {
 
+std::string le(unsigned long value, int width) {
+    std::string bytes;
+    for (int i = 0; i < width; ++i, value >>= 8) {
+        bytes += static_cast<char>(value & 0xff);
+    }
+    return bytes;
+}
+
+unsigned long crc32(const std::string& data) {
+    unsigned long crc = 0xffffffffUL;
+    for (const char c : data) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xedb88320UL & (0 - (crc & 1)));
+        }
+    }
+    return crc ^ 0xffffffffUL;
+}
+
 std::string errnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
@@ -207,6 +226,23 @@ std::string readFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+void writeJar(const std::string& path,
+              const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string local;
+    std::string central;
+    for (const auto& [name, data] : entries) {
+        const std::string common = le(10, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
+                                   le(crc32(data), 4) + le(data.size(), 4) + le(data.size(), 4) +
+                                   le(name.size(), 2) + le(0, 2);
+        central += std::string("PK\x01\x02", 4) + le(20, 2) + common + le(0, 2) + le(0, 2) +
+                   le(0, 2) + le(0, 4) + le(local.size(), 4) + name;
+        local += std::string("PK\x03\x04", 4) + common + name + data;
+    }
+    kvtest::writeFile(path, local + central + std::string("PK\x05\x06", 4) + le(0, 4) +
+                                le(entries.size(), 2) + le(entries.size(), 2) +
+                                le(central.size(), 4) + le(local.size(), 4) + le(0, 2));
 }
 
 void makeSymlink(const std::string& target, const std::string& link) {

@@ -132,6 +132,9 @@ void makeDirs(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 /// The whole content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+/// Writes a zip file of stored (uncompressed) entries, in the given order.
+void writeJar(const std::string& path,
+              const std::vector<std::pair<std::string, std::string>>& entries);
 /// Creates a symbolic link at `link` holding `target`.
 void makeSymlink(const std::string& target, const std::string& link);
 

@@ -1,0 +1,185 @@
+#include "BundleOptions.h"
+
+#include "ErrorHandling.h"
+
+namespace {
+
+using O = BundleOptions;
+
+const char* const usageHead =
+    "Usage: kovalu-bundle --launcher FILE --name NAME --runtime JAVA_HOME\n"
+    "                     (--main-jar JAR | --main-class CLASS | --main-module MODULE[/CLASS])\n"
+    "                     [OPTION]...\n"
+    "\n"
+    "Writes NAME.app: Contents/MacOS/NAME (the launcher), Contents/app/NAME.cfg,\n"
+    "the application files in Contents/app, Contents/Info.plist and the Java\n"
+    "runtime in Contents/runtime.\n"
+    "\n";
+
+const char* const usageTail =
+    "\n"
+    "Relative paths of --main-jar, --class-path and --module-path are written as\n"
+    "$APPDIR/PATH and must exist among the application files; absolute ones are\n"
+    "written unchanged and must exist. The main class, given or named by the main\n"
+    "jar's manifest, must be in the main jar or on the class path.\n";
+
+const OptionSpec* findOption(const std::string& arg) {
+    if (arg == "-h") {
+        return findOption("--help");
+    }
+    for (const OptionSpec& spec : optionTable()) {
+        if (arg == spec.name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+void checkValue(const OptionSpec& spec, const std::string& value) {
+    // The launcher's configuration is line-based: a line break inside a value
+    // would silently become a second property.
+    if (value.find('\n') != std::string::npos) {
+        throw makeException(std::string(spec.name) + " must not contain a line break",
+                            KV_SOURCE_CODE_POS);
+    }
+    // Info.plist cannot hold most control characters (XML forbids them).
+    for (const char c : value) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (spec.text && (byte < 0x20 || byte == 0x7f)) {
+            throw makeException(std::string(spec.name) + " must not contain control characters",
+                                KV_SOURCE_CODE_POS);
+        }
+    }
+}
+
+struct Store {
+    O& options;
+    const std::string& value;
+
+    void operator()(std::string O::*member) const { options.*member = value; }
+    void operator()(std::optional<std::string> O::*member) const { options.*member = value; }
+    void operator()(std::vector<std::string> O::*member) const {
+        (options.*member).push_back(value);
+    }
+    void operator()(bool O::*member) const { options.*member = true; }
+};
+
+} // namespace
+
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> table{
+        {"--launcher", "FILE", "the launcher executable (build/applauncher)", false, &O::launcher},
+        {"--name", "NAME", "the application name (a trailing .app is dropped)", true, &O::name},
+        {"--runtime", "DIR",
+         "a Java runtime home (or a macOS .jdk bundle): copied\n"
+         "when it holds lib/libjli.dylib (macOS); when it holds\n"
+         "lib/libjli.so (Linux) the bundle only links to that library",
+         false, &O::runtime},
+        {"--input", "PATH",
+         "a jar, file or directory copied into Contents/app\n"
+         "under its own name (repeatable)",
+         false, &O::inputs},
+        {"--main-jar", "JAR", "the main jar, relative to Contents/app", true, &O::mainJar},
+        {"--main-class", "CLASS", "the main class", true, &O::mainClass},
+        {"--main-module", "MODULE[/CLASS]", "the main module", true, &O::mainModule},
+        {"--class-path", "ENTRY", "a class path entry relative to Contents/app (repeatable)", true,
+         &O::classPath},
+        {"--module-path", "ENTRY", "a module path entry relative to Contents/app (repeatable)",
+         true, &O::modulePath},
+        {"--java-option", "OPTION",
+         "a Java option (repeatable); $APPDIR, $BINDIR and\n"
+         "$ROOTDIR in it are replaced by the launcher",
+         true, &O::javaOptions},
+        {"--argument", "ARG",
+         "a default application argument (repeatable); arguments\n"
+         "given to the launcher replace all of them",
+         true, &O::arguments},
+        {"--splash", "IMAGE", "a splash image, copied into Contents/app", true, &O::splash},
+        {"--package", "NAME",
+         "the package name, written to Contents/app/.package; the\n"
+         "launcher then reads NAME.cfg from\n"
+         "~/Library/Application Support/NAME first",
+         true, &O::package},
+        {"--identifier", "ID", "CFBundleIdentifier (default: app.kovalu.NAME)", true,
+         &O::identifier},
+        {"--version", "VERSION", "the bundle version (default: 1.0)", true, &O::version},
+        {"--icon", "FILE.icns", "the application icon, copied into Contents/Resources", true,
+         &O::icon},
+        {"--sign", "IDENTITY",
+         "sign the runtime's Mach-O files, the launcher and the\n"
+         "bundle with codesign and the hardened runtime ('-'\n"
+         "signs ad hoc)",
+         false, &O::identity},
+        {"--entitlements", "FILE",
+         "the entitlements for the launcher and the bundle (with\n"
+         "--sign; default: a file written as NAME.entitlements\n"
+         "beside NAME.app, holding what a Java runtime needs\n"
+         "under the hardened runtime)",
+         false, &O::entitlements},
+        {"--output", "DIR", "where NAME.app is written, created if missing (default: .)", false,
+         &O::output},
+        {"--jlink", nullptr,
+         "instead of copying or linking the runtime, write a\n"
+         "runtime of only the modules the application needs\n"
+         "with the runtime's bin/jlink",
+         false, &O::jlink},
+        {"--add-modules", "LIST",
+         "with --jlink: the modules to link (comma-separated); by\n"
+         "default bin/jdeps finds them in the main jar, the class\n"
+         "path and the module path",
+         false, &O::addModules},
+        {"--jmods", "DIR",
+         "with --jlink: link from this jmods directory (another\n"
+         "platform's JDK of the same Java version) instead",
+         false, &O::jmods},
+        {"--force", nullptr, "replace an existing NAME.app (and NAME.entitlements)", false,
+         &O::force},
+        {"--cds", nullptr,
+         "writes app.cds=auto: the launcher keeps a class-data\n"
+         "archive in ~/Library/Caches/<package or NAME> for a\n"
+         "faster start",
+         false, &O::cds},
+        {"--help", nullptr, "this text (also -h)", false, &O::help},
+    };
+    return table;
+}
+
+BundleOptions parseOptions(const std::vector<std::string>& args) {
+    BundleOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const OptionSpec* spec = findOption(args[i]);
+        if (!spec) {
+            throw makeException("unknown option: " + args[i] + " (try --help)", KV_SOURCE_CODE_POS);
+        }
+        if (!spec->valueName) {
+            std::visit(Store{options, args[i]}, spec->target);
+            continue;
+        }
+        if (i + 1 == args.size()) {
+            throw makeException(args[i] + " needs a value", KV_SOURCE_CODE_POS);
+        }
+        const std::string& value = args[++i];
+        checkValue(*spec, value);
+        std::visit(Store{options, value}, spec->target);
+    }
+    return options;
+}
+
+std::string usageText() {
+    const std::size_t column = 26;
+    std::string text = usageHead;
+    for (const OptionSpec& spec : optionTable()) {
+        std::string head = std::string("  ") + spec.name;
+        if (spec.valueName) {
+            head += std::string(" ") + spec.valueName;
+        }
+        head = head.size() + 2 > column ? head + "\n" + std::string(column, ' ')
+                                        : head + std::string(column - head.size(), ' ');
+        std::string help = spec.help;
+        for (std::size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += column) {
+            help.insert(at + 1, std::string(column, ' '));
+        }
+        text += head + help + "\n";
+    }
+    return text + usageTail;
+}

@@ -1,0 +1,63 @@
+#ifndef KOVALU_BUNDLEOPTIONS_H
+#define KOVALU_BUNDLEOPTIONS_H
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+/// What the bundle tool was asked to do, as given on its command line.
+struct BundleOptions {
+    std::string launcher;
+    std::string name;
+    std::string runtime;
+    std::vector<std::string> inputs;
+    std::string mainJar;
+    std::string mainClass;
+    std::string mainModule;
+    std::vector<std::string> classPath;
+    std::vector<std::string> modulePath;
+    std::vector<std::string> javaOptions;
+    std::vector<std::string> arguments;
+    std::string splash;
+    std::optional<std::string> package;
+    std::string identifier;
+    std::string version = "1.0";
+    std::string icon;
+    std::string identity;
+    std::string entitlements;
+    std::string output = ".";
+    bool jlink = false;
+    std::optional<std::string> addModules;
+    std::string jmods;
+    bool force = false;
+    bool cds = false;
+    bool help = false;
+};
+
+/// One command-line option: its spelling, what its value is called (none for a
+/// switch), its help text, whether its value must be free of control
+/// characters, and the member its value goes to.
+struct OptionSpec {
+    const char* name;
+    const char* valueName;
+    const char* help;
+    bool text;
+    std::variant<std::string BundleOptions::*, std::optional<std::string> BundleOptions::*,
+                 std::vector<std::string> BundleOptions::*, bool BundleOptions::*>
+        target;
+};
+
+/// Every option, in the order `--help` shows them.
+const std::vector<OptionSpec>& optionTable();
+
+/// Reads the arguments after the program name. The argument after an option
+/// that takes a value is its value, whatever its first character. Throws, with
+/// a message naming the option, for an unknown option, a missing value, a line
+/// break in a value or a control character in a text value.
+BundleOptions parseOptions(const std::vector<std::string>& args);
+
+/// The `--help` text, built from the option table.
+std::string usageText();
+
+#endif

@@ -1,0 +1,709 @@
+#include "Bundler.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "BundleFiles.h"
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "InfoPlist.h"
+#include "JarFile.h"
+#include "MachO.h"
+#include "RuntimeLink.h"
+#include "Subprocess.h"
+#include "tstrings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message) {
+    throw makeException(message, KV_SOURCE_CODE_POS);
+}
+
+/// Removes a path and everything below it on destruction unless released.
+class TempPath {
+public:
+    TempPath() = default;
+    TempPath(const TempPath&) = delete;
+    TempPath& operator=(const TempPath&) = delete;
+    ~TempPath() {
+        if (!path.empty()) {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    }
+
+    void reset(const std::string& value) { path = value; }
+    void release() { path.clear(); }
+    const std::string& get() const { return path; }
+
+private:
+    std::string path;
+};
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        fail("cannot write " + path);
+    }
+}
+
+std::string readHead(const std::string& path, std::size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(size, '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+/// The real path of an existing file or directory; throws "cannot resolve
+/// <what> <path>: <reason>" when a link cycle or the like stands in the way.
+std::string realPath(const std::string& path, const std::string& what) {
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(path, ec);
+    if (ec) {
+        fail("cannot resolve " + what + " " + path + ": " + ec.message());
+    }
+    return resolved.string();
+}
+
+/// Whether a path exists, links followed; a link cycle is an error, not "no".
+bool exists(const std::string& path, const std::string& what) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+        fail("cannot resolve " + what + " " + path + ": " + ec.message());
+    }
+    return fs::exists(st);
+}
+
+bool isDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+void copyTree(const std::string& from, const std::string& to, fs::copy_options how) {
+    std::error_code ec;
+    fs::copy(from, to, how | fs::copy_options::recursive, ec);
+    if (ec) {
+        fail("cannot copy " + from + ": " + ec.message());
+    }
+}
+
+void makeDirs(const std::string& path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) {
+        fail("cannot create the directory " + path + ": " + ec.message());
+    }
+}
+
+void setMode(const std::string& path, fs::perms mode) {
+    std::error_code ec;
+    fs::permissions(path, mode, ec);
+    if (ec) {
+        fail("cannot set the permissions of " + path + ": " + ec.message());
+    }
+}
+
+const fs::perms mode755 = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+const fs::perms mode644 = fs::perms::owner_read | fs::perms::owner_write |
+                          fs::perms::group_read | fs::perms::others_read;
+
+/// One application path as given on the command line and where it is found
+/// before the bundle exists.
+struct AppEntry {
+    std::string given;
+    std::string source; ///< the file or directory it will be a copy of
+};
+
+// Relative paths are written against the launcher's $APPDIR.
+std::string cfgValue(const AppEntry& entry) {
+    return entry.given[0] == '/' ? entry.given : "$APPDIR/" + entry.given;
+}
+
+// Where the JDK's tools find the application's paths in the bundle being built.
+std::vector<AppPath> stagedPaths(const std::vector<AppEntry>& entries, const std::string& appDir) {
+    std::vector<AppPath> paths;
+    for (const AppEntry& e : entries) {
+        paths.push_back({e.given[0] == '/' ? e.given : appDir + "/" + e.given, e.given});
+    }
+    return paths;
+}
+
+} // namespace
+
+namespace Bundler {
+
+/// One run of the tool: the checks, then the steps that write the bundle.
+class Bundle {
+public:
+    Bundle(const BundleOptions& options, const Bundler::Warn& warn) : o(options), warn(warn) {}
+
+    std::string make();
+
+private:
+    void checkOptions();
+    void checkName();
+    void checkFiles();
+    void checkInputs();
+    void checkIconAndSigning();
+    void checkRuntime();
+    void checkOutput();
+    AppEntry appEntry(const std::string& what, const std::string& given) const;
+    std::string findSource(const std::string& rel) const;
+    void checkMainClass();
+    bool holdsClass(const AppEntry& entry, const std::string& classFile) const;
+    void checkManifestClassPath(const AppEntry& jar);
+
+    void stage();
+    void copyApplication();
+    void writeConfiguration();
+    void placeRuntime();
+    void signBundle();
+    void sign(const std::string& path, bool withEntitlements);
+    void moveIntoPlace();
+
+    const BundleOptions& o;
+    const Bundler::Warn& warn;
+    std::string name;
+    std::string identifier;
+    std::vector<std::string> inputs; // without trailing slashes
+    std::string runtimeHome;
+    bool copyRuntime = false;
+    std::string outputDir;
+    std::string target;
+    std::string entitlementsTarget;
+    std::optional<JlinkPlan> jlink;
+    std::optional<AppEntry> mainJar;
+    std::vector<AppEntry> classPath;
+    std::vector<AppEntry> modulePath;
+    std::string codesign;
+
+    TempPath staging;
+    TempPath entitlementsFile;
+    std::string bundleDir;
+    std::string contents;
+    std::string appDir;
+    std::string entitlements;
+};
+
+std::string Bundle::make() {
+    checkOptions();
+    checkMainClass();
+    stage();
+    copyApplication();
+    writeConfiguration();
+    placeRuntime();
+    signBundle();
+    moveIntoPlace();
+    return target;
+}
+
+void Bundle::checkOptions() {
+    if (o.launcher.empty()) {
+        fail("missing --launcher");
+    }
+    if (o.name.empty()) {
+        fail("missing --name");
+    }
+    if (o.runtime.empty()) {
+        fail("missing --runtime");
+    }
+    checkName();
+    const int mains = !o.mainJar.empty() + !o.mainClass.empty() + !o.mainModule.empty();
+    if (mains != 1) {
+        fail("give exactly one of --main-jar, --main-class and --main-module");
+    }
+    if (o.package && !FileUtils::isPlainName(*o.package)) {
+        fail(o.package->empty() ? "--package must not be empty"
+                                : "--package must be a plain name: " + *o.package);
+    }
+    if (o.version.empty()) {
+        fail("--version must not be empty");
+    }
+    identifier = o.identifier.empty() ? InfoPlist::defaultIdentifier(name) : o.identifier;
+    if (!InfoPlist::isValidIdentifier(identifier)) {
+        fail("--identifier may hold only letters, digits, '.' and '-': " + identifier);
+    }
+    checkFiles();
+    checkInputs();
+    checkIconAndSigning();
+    checkRuntime();
+    checkOutput();
+    if (o.jlink) {
+        jlink = RuntimeLink::plan(runtimeHome, o.addModules, o.jmods);
+    } else if (o.addModules) {
+        fail("--add-modules needs --jlink");
+    } else if (!o.jmods.empty()) {
+        fail("--jmods needs --jlink");
+    }
+    if (!o.mainJar.empty()) {
+        mainJar = appEntry("main jar", o.mainJar);
+    }
+    for (const std::string& entry : o.classPath) {
+        classPath.push_back(appEntry("class path entry", entry));
+    }
+    for (const std::string& entry : o.modulePath) {
+        modulePath.push_back(appEntry("module path entry", entry));
+    }
+}
+
+void Bundle::checkName() {
+    // The launcher reads a backslash as a path separator: such a bundle could
+    // never find its configuration.
+    if (o.name.find('\\') != std::string::npos) {
+        fail("--name must not contain a backslash: " + o.name);
+    }
+    name = tstrings::endsWith(o.name, ".app") ? o.name.substr(0, o.name.size() - 4) : o.name;
+    // NAME.app would otherwise become NAME.app.app.
+    if (!FileUtils::isPlainName(o.name) || !FileUtils::isPlainName(name)) {
+        fail("--name must be a plain file name: " + o.name);
+    }
+}
+
+void Bundle::checkFiles() {
+    std::error_code ec;
+    if (exists(o.launcher, "the launcher") && !fs::is_regular_file(o.launcher, ec)) {
+        fail("launcher is not a regular file: " + o.launcher);
+    }
+    if (!exists(o.launcher, "the launcher")) {
+        fail("launcher not found: " + o.launcher);
+    }
+    if ((fs::status(o.launcher, ec).permissions() & fs::perms::owner_exec) == fs::perms::none) {
+        fail("launcher is not executable: " + o.launcher);
+    }
+    if (!exists(o.runtime, "the Java runtime home") || !isDirectory(o.runtime)) {
+        fail("Java runtime home not found: " + o.runtime);
+    }
+    if (exists(o.output, "the output directory") && !isDirectory(o.output)) {
+        fail("output directory is not a directory: " + o.output);
+    }
+    if (!o.splash.empty() && !fs::is_regular_file(o.splash, ec)) {
+        fail("splash image not found: " + o.splash);
+    }
+    for (const std::vector<std::string>* list : {&o.classPath, &o.modulePath}) {
+        for (const std::string& entry : *list) {
+            if (entry.empty()) {
+                fail("class and module path entries must not be empty");
+            }
+            if (entry.find(':') != std::string::npos) {
+                fail("class and module path entries must not contain ':': " + entry);
+            }
+        }
+    }
+}
+
+void Bundle::checkInputs() {
+    std::vector<std::string> seen{name + ".cfg", ".package"};
+    for (std::string input : o.inputs) {
+        if (!exists(input, "the input")) {
+            fail("input not found: " + input);
+        }
+        // A trailing slash would name a directory's content, not the directory.
+        while (input.size() > 1 && input.back() == '/') {
+            input.pop_back();
+        }
+        const std::string base = FileUtils::basename(input);
+        if (!FileUtils::isPlainName(base)) {
+            fail("--input needs a named file or directory: " + input);
+        }
+        if (std::find(seen.begin(), seen.end(), base) != seen.end()) {
+            fail(base + " would be in Contents/app twice (inputs, " + name +
+                 ".cfg and .package need distinct names)");
+        }
+        seen.push_back(base);
+        inputs.push_back(input);
+    }
+    const std::string splashBase = FileUtils::basename(o.splash);
+    if (!o.splash.empty() && std::find(seen.begin(), seen.end(), splashBase) != seen.end()) {
+        fail("the splash image would overwrite the application file " + splashBase);
+    }
+}
+
+void Bundle::checkIconAndSigning() {
+    std::error_code ec;
+    if (!o.icon.empty() && !fs::is_regular_file(o.icon, ec)) {
+        fail("icon not found: " + o.icon);
+    }
+    if (!o.icon.empty() && FileUtils::suffix(o.icon) != ".icns") {
+        fail("--icon needs an .icns file: " + o.icon);
+    }
+    if (o.identity.empty()) {
+        if (!o.entitlements.empty()) {
+            fail("--entitlements needs --sign");
+        }
+        return;
+    }
+    codesign = Subprocess::findOnPath("codesign");
+    if (codesign.empty()) {
+        fail("--sign needs codesign, which is not on the PATH");
+    }
+    if (!o.entitlements.empty() && !fs::is_regular_file(o.entitlements, ec)) {
+        fail("entitlements file not found: " + o.entitlements);
+    }
+}
+
+void Bundle::checkRuntime() {
+    runtimeHome = realPath(o.runtime, "the Java runtime home");
+    // A macOS JDK bundle (name.jdk) keeps its home in Contents/Home.
+    if (!isDirectory(runtimeHome + "/lib") && isDirectory(runtimeHome + "/Contents/Home/lib")) {
+        runtimeHome += "/Contents/Home";
+    }
+    std::error_code ec;
+    if (fs::exists(runtimeHome + "/lib/libjli.dylib", ec) ||
+        fs::exists(runtimeHome + "/lib/jli/libjli.dylib", ec)) {
+        copyRuntime = true;
+    } else if (!fs::exists(runtimeHome + "/lib/libjli.so", ec)) {
+        fail("no lib/libjli.dylib or lib/libjli.so in the Java runtime home: " + o.runtime);
+    }
+}
+
+void Bundle::checkOutput() {
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(o.output, ec), ec);
+    if (ec) {
+        fail("cannot resolve the output directory " + o.output + ": " + ec.message());
+    }
+    outputDir = FileUtils::removeTrailingSlash(resolved.string());
+    target = outputDir + "/" + name + ".app";
+    if (fs::exists(fs::symlink_status(target, ec)) && !o.force) {
+        fail(target + " already exists (use --force to replace it)");
+    }
+    if (o.identity.empty() || !o.entitlements.empty()) {
+        return;
+    }
+    entitlementsTarget = outputDir + "/" + name + ".entitlements";
+    if (isDirectory(entitlementsTarget)) {
+        fail(entitlementsTarget + " is a directory");
+    }
+    if (fs::exists(fs::symlink_status(entitlementsTarget, ec)) && !o.force) {
+        fail(entitlementsTarget + " already exists (use --force to replace it)");
+    }
+}
+
+AppEntry Bundle::appEntry(const std::string& what, const std::string& given) const {
+    if (!given.empty() && given[0] == '/') {
+        if (!exists(given, "the " + what)) {
+            fail(what + " not found: " + given);
+        }
+        return AppEntry{given, given};
+    }
+    const std::string source = findSource(given);
+    if (source.empty() || !exists(source, "the " + what)) {
+        fail(what + " not found among the application files: " + given);
+    }
+    return AppEntry{given, source};
+}
+
+/// Where a path relative to Contents/app will be copied from: the input or
+/// splash image of its first component. Empty when none will be there.
+std::string Bundle::findSource(const std::string& rel) const {
+    const fs::path normal = fs::path(rel).lexically_normal();
+    if (normal.empty() || *normal.begin() == "..") {
+        return std::string();
+    }
+    const std::string first = normal.begin()->string();
+    fs::path rest;
+    for (auto part = std::next(normal.begin()); part != normal.end(); ++part) {
+        rest /= *part;
+    }
+    for (const std::string& input : inputs) {
+        if (FileUtils::basename(input) == first) {
+            return rest.empty() ? input : (fs::path(input) / rest).string();
+        }
+    }
+    if (!o.splash.empty() && FileUtils::basename(o.splash) == first && rest.empty()) {
+        return o.splash;
+    }
+    return std::string();
+}
+
+void Bundle::checkMainClass() {
+    if (!o.mainModule.empty()) {
+        return;
+    }
+    std::string mainClass = o.mainClass;
+    std::vector<AppEntry> searched = classPath;
+    if (mainJar) {
+        const std::string manifest = JarFile(mainJar->source).manifest();
+        mainClass = Manifest::attribute(manifest, "Main-Class");
+        if (mainClass.empty()) {
+            fail("the main jar " + mainJar->given + " names no Main-Class in its manifest");
+        }
+        // java -jar takes its class path from the jar alone.
+        searched = {*mainJar};
+        const std::string dir = FileUtils::dirname(mainJar->given);
+        for (const std::string& entry : Manifest::classPath(manifest)) {
+            const std::string rel = dir.empty() ? entry : dir + "/" + entry;
+            const std::string source = findSource(rel);
+            if (!source.empty() && exists(source, "the manifest class path entry")) {
+                searched.push_back(AppEntry{rel, source});
+            }
+        }
+    }
+    for (const AppEntry& entry : classPath) {
+        checkManifestClassPath(entry);
+    }
+    if (mainJar) {
+        checkManifestClassPath(*mainJar);
+    }
+    const std::string classFile = tstrings::replace(mainClass, ".", "/") + ".class";
+    for (const AppEntry& entry : searched) {
+        if (holdsClass(entry, classFile)) {
+            return;
+        }
+    }
+    std::vector<std::string> names;
+    for (const AppEntry& entry : searched) {
+        names.push_back(entry.given);
+    }
+    fail("the main class " + mainClass + " is not in " +
+         (names.empty() ? std::string("the class path, which is empty")
+                        : tstrings::join(names.begin(), names.end(), ", ")));
+}
+
+bool Bundle::holdsClass(const AppEntry& entry, const std::string& classFile) const {
+    if (isDirectory(entry.source)) {
+        std::error_code ec;
+        return fs::is_regular_file(fs::path(entry.source) / classFile, ec);
+    }
+    return JarFile(entry.source).contains(classFile);
+}
+
+/// Warns of a jar in the bundle whose manifest reaches outside it.
+void Bundle::checkManifestClassPath(const AppEntry& jar) {
+    if (jar.given[0] == '/' || isDirectory(jar.source)) {
+        return;
+    }
+    std::string manifest;
+    try {
+        manifest = JarFile(jar.source).manifest();
+    } catch (const KvErrorBase&) {
+        return; // The Java runtime skips a jar it cannot read; so does this check.
+    }
+    // Contents/app lies two levels below the bundle's root.
+    const fs::path inBundle = fs::path("Contents/app") / fs::path(jar.given).parent_path();
+    for (const std::string& entry : Manifest::classPath(manifest)) {
+        const fs::path resolved = (inBundle / entry).lexically_normal();
+        const bool url = entry.find(':') != std::string::npos;
+        if (url || entry[0] == '/' || resolved.empty() || *resolved.begin() == "..") {
+            warn("the manifest Class-Path of " + jar.given + " points outside the bundle: " +
+                 entry);
+        }
+    }
+}
+
+void Bundle::stage() {
+    makeDirs(outputDir);
+    // Everything is built under a hidden name beside the target and renamed
+    // into place at the end, so no run leaves a bundle that looks whole
+    // before it is.
+    staging.reset(BundleFiles::makeUniqueDir(outputDir + "/." + name + ".app."));
+    // The bundle has its final name inside the hidden directory, so that it
+    // is signed as NAME.app.
+    bundleDir = staging.get() + "/" + name + ".app";
+    contents = bundleDir + "/Contents";
+    appDir = contents + "/app";
+    makeDirs(contents + "/MacOS");
+    makeDirs(appDir);
+    setMode(bundleDir, mode755);
+}
+
+void Bundle::copyApplication() {
+    const std::string launcher = contents + "/MacOS/" + name;
+    std::error_code ec;
+    fs::copy_file(o.launcher, launcher, ec);
+    if (ec) {
+        fail("cannot copy the launcher " + o.launcher + ": " + ec.message());
+    }
+    setMode(launcher, mode755);
+    // Links are followed: the bundle must not point back into the build tree.
+    for (const std::string& input : inputs) {
+        copyTree(input, appDir + "/" + FileUtils::basename(input), fs::copy_options::none);
+    }
+    if (!o.splash.empty()) {
+        copyTree(o.splash, appDir + "/" + FileUtils::basename(o.splash), fs::copy_options::none);
+    }
+    if (!o.icon.empty()) {
+        makeDirs(contents + "/Resources");
+        copyTree(o.icon, contents + "/Resources/" + FileUtils::basename(o.icon),
+                 fs::copy_options::none);
+    }
+}
+
+void Bundle::writeConfiguration() {
+    std::vector<std::string> cp;
+    std::vector<std::string> mp;
+    std::transform(classPath.begin(), classPath.end(), std::back_inserter(cp), cfgValue);
+    std::transform(modulePath.begin(), modulePath.end(), std::back_inserter(mp), cfgValue);
+    writeText(appDir + "/" + name + ".cfg",
+              Bundler::cfgText(o, cp, mp, mainJar ? cfgValue(*mainJar) : std::string()));
+    if (o.package) {
+        writeText(appDir + "/.package", *o.package + "\n");
+    }
+    writeText(contents + "/Info.plist",
+              InfoPlist::plistText(InfoPlist::bundleEntries(
+                  name, identifier, o.version, o.icon.empty() ? "" : FileUtils::basename(o.icon))));
+}
+
+void Bundle::placeRuntime() {
+    const std::string home = contents + "/runtime/Contents/Home";
+    makeDirs(contents + "/runtime/Contents");
+    if (jlink) {
+        std::vector<AppEntry> roots = classPath;
+        if (mainJar) {
+            roots.insert(roots.begin(), *mainJar);
+        }
+        const std::string modules =
+            jlink->addModules ? *jlink->addModules
+                              : RuntimeLink::applicationModules(
+                                    *jlink, stagedPaths(roots, appDir),
+                                    stagedPaths(modulePath, appDir), !o.splash.empty());
+        RuntimeLink::link(*jlink, modules, home, warn);
+        return;
+    }
+    if (copyRuntime) {
+        copyTree(runtimeHome, home, fs::copy_options::copy_symlinks);
+        return;
+    }
+    // The runtime finds its home from its library's real path, so one link to
+    // the library stands in for a whole copied runtime.
+    makeDirs(home + "/lib");
+    std::error_code ec;
+    fs::create_symlink(realPath(runtimeHome + "/lib/libjli.so", "the runtime library"),
+                       home + "/lib/libjli.dylib", ec);
+    if (ec) {
+        fail("cannot link the runtime library into " + home + ": " + ec.message());
+    }
+}
+
+// Nested code is signed before what holds it: the bundle's seal covers the
+// signatures inside it, so signing outside first would break verification.
+void Bundle::signBundle() {
+    if (o.identity.empty()) {
+        return;
+    }
+    entitlements = o.entitlements;
+    if (entitlements.empty()) {
+        entitlementsFile.reset(BundleFiles::makeUniqueFile(outputDir + "/." + name + ".entitlements."));
+        entitlements = entitlementsFile.get();
+        writeText(entitlements, InfoPlist::plistText(InfoPlist::javaEntitlements()));
+        setMode(entitlements, mode644);
+    }
+    // Links are skipped: what they point at inside the runtime is signed as a
+    // file, and what they point at outside is not ours to sign.
+    std::vector<std::string> machO;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(contents + "/runtime", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->is_regular_file() && !it->is_symlink() &&
+            MachO::isMachO(readHead(it->path().string(), 8))) {
+            machO.push_back(it->path().string());
+        }
+    }
+    if (ec) {
+        fail("cannot list the runtime in the bundle: " + ec.message());
+    }
+    std::sort(machO.begin(), machO.end());
+    for (const std::string& file : machO) {
+        sign(file, /*withEntitlements=*/false);
+    }
+    sign(contents + "/MacOS/" + name, /*withEntitlements=*/true);
+    sign(bundleDir, /*withEntitlements=*/true);
+}
+
+void Bundle::sign(const std::string& path, bool withEntitlements) {
+    std::vector<std::string> argv{codesign, "--force", "--sign", o.identity};
+    if (o.identity != "-") {
+        argv.push_back("--timestamp");
+    }
+    argv.insert(argv.end(), {"--options", "runtime"});
+    if (withEntitlements) {
+        argv.insert(argv.end(), {"--entitlements", entitlements});
+    }
+    argv.push_back(path);
+    const ProgramResult r = Subprocess::run(argv);
+    if (r.status != 0) {
+        fail("codesign failed on " + target + path.substr(bundleDir.size()) + ": " +
+             RuntimeLink::reason(r.err + r.out));
+    }
+}
+
+void Bundle::moveIntoPlace() {
+    TempPath old;
+    std::error_code ec;
+    if (o.force && fs::exists(fs::symlink_status(target, ec))) {
+        old.reset(BundleFiles::makeUniqueDir(outputDir + "/." + name + ".app.old."));
+        if (const int error = BundleFiles::renamePath(target, old.get() + "/" + name + ".app")) {
+            fail("cannot move the existing " + target + " aside: " + BundleFiles::errorText(error));
+        }
+    }
+    // One rename: of two runs into one place, the second fails here rather
+    // than nest its bundle in the first one's, as moving into a directory would.
+    if (const int error = BundleFiles::renamePath(bundleDir, target)) {
+        if (!old.get().empty()) {
+            // Put the replaced bundle back rather than lose it.
+            BundleFiles::renamePath(old.get() + "/" + name + ".app", target);
+        }
+        if (error == EEXIST || error == ENOTEMPTY || error == ENOTDIR) {
+            fail(target + " already exists (use --force to replace it)");
+        }
+        fail("cannot move the bundle into place: " + target + ": " + BundleFiles::errorText(error));
+    }
+    if (!entitlementsTarget.empty()) {
+        if (const int error = BundleFiles::renamePath(entitlementsFile.get(), entitlementsTarget)) {
+            fail("cannot write the entitlements beside the bundle: " + entitlementsTarget + ": " +
+                 BundleFiles::errorText(error));
+        }
+        entitlementsFile.release();
+    }
+}
+
+std::string makeBundle(const BundleOptions& options, const Warn& warn) {
+    return Bundle(options, warn).make();
+}
+
+std::string cfgText(const BundleOptions& o, const std::vector<std::string>& classPath,
+                    const std::vector<std::string>& modulePath, const std::string& mainJar) {
+    std::string text = "[Application]\napp.version=" + o.version + "\n";
+    for (const std::string& entry : modulePath) {
+        text += "app.modulepath=" + entry + "\n";
+    }
+    for (const std::string& entry : classPath) {
+        text += "app.classpath=" + entry + "\n";
+    }
+    if (!o.splash.empty()) {
+        text += "app.splash=$APPDIR/" + FileUtils::basename(o.splash) + "\n";
+    }
+    if (!o.mainModule.empty()) {
+        text += "app.mainmodule=" + o.mainModule + "\n";
+    }
+    if (!o.mainClass.empty()) {
+        text += "app.mainclass=" + o.mainClass + "\n";
+    }
+    if (!mainJar.empty()) {
+        text += "app.mainjar=" + mainJar + "\n";
+    }
+    if (o.cds) {
+        text += "app.cds=auto\n";
+    }
+    text += "\n[JavaOptions]\n";
+    for (const std::string& option : o.javaOptions) {
+        text += "java-options=" + option + "\n";
+    }
+    text += "\n[ArgOptions]\n";
+    for (const std::string& argument : o.arguments) {
+        text += "arguments=" + argument + "\n";
+    }
+    return text;
+}
+
+} // namespace Bundler

@@ -1,0 +1,27 @@
+#ifndef KOVALU_MODULEINFO_H
+#define KOVALU_MODULEINFO_H
+
+#include <string>
+#include <vector>
+
+/// A module's name and the modules it requires at run time (not the ones it
+/// requires only at compile time, "requires static").
+struct ModuleDescriptor {
+    std::string name;
+    std::vector<std::string> requires;
+};
+
+namespace ModuleInfo {
+
+/// The descriptor in the bytes of a module-info.class file; throws when they
+/// hold none.
+ModuleDescriptor fromClassFile(const std::string& bytes);
+
+/// The descriptor in the output of `jar --describe-module`: the module's name
+/// and location on the first line, then one "requires NAME [MODIFIER...]" line
+/// per dependence.
+ModuleDescriptor fromDescription(const std::string& text);
+
+} // namespace ModuleInfo
+
+#endif

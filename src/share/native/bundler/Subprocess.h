@@ -1,0 +1,28 @@
+#ifndef KOVALU_SUBPROCESS_H
+#define KOVALU_SUBPROCESS_H
+
+#include <string>
+#include <vector>
+
+/// What a finished program left: its exit status (128 plus the signal number
+/// when a signal ended it) and what it wrote to each output.
+struct ProgramResult {
+    int status = 0;
+    std::string out;
+    std::string err;
+};
+
+namespace Subprocess {
+
+/// Runs the program at path `argv[0]` with the argument vector `argv` (no
+/// shell), standard input closed, and waits for it. Throws when it cannot be
+/// started.
+ProgramResult run(const std::vector<std::string>& argv);
+
+/// The path of the executable `name` in the first directory of PATH that
+/// holds one; empty when none does.
+std::string findOnPath(const std::string& name);
+
+} // namespace Subprocess
+
+#endif

@@ -1,0 +1,161 @@
+// Subprocess::run and Subprocess::findOnPath with posix_spawn and pipes.
+#include "Subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ErrorHandling.h"
+#include "tstrings.h"
+
+extern char** environ;
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { close(); }
+
+    int get() const { return fd; }
+    void reset(int value) {
+        close();
+        fd = value;
+    }
+    void close() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = -1;
+    }
+
+private:
+    int fd;
+};
+
+struct Pipe {
+    Pipe() {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            throw makeException("pipe() failed. Error: " + lastCRTError(), KV_SOURCE_CODE_POS);
+        }
+        ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+        read.reset(fds[0]);
+        write.reset(fds[1]);
+    }
+
+    Fd read;
+    Fd write;
+};
+
+class FileActions {
+public:
+    FileActions() { ::posix_spawn_file_actions_init(&actions); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions); }
+
+    posix_spawn_file_actions_t actions;
+};
+
+/// Reads both pipes to their end, so that neither child output can fill up
+/// and block the child while the other one is read.
+void drain(int outFd, int errFd, ProgramResult& result) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw makeException("poll() failed. Error: " + lastCRTError(), KV_SOURCE_CODE_POS);
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buf[8192];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof(buf));
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            throw makeException("waitpid() failed. Error: " + lastCRTError(), KV_SOURCE_CODE_POS);
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+namespace Subprocess {
+
+ProgramResult run(const std::vector<std::string>& argv) {
+    Pipe out;
+    Pipe err;
+    FileActions fa;
+    ::posix_spawn_file_actions_addopen(&fa.actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&fa.actions, out.write.get(), 1);
+    ::posix_spawn_file_actions_adddup2(&fa.actions, err.write.get(), 2);
+
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, argv.at(0).c_str(), &fa.actions, nullptr, args.data(),
+                                 environ);
+    if (rc != 0) {
+        throw makeException("cannot start " + argv[0] + ": " + std::strerror(rc),
+                            KV_SOURCE_CODE_POS);
+    }
+    out.write.close();
+    err.write.close();
+    ProgramResult result;
+    try {
+        drain(out.read.get(), err.read.get(), result);
+    } catch (...) {
+        // Reap the child also when its output could not be read.
+        waitFor(pid);
+        throw;
+    }
+    result.status = waitFor(pid);
+    return result;
+}
+
+std::string findOnPath(const std::string& name) {
+    const char* path = ::getenv("PATH");
+    std::vector<std::string> dirs;
+    tstrings::split(dirs, path ? path : "", ":");
+    for (const std::string& dir : dirs) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return std::string();
+}
+
+} // namespace Subprocess

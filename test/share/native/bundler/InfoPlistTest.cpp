@@ -1,0 +1,75 @@
+#include "InfoPlist.h"
+
+#include <gtest/gtest.h>
+
+TEST(InfoPlist, XmlEscape) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"R&D <T>", "R&amp;D &lt;T&gt;"},
+        {"\"it's\"", "&quot;it&apos;s&quot;"},
+        {"&amp;", "&amp;amp;"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(out, InfoPlist::xmlEscape(in)) << in;
+    }
+}
+
+TEST(InfoPlist, PlistTextKeepsOrderAndEscapesKeysAndValues) {
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+              "<plist version=\"1.0\">\n<dict>\n"
+              "  <key>Z&lt;</key>\n  <string>a&amp;b</string>\n"
+              "  <key>A</key>\n  <true/>\n"
+              "  <key>B</key>\n  <false/>\n"
+              "</dict>\n</plist>\n",
+              InfoPlist::plistText({{"Z<", std::string("a&b")}, {"A", true}, {"B", false}}));
+}
+
+TEST(InfoPlist, BundleEntriesNameTheIconOnlyWhenGiven) {
+    for (const std::string icon : {"", "a.icns"}) {
+        std::vector<std::string> keys;
+        for (const PlistEntry& e : InfoPlist::bundleEntries("N", "id", "2", icon)) {
+            keys.push_back(e.key);
+        }
+        std::vector<std::string> expected{"CFBundleDevelopmentRegion", "CFBundleExecutable",
+                                          "CFBundleIdentifier", "CFBundleInfoDictionaryVersion",
+                                          "CFBundleName", "CFBundlePackageType",
+                                          "CFBundleShortVersionString", "CFBundleVersion",
+                                          "LSMinimumSystemVersion", "NSHighResolutionCapable"};
+        if (!icon.empty()) {
+            expected.insert(expected.begin() + 2, "CFBundleIconFile");
+        }
+        EXPECT_EQ(expected, keys) << icon;
+    }
+}
+
+// Each character, not each byte, becomes one '-', whatever the locale.
+TEST(InfoPlist, DefaultIdentifier) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Demo", "Demo"},
+        {"a.b-c_d 1", "a.b-c-d-1"},
+        {"R&D <Tool>", "R-D--Tool-"},
+        {"Caf\xc3\xa9", "Caf-"},
+        {"\xe6\x97\xa5\xe6\x9c\xac", "--"},
+        {"x\xf0\x9f\x98\x80y", "x-y"},
+        {"\xff\xfe", "--"},            // no UTF-8 lead bytes
+        {"\xc0\xaf", "--"},            // overlong encoding of '/'
+        {"a\xc3", "a-"},               // truncated sequence
+        {"\xe2\x82x", "--x"},          // sequence cut short by an ASCII byte
+    };
+    for (const auto& [name, suffix] : cases) {
+        EXPECT_EQ("app.kovalu." + suffix, InfoPlist::defaultIdentifier(name)) << name;
+        EXPECT_TRUE(InfoPlist::isValidIdentifier(InfoPlist::defaultIdentifier(name))) << name;
+    }
+}
+
+TEST(InfoPlist, IsValidIdentifier) {
+    for (const char* good : {"com.example.demo", "a-b.C9"}) {
+        EXPECT_TRUE(InfoPlist::isValidIdentifier(good)) << good;
+    }
+    for (const char* bad : {"", "bad id", "a_b", "caf\xc3\xa9", "a/b"}) {
+        EXPECT_FALSE(InfoPlist::isValidIdentifier(bad)) << bad;
+    }
+}
