@@ -1,4 +1,5 @@
-// CacheFiles on POSIX systems: every function and the lock.
+// CacheFiles on POSIX systems: every function, the lock, the descriptor and
+// the private directory.
 #include "CacheFiles.h"
 
 #include <dirent.h>
@@ -10,8 +11,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include "FileUtils.h"
+#include "tstrings.h"
 
 namespace CacheFiles {
 
@@ -26,9 +31,129 @@ std::int64_t mtimeNs(const struct stat& buf) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-bool isPrivateDir(const std::string& path) {
-    const FileStatus status = getStatus(path, /*followLinks=*/false);
-    return status.directory && status.ownedByUser && ::access(path.c_str(), W_OK | X_OK) == 0;
+// What the walk to a private directory accepts of each component.
+enum class Owner {
+    UserOrRoot, ///< above the home: the system's directories and links
+    User,       ///< the home and below
+};
+
+bool isAcceptedOwner(uid_t uid, Owner owner) {
+    return uid == ::geteuid() || (owner == Owner::UserOrRoot && uid == 0);
+}
+
+std::string systemText(int error) {
+    return std::strerror(error);
+}
+
+// Walks from the root to `path` one component at a time by descriptor, so that
+// no link of another user is followed and no directory is created inside one
+// of another user. Components from index `userFrom` on must be the user's.
+// Returns the last directory, with mode 0700, or an invalid descriptor and
+// `why`.
+FileDescriptor openPrivateDir(const std::string& path, std::size_t userFrom, std::string& why) {
+    std::vector<std::string> names;
+    tstrings::split(names, path, "/");
+    std::vector<std::string> parts;
+    for (const std::string& name : names) {
+        if (name == "..") {
+            why = "\"" + path + "\" is not a plain path";
+            return FileDescriptor();
+        }
+        if (!name.empty() && name != ".") {
+            parts.push_back(name);
+        }
+    }
+    FileDescriptor current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    uid_t currentOwner = 0;
+    std::string walked;
+    for (std::size_t i = 0; i < parts.size() && current.isValid(); ++i) {
+        const std::string& name = parts[i];
+        walked += "/" + name;
+        const Owner owner = i >= userFrom ? Owner::User : Owner::UserOrRoot;
+        struct stat info;
+        if (::fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                why = "lstat(" + walked + ") failed. Error: " + systemText(errno);
+                return FileDescriptor();
+            }
+            // Only inside the user's own directories: a directory that another
+            // user (root under sudo, say) made here would lock its owner out.
+            if (currentOwner != ::geteuid()) {
+                why = "\"" + FileUtils::dirname(walked) + "\" belongs to another user";
+                return FileDescriptor();
+            }
+            if (::mkdirat(current.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+                why = "mkdir(" + walked + ") failed. Error: " + systemText(errno);
+                return FileDescriptor();
+            }
+            if (::fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                why = "lstat(" + walked + ") failed. Error: " + systemText(errno);
+                return FileDescriptor();
+            }
+        }
+        const bool link = S_ISLNK(info.st_mode);
+        if (link && !isAcceptedOwner(info.st_uid, owner)) {
+            why = "\"" + walked + "\" is a link of another user";
+            return FileDescriptor();
+        }
+        FileDescriptor next(::openat(current.get(), name.c_str(),
+                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW)));
+        if (!next.isValid() || ::fstat(next.get(), &info) != 0) {
+            why = "open(" + walked + ") failed. Error: " + systemText(errno);
+            return FileDescriptor();
+        }
+        if (!isAcceptedOwner(info.st_uid, owner)) {
+            why = "\"" + walked + "\" belongs to another user";
+            return FileDescriptor();
+        }
+        if (i + 1 == parts.size() && (info.st_mode & 07777) != 0700 &&
+            ::fchmod(next.get(), 0700) != 0) {
+            why = "chmod(" + walked + ") failed. Error: " + systemText(errno);
+            return FileDescriptor();
+        }
+        current = std::move(next);
+        currentOwner = info.st_uid;
+    }
+    if (!current.isValid() && why.empty()) {
+        why = "open(/) failed. Error: " + systemText(errno);
+    }
+    return current;
+}
+
+std::size_t componentCount(const std::string& path) {
+    std::vector<std::string> names;
+    tstrings::split(names, path, "/");
+    std::size_t count = 0;
+    for (const std::string& name : names) {
+        count += !name.empty() && name != "." ? 1 : 0;
+    }
+    return count;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Waits a little for another launch that appends right now; one that hangs
+// while holding the lock must not stall this one, which then goes on without.
+void lockBriefly(int fd) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace
@@ -50,27 +175,12 @@ FileStatus getStatus(const std::string& path, bool followLinks) {
 }
 
 bool makePrivateDirs(const std::string& path) {
-    if (path.empty()) {
+    if (path.empty() || !FileUtils::isDirSeparator(path[0])) {
         return false;
     }
-    if (getStatus(path, /*followLinks=*/false).exists) {
-        return isPrivateDir(path);
-    }
-    const std::string parent = FileUtils::dirname(path);
-    if (parent.empty() || parent == path) {
-        return false;
-    }
-    // Only inside the user's own directories: a cache that another user (root
-    // under sudo, say) made in this user's home would lock its owner out.
-    const FileStatus parentStatus = getStatus(parent, /*followLinks=*/true);
-    if (parentStatus.exists ? !(parentStatus.directory && parentStatus.ownedByUser)
-                            : !makePrivateDirs(parent)) {
-        return false;
-    }
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    return isPrivateDir(path);
+    std::string why;
+    const std::size_t count = componentCount(path);
+    return count > 0 && openPrivateDir(path, count - 1, why).isValid();
 }
 
 std::vector<std::string> listDir(const std::string& dir) {
@@ -159,6 +269,112 @@ ExclusiveLock::~ExclusiveLock() {
     if (fd >= 0) {
         ::close(fd);
     }
+}
+
+FileDescriptor::~FileDescriptor() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = other.release();
+    }
+    return *this;
+}
+
+int FileDescriptor::release() {
+    const int result = fd;
+    fd = -1;
+    return result;
+}
+
+PrivateDir::PrivateDir(const std::string& home, const std::string& rel)
+    : path(FileUtils::combinePath(home, rel)) {
+    // A relative home would put the files wherever the launch was started from.
+    if (home.empty() || home[0] != '/') {
+        fail("HOME \"" + home + "\" is not an absolute path");
+        return;
+    }
+    const std::size_t homeParts = componentCount(home);
+    // The home itself must be the user's; the root directory never is anyone's home.
+    dir = openPrivateDir(path, homeParts > 0 ? homeParts - 1 : 0, why);
+}
+
+bool PrivateDir::fail(const std::string& text) {
+    why = text;
+    return false;
+}
+
+bool PrivateDir::failCall(const std::string& call, const std::string& name) {
+    return fail(call + "(" + FileUtils::combinePath(path, name) + ") failed. Error: " +
+                systemText(errno));
+}
+
+bool PrivateDir::append(const std::string& name, const std::string& data,
+                        std::uint64_t maxSize) {
+    if (!isOpen()) {
+        return false;
+    }
+    const std::string older = name + ".1";
+    // Each pass either writes or sees the file moved aside, by this launch or
+    // another one, and opens the new one.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // O_NONBLOCK: a FIFO planted at the path must not stall a failing launch.
+        const FileDescriptor file(
+            ::openat(dir.get(), name.c_str(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+        struct stat opened;
+        if (!file.isValid() || ::fstat(file.get(), &opened) != 0) {
+            return failCall("open", name);
+        }
+        if (!S_ISREG(opened.st_mode) || opened.st_uid != ::geteuid()) {
+            return fail("\"" + FileUtils::combinePath(path, name) +
+                        "\" is not a regular file of this user");
+        }
+        lockBriefly(file.get());
+        struct stat current;
+        if (::fstatat(dir.get(), name.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0 ||
+            current.st_dev != opened.st_dev || current.st_ino != opened.st_ino) {
+            continue;
+        }
+        if (static_cast<std::uint64_t>(current.st_size) > maxSize &&
+            ::renameat(dir.get(), name.c_str(), dir.get(), older.c_str()) == 0) {
+            continue;
+        }
+        return writeAll(file.get(), data) || failCall("write", name);
+    }
+    return fail("\"" + FileUtils::combinePath(path, name) + "\" keeps being replaced");
+}
+
+FileDescriptor PrivateDir::createFresh(const std::string& name) {
+    if (!isOpen()) {
+        return FileDescriptor();
+    }
+    const std::string older = name + ".1";
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (::renameat(dir.get(), name.c_str(), dir.get(), older.c_str()) != 0 &&
+            errno != ENOENT) {
+            ::unlinkat(dir.get(), name.c_str(), 0);
+        }
+        FileDescriptor file(::openat(dir.get(), name.c_str(),
+                                     O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW |
+                                         O_CLOEXEC,
+                                     0600));
+        if (file.isValid()) {
+            return file;
+        }
+        // Another launch created it between the move and the creation.
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    failCall("open", name);
+    return FileDescriptor();
 }
 
 } // namespace CacheFiles
