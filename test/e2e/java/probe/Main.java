@@ -24,6 +24,9 @@ public final class Main {
             out.println("arg=[" + arg + "]");
         }
         out.flush();
+        if (args.length > 0 && args[0].equals("throw")) {
+            throw new IllegalStateException("probe failed on purpose");
+        }
         if (args.length > 0 && args[0].startsWith("exit=")) {
             System.exit(Integer.parseInt(args[0].substring("exit=".length())));
         }
