@@ -197,6 +197,8 @@ TEST_F(JavaApplication, FinderLaunchKeepsWhatTheRuntimeSaid) {
          "\"main\" java.lang.IllegalStateException: probe failed on purpose\\n\tat "
          "probe.Main.main("},
         {"good launch", cfg, "helper=[found]", ""},
+        {"output past the bound", cfg + "[ArgOptions]\narguments=flood\n",
+         "Output dropped: one launch keeps at most 10485760 bytes here.", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -208,8 +210,10 @@ TEST_F(JavaApplication, FinderLaunchKeepsWhatTheRuntimeSaid) {
         std::string why;
         ASSERT_TRUE(e2e::runAsLaunchServices(launcher, env, why)) << why;
 
-        const std::vector<std::string> kept = e2e::lines(kvtest::readFile(logs + "Probe-output.log"));
+        const std::string output = kvtest::readFile(logs + "Probe-output.log");
+        const std::vector<std::string> kept = e2e::lines(output);
         EXPECT_NE(kept.end(), std::find(kept.begin(), kept.end(), c.kept)) << c.kept;
+        EXPECT_LE(output.size(), 10u * 1024 * 1024 + 64);
         const std::string record = kvtest::readFile(logs + "Probe.log");
         if (c.record && c.record->empty()) {
             EXPECT_EQ("", record);

@@ -220,6 +220,7 @@ TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
         e2e::Env env;
         std::string foreign = ""; // given to another user; root only
         std::string why = "";     // the end of the debug line
+        std::string dirLink = ""; // a link to a directory elsewhere
     } cases[] = {
         {"directory at the log path", log(), "", "", {}},
         {"file in place of the folder", "", folder, "", {}},
@@ -230,7 +231,7 @@ TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
          "\"" + folder + "\" belongs to another user"},
         {"HOME of another user", "", "", "", {}, home, "\"" + home + "\" belongs to another user"},
         {"link of another user", "", "", "", {}, home + "/Library",
-         "\"" + home + "/Library\" is a link of another user"},
+         "\"" + home + "/Library\" is a link of another user", home + "/Library"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -239,9 +240,9 @@ TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
         if (!c.foreign.empty() && ::geteuid() != 0) {
             continue;
         }
-        if (c.name == std::string("link of another user")) {
+        if (!c.dirLink.empty()) {
             kvtest::makeDirs(tmp / "elsewhere");
-            kvtest::makeSymlink(tmp / "elsewhere", c.foreign);
+            kvtest::makeSymlink(tmp / "elsewhere", c.dirLink);
         }
         kvtest::writeFile(target, "target");
         if (!c.dir.empty()) {
