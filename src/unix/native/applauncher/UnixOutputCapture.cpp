@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -213,6 +214,25 @@ bool readFully(int fd, char* data, std::size_t size,
     return true;
 }
 
+// Runs in the first child. Forked twice and in a session of its own, the
+// collector is no child of the application, which may end its children, and
+// is not ended with its process group, so the last output still arrives.
+[[noreturn]] void forkCollector(int file, int out[2], int err[2], int control[2]) {
+    ::setsid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[1]);
+        ::close(err[1]);
+        ::close(control[0]);
+        ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+        ::fcntl(err[0], F_SETFL, O_NONBLOCK);
+        static Collector collector;
+        collector = Collector{file, out[0], err[0], control[1], 0, false, true, 0, {}};
+        collect(collector);
+    }
+    ::_exit(pid < 0 ? 1 : 0);
+}
+
 } // namespace
 
 std::string droppedLine() {
@@ -230,22 +250,19 @@ bool start(CacheFiles::FileDescriptor file, std::string& error) {
     std::cerr.flush();
     std::fflush(nullptr);
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        error = std::string("fork() failed. Error: ") + std::strerror(errno);
+    if (pid == 0) {
+        forkCollector(file.get(), out, err, control);
+    }
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    // Without a collector nobody would read the pipes.
+    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        error = "fork() failed for the output collector";
         closeBoth(out);
         closeBoth(err);
         closeBoth(control);
         return false;
-    }
-    if (pid == 0) {
-        ::close(out[1]);
-        ::close(err[1]);
-        ::close(control[0]);
-        ::fcntl(out[0], F_SETFL, O_NONBLOCK);
-        ::fcntl(err[0], F_SETFL, O_NONBLOCK);
-        static Collector collector;
-        collector = Collector{file.get(), out[0], err[0], control[1], 0, false, true, 0, {}};
-        collect(collector);
     }
     ::close(out[0]);
     ::close(err[0]);
