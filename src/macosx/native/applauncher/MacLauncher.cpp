@@ -88,6 +88,9 @@ void keepOutput() {
         OutputCapture::start(log.createOutputFile(), outputNotKept);
     } catch (const std::exception& e) {
         outputNotKept = e.what();
+    } catch (...) {
+        // Keeping the output must never change how the launch goes.
+        outputNotKept = "unknown error";
     }
 }
 

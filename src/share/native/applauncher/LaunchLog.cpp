@@ -17,11 +17,6 @@ LaunchLog::LaunchLog(const std::string& home, const std::string& name,
     }
 }
 
-std::string LaunchLog::getOutputPath() const {
-    return FileUtils::combinePath(FileUtils::combinePath(home, folder),
-                                  launcherName + "-output.log");
-}
-
 void LaunchLog::append(const std::string& record) const {
     CacheFiles::PrivateDir dir(home, folder);
     if (!dir.append(launcherName + ".log", record, maxFileSize)) {

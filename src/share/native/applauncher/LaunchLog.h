@@ -20,8 +20,6 @@ public:
     LaunchLog(const std::string& home, const std::string& name, const std::string& launcherName);
 
     const std::string& getPath() const { return path; }
-    /// The path of the file that keeps a launch's output.
-    std::string getOutputPath() const;
 
     /// The log's folder name: the package name when it is one plain path
     /// component, else the launcher's name.

@@ -41,93 +41,104 @@ bool isAcceptedOwner(uid_t uid, Owner owner) {
     return uid == ::geteuid() || (owner == Owner::UserOrRoot && uid == 0);
 }
 
-std::string systemText(int error) {
-    return std::strerror(error);
+std::string callFailed(const std::string& call, const std::string& path) {
+    return call + "(" + path + ") failed. Error: " + std::strerror(errno);
 }
 
-// Walks from the root to `path` one component at a time by descriptor, so that
-// no link of another user is followed and no directory is created inside one
-// of another user. Components from index `userFrom` on must be the user's.
-// Returns the last directory, with mode 0700, or an invalid descriptor and
-// `why`.
-FileDescriptor openPrivateDir(const std::string& path, std::size_t userFrom, std::string& why) {
+// The components of an absolute path; false when one is "..", which would
+// lead out of a directory already checked.
+bool splitPath(const std::string& path, std::vector<std::string>& parts) {
     std::vector<std::string> names;
     tstrings::split(names, path, "/");
-    std::vector<std::string> parts;
     for (const std::string& name : names) {
         if (name == "..") {
-            why = "\"" + path + "\" is not a plain path";
-            return FileDescriptor();
+            return false;
         }
         if (!name.empty() && name != ".") {
             parts.push_back(name);
         }
     }
+    return true;
+}
+
+// One step of the walk: opens the directory `name` in `parent` (its path
+// `walked`), creating it first when it is missing and the parent is the
+// user's. `owner` says whose it may be; its owner goes to `uid`.
+FileDescriptor openStep(int parent, uid_t parentUid, const std::string& name,
+                        const std::string& walked, Owner owner, uid_t& uid, std::string& why) {
+    struct stat info;
+    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            why = callFailed("lstat", walked);
+            return FileDescriptor();
+        }
+        // Only inside the user's own directories: a directory that another
+        // user (root under sudo, say) made here would lock its owner out.
+        if (parentUid != ::geteuid()) {
+            why = "\"" + FileUtils::dirname(walked) + "\" belongs to another user";
+            return FileDescriptor();
+        }
+        if ((::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) ||
+            ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            why = callFailed("mkdir", walked);
+            return FileDescriptor();
+        }
+    }
+    const bool link = S_ISLNK(info.st_mode);
+    if (link && !isAcceptedOwner(info.st_uid, owner)) {
+        why = "\"" + walked + "\" is a link of another user";
+        return FileDescriptor();
+    }
+    FileDescriptor dir(::openat(parent, name.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW)));
+    if (!dir.isValid() || ::fstat(dir.get(), &info) != 0) {
+        why = callFailed("open", walked);
+        return FileDescriptor();
+    }
+    // A link of the user may still lead to a directory of someone else.
+    if (!isAcceptedOwner(info.st_uid, owner)) {
+        why = "\"" + walked + "\" belongs to another user";
+        return FileDescriptor();
+    }
+    uid = info.st_uid;
+    return dir;
+}
+
+// Walks from the root to the absolute `path` one directory at a time by
+// descriptor, so that no link of another user is followed and nothing is
+// created inside a directory of another user. The directories from the
+// `userFrom`-th component on must be the user's. Returns the last one, given
+// mode 0700, or an invalid descriptor and `why`.
+FileDescriptor openPrivateDir(const std::string& path, std::size_t userFrom, std::string& why) {
+    std::vector<std::string> parts;
+    if (!splitPath(path, parts)) {
+        why = "\"" + path + "\" is not a plain path";
+        return FileDescriptor();
+    }
     FileDescriptor current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    uid_t currentOwner = 0;
+    if (!current.isValid()) {
+        why = callFailed("open", "/");
+    }
+    uid_t uid = 0;
     std::string walked;
     for (std::size_t i = 0; i < parts.size() && current.isValid(); ++i) {
-        const std::string& name = parts[i];
-        walked += "/" + name;
-        const Owner owner = i >= userFrom ? Owner::User : Owner::UserOrRoot;
-        struct stat info;
-        if (::fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                why = "lstat(" + walked + ") failed. Error: " + systemText(errno);
-                return FileDescriptor();
-            }
-            // Only inside the user's own directories: a directory that another
-            // user (root under sudo, say) made here would lock its owner out.
-            if (currentOwner != ::geteuid()) {
-                why = "\"" + FileUtils::dirname(walked) + "\" belongs to another user";
-                return FileDescriptor();
-            }
-            if (::mkdirat(current.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
-                why = "mkdir(" + walked + ") failed. Error: " + systemText(errno);
-                return FileDescriptor();
-            }
-            if (::fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-                why = "lstat(" + walked + ") failed. Error: " + systemText(errno);
-                return FileDescriptor();
-            }
-        }
-        const bool link = S_ISLNK(info.st_mode);
-        if (link && !isAcceptedOwner(info.st_uid, owner)) {
-            why = "\"" + walked + "\" is a link of another user";
-            return FileDescriptor();
-        }
-        FileDescriptor next(::openat(current.get(), name.c_str(),
-                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW)));
-        if (!next.isValid() || ::fstat(next.get(), &info) != 0) {
-            why = "open(" + walked + ") failed. Error: " + systemText(errno);
-            return FileDescriptor();
-        }
-        if (!isAcceptedOwner(info.st_uid, owner)) {
-            why = "\"" + walked + "\" belongs to another user";
-            return FileDescriptor();
-        }
-        if (i + 1 == parts.size() && (info.st_mode & 07777) != 0700 &&
-            ::fchmod(next.get(), 0700) != 0) {
-            why = "chmod(" + walked + ") failed. Error: " + systemText(errno);
-            return FileDescriptor();
-        }
-        current = std::move(next);
-        currentOwner = info.st_uid;
+        walked += "/" + parts[i];
+        current = openStep(current.get(), uid, parts[i], walked,
+                           i >= userFrom ? Owner::User : Owner::UserOrRoot, uid, why);
     }
-    if (!current.isValid() && why.empty()) {
-        why = "open(/) failed. Error: " + systemText(errno);
+    struct stat info;
+    if (current.isValid() && (::fstat(current.get(), &info) != 0 ||
+                              ((info.st_mode & 07777) != 0700 && ::fchmod(current.get(), 0700) != 0))) {
+        why = callFailed("chmod", walked);
+        return FileDescriptor();
     }
     return current;
 }
 
 std::size_t componentCount(const std::string& path) {
-    std::vector<std::string> names;
-    tstrings::split(names, path, "/");
-    std::size_t count = 0;
-    for (const std::string& name : names) {
-        count += !name.empty() && name != "." ? 1 : 0;
-    }
-    return count;
+    std::vector<std::string> parts;
+    splitPath(path, parts);
+    return parts.size();
 }
 
 bool writeAll(int fd, const std::string& data) {
@@ -300,8 +311,8 @@ PrivateDir::PrivateDir(const std::string& home, const std::string& rel)
         fail("HOME \"" + home + "\" is not an absolute path");
         return;
     }
+    // From the home's own component on, everything must be the user's.
     const std::size_t homeParts = componentCount(home);
-    // The home itself must be the user's; the root directory never is anyone's home.
     dir = openPrivateDir(path, homeParts > 0 ? homeParts - 1 : 0, why);
 }
 
@@ -311,8 +322,7 @@ bool PrivateDir::fail(const std::string& text) {
 }
 
 bool PrivateDir::failCall(const std::string& call, const std::string& name) {
-    return fail(call + "(" + FileUtils::combinePath(path, name) + ") failed. Error: " +
-                systemText(errno));
+    return fail(callFailed(call, FileUtils::combinePath(path, name)));
 }
 
 bool PrivateDir::append(const std::string& name, const std::string& data,
