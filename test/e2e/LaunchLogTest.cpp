@@ -186,6 +186,9 @@ TEST_F(LaunchLog, FinderLaunchKeepsItsOutputBesideTheLog) {
              "(\\[TRACE\\] [^\\\\]*\\\\n)+\\[ERROR\\] [^\\\\]*\\\\n\\[TRACE\\] [^\\\\]*"},
         {"good launch", true, {}, "", ""},
     };
+    // From a terminal the streams are left alone and nothing is kept.
+    expectFailure(run(), noCfg());
+    EXPECT_FALSE(std::filesystem::exists(output));
     bundle.linkRuntimeLibrary(KVTEST_FAKEJLI_PATH);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

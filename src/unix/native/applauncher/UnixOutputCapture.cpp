@@ -27,7 +27,7 @@ const int sendFlags = MSG_NOSIGNAL;
 const int sendFlags = 0;
 #endif
 
-// Seconds the launcher waits for the collector's answer; a collector that
+// How long the launcher waits for the collector's answer; a collector that
 // was stopped or killed must not stall a failing launch.
 const int answerTimeoutMs = 5000;
 
@@ -35,8 +35,8 @@ const int answerTimeoutMs = 5000;
 int controlFd = -1;
 std::mutex controlMutex;
 
-// Everything below up to the next comment runs in the collector, a child of
-// a process that may have had threads: only async-signal-safe calls.
+// From here to "the launcher's side" everything runs in the collector, a
+// child of a process that may have had threads: only async-signal-safe calls.
 struct Collector {
     int file;
     int out;
