@@ -1,5 +1,10 @@
 #include "E2eSupport.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -60,6 +65,74 @@ Launch runLauncher(const std::string& exe, const std::vector<std::string>& args,
     launch.process = kvtest::runProcess(argv, all, cwd);
     launch.calls = kvtest::readJliRecord(record);
     return launch;
+}
+
+namespace {
+
+// The second child of the double fork: it execs the launcher once its parent
+// has exited and the system has handed it over.
+[[noreturn]] void execOrphaned(const std::string& exe, const Env& env, pid_t parent0, int report,
+                               int done) {
+    for (int i = 0; i < 20000 && ::getppid() == parent0; ++i) {
+        ::usleep(1000);
+    }
+    const long parent = static_cast<long>(::getppid());
+    if (::write(report, &parent, sizeof(parent)) != sizeof(parent) || parent != 1) {
+        ::_exit(0);
+    }
+    for (const auto& kv : env) {
+        if (kv.second) {
+            ::setenv(kv.first.c_str(), kv.second->c_str(), 1);
+        } else {
+            ::unsetenv(kv.first.c_str());
+        }
+    }
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    // Inherited by the launcher and whatever it starts: its end is the end of all of them.
+    ::fcntl(done, F_SETFD, 0);
+    char* const argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+    ::execv(exe.c_str(), argv);
+    ::_exit(127);
+}
+
+} // namespace
+
+bool runAsLaunchServices(const std::string& exe, const Env& env, std::string& why) {
+    int report[2], done[2];
+    if (::pipe2(report, O_CLOEXEC) != 0 || ::pipe2(done, O_CLOEXEC) != 0) {
+        why = "pipe2 failed";
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        const pid_t self = ::getpid();
+        if (::fork() == 0) {
+            execOrphaned(exe, env, self, report[1], done[1]);
+        }
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    ::close(done[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    long parent = 0;
+    const bool reported = ::read(report[0], &parent, sizeof(parent)) == sizeof(parent);
+    ::close(report[0]);
+    if (!reported || parent != 1) {
+        why = "orphaned processes go to process " + std::to_string(parent) + " here, not to 1";
+        ::close(done[0]);
+        return false;
+    }
+    struct pollfd pfd = {done[0], POLLIN, 0};
+    char byte;
+    while (::poll(&pfd, 1, 300 * 1000) > 0 && ::read(done[0], &byte, 1) > 0) {
+    }
+    ::close(done[0]);
+    return true;
 }
 
 std::vector<std::string> lines(const std::string& text) {

@@ -47,6 +47,13 @@ struct Launch {
 Launch runLauncher(const std::string& exe, const std::vector<std::string>& args = {},
                    const Env& env = {}, const std::string& cwd = std::string());
 
+/// Starts `exe` as the system's launch services do: its parent is process 1
+/// when it starts and its standard streams are /dev/null; `env` changes the
+/// current environment. Returns once the launch and every process that holds
+/// its output have ended. False, with `why`, when this machine hands orphaned
+/// processes to another process than 1.
+bool runAsLaunchServices(const std::string& exe, const Env& env, std::string& why);
+
 /// The lines of a text, without their line feeds; a last line without one
 /// counts too.
 std::vector<std::string> lines(const std::string& text);

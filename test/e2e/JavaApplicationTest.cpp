@@ -2,6 +2,10 @@
 // started through the launcher: real Java applications, real JVM.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
 #include "E2eSupport.h"
 #include "TestSupport.h"
 #include "tstrings.h"
@@ -163,3 +167,58 @@ INSTANTIATE_TEST_SUITE_P(Rows, JavaApplicationRun, ::testing::ValuesIn(javaCases
                          [](const ::testing::TestParamInfo<JavaCase>& info) {
                              return info.param.name;
                          });
+
+// Opened from the Finder, whatever the runtime says before it ends the
+// process itself lands in the kept output, and a failure the launcher sees
+// carries the exception in its record.
+TEST_F(JavaApplication, FinderLaunchKeepsWhatTheRuntimeSaid) {
+    buildMainJar();
+    assemble({"--input", work / "app.jar", "--main-jar", "app.jar"});
+    const std::string cfgPath = appDir + "/Probe.cfg";
+    const std::string cfg = kvtest::readFile(cfgPath);
+    const std::string home = work / "home";
+    const std::string logs = home + "/Library/Logs/Probe/";
+    const struct {
+        const char* name;
+        std::string cfg;
+        std::string kept;   // a line of the kept output
+        std::optional<std::string> record; // the record's text after the executable; "": none
+    } cases[] = {
+        {"missing main class",
+         "[Application]\napp.classpath=$APPDIR/app.jar\napp.mainclass=probe.Missing\n",
+         "Error: Could not find or load main class probe.Missing", std::nullopt},
+        {"missing main jar", "[Application]\napp.mainjar=$APPDIR/missing.jar\n",
+         "Error: Unable to access jarfile " + appDir + "/missing.jar", std::nullopt},
+        {"bad JVM option", cfg + "[JavaOptions]\njava-options=-XX:+NoSuchOption\n",
+         "Unrecognized VM option 'NoSuchOption'", std::nullopt},
+        {"main throws", cfg + "[ArgOptions]\narguments=throw\n",
+         "Exception in thread \"main\" java.lang.IllegalStateException: probe failed on purpose",
+         ": Failed to launch JVM\\n\\nThe last lines of standard error:\\nException in thread "
+         "\"main\" java.lang.IllegalStateException: probe failed on purpose\\n\tat "
+         "probe.Main.main("},
+        {"good launch", cfg, "helper=[found]", ""},
+        {"output past the bound", cfg + "[ArgOptions]\narguments=flood\n",
+         "Output dropped: one launch keeps at most 10485760 bytes here.", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(home);
+        kvtest::makeDirs(home);
+        kvtest::writeFile(cfgPath, c.cfg);
+        e2e::Env env = e2e::jvmEnvironment();
+        env["HOME"] = home;
+        std::string why;
+        ASSERT_TRUE(e2e::runAsLaunchServices(launcher, env, why)) << why;
+
+        const std::string output = kvtest::readFile(logs + "Probe-output.log");
+        const std::vector<std::string> kept = e2e::lines(output);
+        EXPECT_NE(kept.end(), std::find(kept.begin(), kept.end(), c.kept)) << c.kept;
+        EXPECT_LE(output.size(), 10u * 1024 * 1024 + 64);
+        const std::string record = kvtest::readFile(logs + "Probe.log");
+        if (c.record && c.record->empty()) {
+            EXPECT_EQ("", record);
+        } else if (c.record) {
+            EXPECT_NE(std::string::npos, record.find(launcher + *c.record)) << record;
+        }
+    }
+}

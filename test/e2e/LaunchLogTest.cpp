@@ -10,11 +10,14 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "E2eSupport.h"
 #include "TestSupport.h"
 
 using e2e::Launch;
+using kvtest::regexQuote;
 
 namespace {
 
@@ -33,6 +36,18 @@ protected:
     Launch run(e2e::Env env = {}) const {
         env.emplace("HOME", home);
         return e2e::runLauncher(bundle.launcher, {}, env);
+    }
+    /// Starts the launcher as the Finder would; false when this machine cannot.
+    bool runFromFinder(e2e::Env env = {}) const {
+        env.emplace("HOME", home);
+        env.emplace("KOVALU_DEBUG", std::nullopt);
+        env.emplace("KVTEST_JLI_RECORD", tmp / "jli-record");
+        std::string why;
+        const bool started = e2e::runAsLaunchServices(bundle.launcher, env, why);
+        if (!started) {
+            ADD_FAILURE() << "cannot start as launch services would: " << why;
+        }
+        return started;
     }
     /// Status 1, no runtime started, `message` the one line on standard error.
     static void expectFailure(const Launch& launch, const std::string& message) {
@@ -123,6 +138,86 @@ TEST_F(LaunchLog, FileOverOneMebibyteMovesAsideAndGoodLaunchWritesNothing) {
     EXPECT_EQ(before, kvtest::readFile(log()));
 }
 
+TEST_F(LaunchLog, RotationLosesNoRecord) {
+    const std::string full(1024 * 1024 + 1, 'x');
+    // A directory in the way of the move: the record goes to the long file.
+    kvtest::writeFile(log(), full);
+    kvtest::makeDirs(log() + ".1/inside");
+    expectFailure(run(), noCfg());
+    EXPECT_EQ(full, kvtest::readFile(log()).substr(0, full.size()));
+    EXPECT_EQ(1u, e2e::lines(kvtest::readFile(log()).substr(full.size())).size());
+
+    // Launches that all find the file due for rotation at once; a few rounds,
+    // since they need not meet in the window between the look and the move.
+    std::filesystem::remove_all(log() + ".1");
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        kvtest::writeFile(log(), full);
+        std::vector<std::thread> launches;
+        for (int i = 0; i < 12; ++i) {
+            launches.emplace_back([this] { run(); });
+        }
+        for (std::thread& launch : launches) {
+            launch.join();
+        }
+        const std::string all = kvtest::readFile(log() + ".1") + kvtest::readFile(log());
+        EXPECT_EQ(full, all.substr(0, full.size()));
+        EXPECT_EQ(12u, e2e::lines(all.substr(full.size())).size());
+        EXPECT_EQ(std::string::npos, kvtest::readFile(log()).find('x'));
+    }
+}
+
+TEST_F(LaunchLog, FinderLaunchKeepsItsOutputBesideTheLog) {
+    const std::string output = home + "/Library/Logs/App/App-output.log";
+    const std::string tailHeading = regexQuote("\\n\\nThe last lines of standard error:\\n");
+    const struct {
+        const char* name;
+        bool cfg;
+        e2e::Env env;
+        std::string output; // a regular expression for all of the kept output
+        std::string record; // one for the message of the log record; none: no record
+    } cases[] = {
+        {"failure of the launcher", false, {}, regexQuote(noCfg()) + "\n", regexQuote(noCfg())},
+        // The failure's own line is left out of the record: it is there already.
+        {"debug output", false, {{"KOVALU_DEBUG", "true"}},
+         "(\\[TRACE\\] [^\n]*\n)+\\[ERROR\\] [^\n]*\n" + regexQuote(noCfg()) +
+             "\n\\[TRACE\\] [^\n]*\n",
+         regexQuote(noCfg()) + tailHeading +
+             "(\\[TRACE\\] [^\\\\]*\\\\n)+\\[ERROR\\] [^\\\\]*\\\\n\\[TRACE\\] [^\\\\]*"},
+        {"good launch", true, {}, "", ""},
+    };
+    // From a terminal the streams are left alone and nothing is kept.
+    expectFailure(run(), noCfg());
+    EXPECT_FALSE(std::filesystem::exists(output));
+    bundle.linkRuntimeLibrary(KVTEST_FAKEJLI_PATH);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(home + "/Library");
+        ::unlink(bundle.cfgPath.c_str());
+        if (c.cfg) {
+            bundle.writeCfg(mainJarCfg);
+        }
+        if (!runFromFinder(c.env) || !runFromFinder(c.env)) {
+            return;
+        }
+
+        const std::string kept = kvtest::readFile(output);
+        EXPECT_TRUE(std::regex_match(kept, std::regex(c.output))) << kept;
+        EXPECT_EQ(kept, kvtest::readFile(output + ".1"));
+        EXPECT_TRUE(std::filesystem::is_regular_file(output + ".1"));
+        struct stat info;
+        ASSERT_EQ(0, ::stat(output.c_str(), &info));
+        EXPECT_EQ(0600u, info.st_mode & 0777u);
+        const std::vector<std::string> records = e2e::lines(kvtest::readFile(log()));
+        EXPECT_EQ(c.record.empty() ? 0u : 2u, records.size());
+        for (const std::string& record : records) {
+            EXPECT_TRUE(std::regex_search(
+                record, std::regex(regexQuote(bundle.launcher + ": ") + c.record + "$")))
+                << record;
+        }
+    }
+}
+
 TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
     const std::string target = tmp / "target";
     const std::string folder = home + "/Library/Logs/App";
@@ -130,16 +225,32 @@ TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
         const char* name;
         std::string dir, file, link; // made at the log's place
         e2e::Env env;
+        std::string foreign = ""; // given to another user; root only
+        std::string why = "";     // the end of the debug line
+        std::string dirLink = ""; // a link to a directory elsewhere
     } cases[] = {
         {"directory at the log path", log(), "", "", {}},
         {"file in place of the folder", "", folder, "", {}},
         {"links at the log paths", folder, "", log(), {}},
         {"no HOME", "", "", "", {{"HOME", std::nullopt}}},
         {"relative HOME", "", "", "", {{"HOME", "home"}}},
+        {"folder of another user", folder, "", "", {}, folder,
+         "\"" + folder + "\" belongs to another user"},
+        {"HOME of another user", "", "", "", {}, home, "\"" + home + "\" belongs to another user"},
+        {"link of another user", "", "", "", {}, home + "/Library",
+         "\"" + home + "/Library\" is a link of another user", home + "/Library"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(home + "/Library");
+        ASSERT_EQ(0, ::lchown(home.c_str(), ::geteuid(), ::getegid()));
+        if (!c.foreign.empty() && ::geteuid() != 0) {
+            continue;
+        }
+        if (!c.dirLink.empty()) {
+            kvtest::makeDirs(tmp / "elsewhere");
+            kvtest::makeSymlink(tmp / "elsewhere", c.dirLink);
+        }
         kvtest::writeFile(target, "target");
         if (!c.dir.empty()) {
             kvtest::makeDirs(c.dir);
@@ -151,6 +262,9 @@ TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
             kvtest::makeSymlink(target, c.link);
             kvtest::makeSymlink(target, c.link + ".1");
         }
+        if (!c.foreign.empty()) {
+            ASSERT_EQ(0, ::lchown(c.foreign.c_str(), 65534, 65534));
+        }
 
         expectFailure(run(c.env), noCfg());
         e2e::Env debug = c.env;
@@ -159,8 +273,11 @@ TEST_F(LaunchLog, UnwritableLogChangesNothingAndFollowsNoLink) {
         EXPECT_TRUE(std::regex_search(err, std::regex("\n\\[TRACE\\] MacLauncher\\.cpp:[0-9]+: No "
                                                       "launch log record written: [^\n]+\n$")))
             << err;
+        EXPECT_EQ(c.why, c.why.empty() ? "" : err.substr(err.size() - c.why.size() - 1, c.why.size()));
         EXPECT_EQ("target", kvtest::readFile(target));
+        EXPECT_FALSE(std::filesystem::exists(tmp / "elsewhere/App"));
     }
+    ASSERT_EQ(0, ::lchown(home.c_str(), ::geteuid(), ::getegid()));
 }
 
 TEST_F(LaunchLog, ReadOnlyFolderChangesNothing) {

@@ -2,6 +2,7 @@
 // recording double. Most cases are rows of three tables: the call the runtime
 // receives, the failures, and the lines of debug output.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,6 +86,9 @@ protected:
             if (content.rfind("->", 0) == 0) {
                 kvtest::makeDirs(path.substr(0, path.rfind('/')));
                 kvtest::makeSymlink(content.substr(2), path);
+            } else if (content == "<fifo>") {
+                kvtest::makeDirs(path.substr(0, path.rfind('/')));
+                EXPECT_EQ(0, ::mkfifo(path.c_str(), 0600)) << path;
             } else if (content != "<none>") {
                 kvtest::writeFile(path, content);
             }
@@ -281,6 +285,12 @@ struct FailureCase {
 
 const std::string noCfg = "Error opening \"<app>/App.cfg\" file: No such file or directory\n";
 
+const std::string perUserCfg = "Library/Application Support/Pkg/App.cfg";
+
+std::string notRegular(const std::string& path) {
+    return "Error opening \"" + path + "\" file: Not a regular file\n";
+}
+
 void PrintTo(const FailureCase& c, std::ostream* os) {
     *os << c.name;
 }
@@ -301,6 +311,13 @@ const FailureCase failureCases[] = {
     {"RuntimeLibraryWithoutEntryPoint", mainJarCfg,
      "dlsym(" + defaultLib + ", JLI_Launch) failed. Error: ", {}, {{defaultLib, "-><nosym>"}},
      true},
+    // Opening a FIFO or a device would wait for a writer, or read endlessly.
+    {"ConfigFileIsAFifo", std::nullopt, notRegular("<app>/App.cfg"), {},
+     {{"<app>/App.cfg", "<fifo>"}}},
+    {"PerUserConfigFileIsAFifo", mainJarCfg, notRegular("<tmp>/home/" + perUserCfg),
+     {{"HOME", "<tmp>/home"}}, {{"<app>/.package", "Pkg\n"}, {"<tmp>/home/" + perUserCfg, "<fifo>"}}},
+    {"ConfigFileIsADevice", std::nullopt, notRegular("<app>/App.cfg"), {},
+     {{"<app>/App.cfg", "->/dev/zero"}}},
     {"RuntimeReportsFailure", mainJarCfg, "Failed to launch JVM\n", {{"KVTEST_JLI_RETURN", "7"}},
      {}, false, 1},
     // Only "true" switches debug output on.

@@ -15,6 +15,7 @@
 #include "JvmLauncher.h"
 #include "LaunchLog.h"
 #include "Log.h"
+#include "OutputCapture.h"
 #include "PackageFile.h"
 #include "SysInfo.h"
 #include "app.h"
@@ -32,15 +33,73 @@ std::string packageName;
 // hand it over to launchd.
 FailureReport::ProcessFacts processFacts;
 
+// Why this launch's output is not kept, told once the debug switch is heeded.
+std::string outputNotKept;
+
 void launchJvm() {
     jvmLauncher->launch();
 }
 
+// Contents/MacOS/<launcher>: only the depth matters, the names are not checked.
+std::string bundleRoot(const std::string& launcherPath) {
+    return FileUtils::dirname(FileUtils::dirname(FileUtils::dirname(launcherPath)));
+}
+
+// Keeps the default logger quiet until the driver sets it up: before that it
+// writes to standard output, which belongs to the application.
+class QuietLogger {
+public:
+    QuietLogger() : previous(Logger::defaultLogger().getAppender()) {
+        Logger::defaultLogger().setAppender(quiet);
+    }
+    ~QuietLogger() { Logger::defaultLogger().setAppender(previous); }
+    QuietLogger(const QuietLogger&) = delete;
+    QuietLogger& operator=(const QuietLogger&) = delete;
+
+private:
+    NopLogAppender quiet;
+    LogAppender& previous;
+};
+
+// The folder name must be known before anything is printed; reading the
+// package file fails again, and is reported, in the launch itself.
+std::string packageNameOrEmpty(const std::string& launcherPath) {
+    try {
+        const std::string root = bundleRoot(launcherPath);
+        return root.empty() ? std::string()
+                            : PackageFile::loadFromAppDir(FileUtils::combinePath(root, "Contents/app"))
+                                  .getPackageName();
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
+// Sends the launch's standard output and error to a file beside the launch
+// log, where a user who never sees them can find them.
+void keepOutput() {
+    const QuietLogger quiet;
+    try {
+        const std::string launcherPath = SysInfo::getProcessModulePath();
+        const std::string launcherName =
+            FileUtils::stripExeSuffix(FileUtils::basename(launcherPath));
+        const LaunchLog log(
+            SysInfo::getEnvVariable(std::nothrow, "HOME", std::string()),
+            LaunchLog::folderName(packageNameOrEmpty(launcherPath), launcherName), launcherName);
+        OutputCapture::start(log.createOutputFile(), outputNotKept);
+    } catch (const std::exception& e) {
+        outputNotKept = e.what();
+    } catch (...) {
+        // Keeping the output must never change how the launch goes.
+        outputNotKept = "unknown error";
+    }
+}
+
 void initJvmLauncher() {
+    if (!outputNotKept.empty()) {
+        LOG_TRACE("Output of this launch not kept: " << outputNotKept);
+    }
     const std::string launcherPath = SysInfo::getProcessModulePath();
-    // Contents/MacOS/<launcher>: only the depth matters, the names are not checked.
-    const std::string root =
-        FileUtils::dirname(FileUtils::dirname(FileUtils::dirname(launcherPath)));
+    const std::string root = bundleRoot(launcherPath);
     // Too shallow a path leaves no root, and every bundle path would then be
     // read relative to whatever directory the launch was started from.
     if (root.empty()) {
@@ -120,9 +179,13 @@ void reportFailure(const std::string& error) {
     }
     const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(
         launcherPath.empty() && SysInfo::argc > 0 ? SysInfo::argv[0] : launcherPath));
-    const std::string logPath = writeLaunchLog(launcherPath, launcherName, error);
+    // From a terminal nothing is captured, and the error stays as it was.
+    const std::string detailed = FailureReport::withErrorOutput(
+        error, FailureReport::errorOutputTail(OutputCapture::errorTail(), error,
+                                              OutputCapture::maxTailBytes));
+    const std::string logPath = writeLaunchLog(launcherPath, launcherName, detailed);
     FailureReport::showAlertIfOpenedByLaunchServices(processFacts, FailureReport::showSystemAlert,
-                                                     launcherName, error, logPath);
+                                                     launcherName, detailed, logPath);
 }
 
 int launchAndReport(app::LauncherFunc func) {
@@ -150,5 +213,12 @@ int main(int argc, char** argv) {
     SysInfo::argc = argc;
     SysInfo::argv = argv;
     processFacts = FailureReport::currentProcessFacts();
+    // The cache's create step is started detached, so it looks opened by
+    // launch services too; it must not replace the kept output of the launch
+    // the user made.
+    if (FailureReport::isOpenedByLaunchServices(processFacts) &&
+        !ClassDataArchive::isCreateStep()) {
+        keepOutput();
+    }
     return launchAndReport(initJvmLauncher);
 }

@@ -1,11 +1,8 @@
 #include "CfgFile.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <sstream>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -110,13 +107,6 @@ private:
     const SectionId& sectionName;
     CfgFile::Properties& sectionData;
 };
-
-// A directory opens as a stream on some systems and then reads as an error or
-// as an empty file; either way it is no configuration file.
-bool isDirectory(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(std::filesystem::path(path), ec);
-}
 
 // Keeps an error message on one line whatever bytes the value holds.
 std::string printable(const std::string& value) {
@@ -225,17 +215,21 @@ std::string expandValue(const std::string& value,
 } // namespace
 
 CfgFile CfgFile::load(const std::string& path) {
-    std::ifstream input(path.c_str(), std::ios::in | std::ios::binary);
-    bool opened = input.good();
-    if (opened && isDirectory(path)) {
-        errno = EISDIR;
-        opened = false;
-    }
-    if (!opened) {
-        throw makeException(tstrings::any() << "Error opening \"" << path
-                                            << "\" file: " << lastCRTError(),
+    std::string content;
+    const FileUtils::ReadResult read = FileUtils::readRegularFile(path, content);
+    // Taken at once: composing the message may touch errno.
+    const std::string error =
+        read == FileUtils::ReadResult::NotRegular ? "Not a regular file" : lastCRTError();
+    if (read == FileUtils::ReadResult::ReadFailed) {
+        throw makeException(tstrings::any() << "Failed to read \"" << path
+                                            << "\" file up to the end: " << error,
                             KV_SOURCE_CODE_POS);
     }
+    if (read != FileUtils::ReadResult::Read) {
+        throw makeException(tstrings::any() << "Error opening \"" << path << "\" file: " << error,
+                            KV_SOURCE_CODE_POS);
+    }
+    std::istringstream input(content);
 
     CfgFile result;
     SectionId sectionName = UnknownSection;
@@ -277,12 +271,6 @@ CfgFile CfgFile::load(const std::string& path) {
         } else {
             addProperty(line.substr(0, eq), line.substr(eq + 1));
         }
-    }
-
-    if (!input.eof()) {
-        throw makeException(tstrings::any() << "Failed to read \"" << path
-                                            << "\" file up to the end: " << lastCRTError(),
-                            KV_SOURCE_CODE_POS);
     }
 
     purgeSection();

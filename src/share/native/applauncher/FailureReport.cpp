@@ -13,6 +13,52 @@ void FailureCapture::append(const LogEvent& event) {
     }
 }
 
+std::string errorOutputTail(const std::string& captured, const std::string& error,
+                            std::size_t maxBytes) {
+    std::string text = captured;
+    const std::string ownLine = error + "\n";
+    for (std::string::size_type at = text.rfind(ownLine); at != std::string::npos;
+         at = at > 0 ? text.rfind(ownLine, at - 1) : std::string::npos) {
+        if (at == 0 || text[at - 1] == '\n') {
+            text.erase(at, ownLine.size());
+            break;
+        }
+    }
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    std::string::size_type start =
+        text.size() > maxBytes ? text.size() - maxBytes : std::string::size_type(0);
+    // A line cut in half only when it is the one line there is.
+    if (start > 0 && text[start - 1] != '\n') {
+        const std::string::size_type next = text.find('\n', start);
+        if (next != std::string::npos) {
+            start = next + 1;
+        }
+    }
+    std::string::size_type from = text.size();
+    std::size_t lines = 0;
+    while (from > start) {
+        const std::string::size_type feed = text.rfind('\n', from - 1);
+        if (feed == std::string::npos || feed < start) {
+            from = start;
+        } else if (++lines == maxErrorOutputLines) {
+            from = feed + 1;
+            break;
+        } else {
+            from = feed;
+        }
+    }
+    return text.substr(from);
+}
+
+std::string withErrorOutput(const std::string& error, const std::string& tail) {
+    if (tail.empty()) {
+        return error;
+    }
+    return error + "\n\nThe last lines of standard error:\n" + tail;
+}
+
 bool isOpenedByLaunchServices(const ProcessFacts& facts) {
     return facts.parentPid == 1 && !facts.stderrIsTerminal;
 }

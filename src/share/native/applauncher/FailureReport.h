@@ -1,6 +1,7 @@
 #ifndef KOVALU_FAILUREREPORT_H
 #define KOVALU_FAILUREREPORT_H
 
+#include <cstddef>
 #include <string>
 
 #include "Log.h"
@@ -23,6 +24,19 @@ private:
     bool captured = false;
     std::string text;
 };
+
+/// Lines of the captured standard error that a record and the dialog carry.
+const std::size_t maxErrorOutputLines = 20;
+
+/// The end of the captured standard error `captured` that tells more about
+/// the failure `error`: without the failure's own line, which the launcher
+/// printed last, at most maxErrorOutputLines lines and `maxBytes` bytes, cut
+/// at a line start where one is in reach, without the last line feed.
+std::string errorOutputTail(const std::string& captured, const std::string& error,
+                            std::size_t maxBytes);
+
+/// `error`, then `tail` below a heading; `error` alone when `tail` is empty.
+std::string withErrorOutput(const std::string& error, const std::string& tail);
 
 /// The facts about the process that decide whether a dialog is shown.
 struct ProcessFacts {

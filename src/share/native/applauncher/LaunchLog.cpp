@@ -7,13 +7,30 @@
 LaunchLog::LaunchLog(const std::string& home, const std::string& name,
                      const std::string& launcherName)
     : home(home),
-      dir(FileUtils::combinePath(FileUtils::combinePath(home, "Library/Logs"), name)),
-      path(FileUtils::combinePath(dir, launcherName + ".log")) {
+      folder(FileUtils::combinePath("Library/Logs", name)),
+      launcherName(launcherName),
+      path(FileUtils::combinePath(FileUtils::combinePath(home, folder), launcherName + ".log")) {
     // A relative home would put the log wherever the launch was started from.
     if (home.empty() || home[0] != '/') {
         throw makeException(tstrings::any() << "HOME \"" << home << "\" is not an absolute path",
                             KV_SOURCE_CODE_POS);
     }
+}
+
+void LaunchLog::append(const std::string& record) const {
+    CacheFiles::PrivateDir dir(home, folder);
+    if (!dir.append(launcherName + ".log", record, maxFileSize)) {
+        throw makeException(dir.error(), KV_SOURCE_CODE_POS);
+    }
+}
+
+CacheFiles::FileDescriptor LaunchLog::createOutputFile() const {
+    CacheFiles::PrivateDir dir(home, folder);
+    CacheFiles::FileDescriptor file = dir.createFresh(launcherName + "-output.log");
+    if (!file.isValid()) {
+        throw makeException(dir.error(), KV_SOURCE_CODE_POS);
+    }
+    return file;
 }
 
 std::string LaunchLog::folderName(const std::string& packageName,

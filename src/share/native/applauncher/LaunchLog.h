@@ -4,8 +4,12 @@
 #include <ctime>
 #include <string>
 
+#include "CacheFiles.h"
+
 /// The per-user file "<home>/Library/Logs/<name>/<launcher name>.log" that
-/// keeps one line for each failed launch, where standard error reaches nobody.
+/// keeps one line for each failed launch, where standard error reaches nobody,
+/// and beside it "<launcher name>-output.log", the output of the last launch
+/// opened from the Finder ("-output.log.1" the one before).
 class LaunchLog {
 public:
     /// A file over this many bytes is renamed to "<file>.1" before the next record.
@@ -34,9 +38,14 @@ public:
     /// symbolic link at the file's path. Throws when any step fails.
     void append(const std::string& record) const;
 
+    /// Moves the last launch's output file aside and creates a new one in
+    /// the log's folder, made as for `append`; throws when that fails.
+    CacheFiles::FileDescriptor createOutputFile() const;
+
 private:
     std::string home;
-    std::string dir;
+    std::string folder; ///< below home
+    std::string launcherName;
     std::string path;
 };
 

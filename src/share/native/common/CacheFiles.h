@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-/// The file-system tasks of a per-user cache directory. "No" is a normal
-/// answer here: nothing throws, failures return false or empty.
+/// The file-system tasks of the per-user private directories: the cache and the
+/// logs. "No" is a normal answer here: nothing throws, failures return false
+/// or empty. A link on the way to such a directory is followed only when the
+/// user or root made it.
 namespace CacheFiles {
 
 /// What the file system tells about one path, links not followed unless asked.
@@ -33,8 +35,10 @@ FileStatus getStatus(const std::string& path, bool followLinks);
 
 /// Creates the missing directories of `path` with mode 0700, only inside
 /// directories of the effective user. True when `path` is then a real
-/// directory (not a link) of that user that the user may write to and no one
-/// else may read or write; one that others may only read is given mode 0700.
+/// directory (not a link) of that user with mode 0700, which it is given when
+/// it had another; false when a directory or link on the way belongs to
+/// another user than the effective one or root, or when others may write to
+/// the directory, so that they could have planted what is in it.
 bool makePrivateDirs(const std::string& path);
 
 /// The entry names of a directory without "." and ".."; empty on failure.
@@ -75,6 +79,62 @@ public:
 
 private:
     int fd;
+};
+
+/// An open file descriptor, closed on destruction; -1 holds none.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept : fd(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd; }
+    bool isValid() const { return fd >= 0; }
+    /// Hands the descriptor over; this object then holds none.
+    int release();
+
+private:
+    int fd;
+};
+
+/// A private directory "<home>/<rel>" opened once and then used only by
+/// descriptor, so that no later step goes through a path that may change.
+class PrivateDir {
+public:
+    /// Opens the directory, creating the missing ones with mode 0700. `home`
+    /// must be absolute and belong to the effective user, as must everything
+    /// below it on the way; the directory itself is given mode 0700 when it
+    /// has another. When any of it fails, `isOpen()` is false and `error()`
+    /// says why; nothing is created in a home of another user.
+    PrivateDir(const std::string& home, const std::string& rel);
+
+    bool isOpen() const { return dir.isValid(); }
+    const std::string& getPath() const { return path; }
+    /// Why the last step failed.
+    const std::string& error() const { return why; }
+
+    /// Appends `data` in one write to the file `name` (created with mode
+    /// 0600), first renaming a file over `maxSize` bytes to "<name>.1". A lock
+    /// on the file keeps concurrent appenders from losing data; when the
+    /// rename is refused (a directory at "<name>.1") the data still goes to
+    /// the long file. Refuses anything but a regular file of the user.
+    bool append(const std::string& name, const std::string& data, std::uint64_t maxSize);
+
+    /// Moves the file `name` to "<name>.1", replacing that one, and creates
+    /// `name` new and empty with mode 0600 for appending; what is in the way
+    /// of the move is left and the old file dropped. Invalid on failure.
+    FileDescriptor createFresh(const std::string& name);
+
+private:
+    bool fail(const std::string& text);
+    bool failCall(const std::string& call, const std::string& name);
+
+    std::string path;
+    FileDescriptor dir;
+    std::string why;
 };
 
 } // namespace CacheFiles

@@ -4,7 +4,8 @@
 #include <string>
 
 /// Path arithmetic on plain byte strings; '/' and '\\' both separate
-/// directories. Only `isFileExists` and `toAbsolutePath` touch the file system.
+/// directories. Only `isFileExists`, `readRegularFile` and `toAbsolutePath`
+/// touch the file system.
 namespace FileUtils {
 
 /// Separates the entries of a path list.
@@ -42,6 +43,14 @@ std::string replaceSuffix(const std::string& path, const std::string& newSuffix)
 
 /// True when `stat` knows the path (links followed).
 bool isFileExists(const std::string& path);
+
+/// How `readRegularFile` ended.
+enum class ReadResult { Read, OpenFailed, NotRegular, ReadFailed };
+
+/// Reads all of `path` (links followed) into `content` when it is a regular
+/// file; a FIFO, socket or device is refused without being waited on. After
+/// OpenFailed (EISDIR for a directory) or ReadFailed, errno tells why.
+ReadResult readRegularFile(const std::string& path, std::string& content);
 
 /// `path` made absolute against the current directory; throws when the
 /// current directory cannot be read.

@@ -1,4 +1,5 @@
-// CacheFiles on POSIX systems: every function and the lock.
+// CacheFiles on POSIX systems: every function, the lock, the descriptor and
+// the private directory.
 #include "CacheFiles.h"
 
 #include <dirent.h>
@@ -10,8 +11,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include "FileUtils.h"
+#include "tstrings.h"
 
 namespace CacheFiles {
 
@@ -21,18 +26,149 @@ std::int64_t nanoseconds(const struct timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Others may neither write nor look: what another user could plant in a
-// cache (an archive the JVM maps, say) would run as this user's code. A
-// directory of the user's that others could only read (one the application
-// made itself, say) holds nothing planted and is closed.
-bool isPrivateDir(const std::string& path) {
-    struct stat buf;
-    if (::lstat(path.c_str(), &buf) != 0 || !S_ISDIR(buf.st_mode) ||
-        buf.st_uid != ::geteuid() || (buf.st_mode & 0022) != 0) {
-        return false;
+// What the walk to a private directory accepts of each component.
+enum class Owner {
+    UserOrRoot, ///< above the home: the system's directories and links
+    User,       ///< the home and below
+};
+
+bool isAcceptedOwner(uid_t uid, Owner owner) {
+    return uid == ::geteuid() || (owner == Owner::UserOrRoot && uid == 0);
+}
+
+std::string callFailed(const std::string& call, const std::string& path) {
+    return call + "(" + path + ") failed. Error: " + std::strerror(errno);
+}
+
+// The components of an absolute path; false when one is "..", which would
+// lead out of a directory already checked.
+bool splitPath(const std::string& path, std::vector<std::string>& parts) {
+    std::vector<std::string> names;
+    tstrings::split(names, path, "/");
+    for (const std::string& name : names) {
+        if (name == "..") {
+            return false;
+        }
+        if (!name.empty() && name != ".") {
+            parts.push_back(name);
+        }
     }
-    return ((buf.st_mode & 0077) == 0 || ::chmod(path.c_str(), 0700) == 0) &&
-           ::access(path.c_str(), W_OK | X_OK) == 0;
+    return true;
+}
+
+// One step of the walk: opens the directory `name` in `parent` (its path
+// `walked`), creating it first when it is missing and the parent is the
+// user's. `owner` says whose it may be; its owner goes to `uid`.
+FileDescriptor openStep(int parent, uid_t parentUid, const std::string& name,
+                        const std::string& walked, Owner owner, uid_t& uid, std::string& why) {
+    struct stat info;
+    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            why = callFailed("lstat", walked);
+            return FileDescriptor();
+        }
+        // Only inside the user's own directories: a directory that another
+        // user (root under sudo, say) made here would lock its owner out.
+        if (parentUid != ::geteuid()) {
+            why = "\"" + FileUtils::dirname(walked) + "\" belongs to another user";
+            return FileDescriptor();
+        }
+        if ((::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) ||
+            ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            why = callFailed("mkdir", walked);
+            return FileDescriptor();
+        }
+    }
+    const bool link = S_ISLNK(info.st_mode);
+    if (link && !isAcceptedOwner(info.st_uid, owner)) {
+        why = "\"" + walked + "\" is a link of another user";
+        return FileDescriptor();
+    }
+    FileDescriptor dir(::openat(parent, name.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW)));
+    if (!dir.isValid() || ::fstat(dir.get(), &info) != 0) {
+        why = callFailed("open", walked);
+        return FileDescriptor();
+    }
+    // A link of the user may still lead to a directory of someone else.
+    if (!isAcceptedOwner(info.st_uid, owner)) {
+        why = "\"" + walked + "\" belongs to another user";
+        return FileDescriptor();
+    }
+    uid = info.st_uid;
+    return dir;
+}
+
+// Walks from the root to the absolute `path` one directory at a time by
+// descriptor, so that no link of another user is followed and nothing is
+// created inside a directory of another user. The directories from the
+// `userFrom`-th component on must be the user's. Returns the last one, given
+// mode 0700, or an invalid descriptor and `why`.
+FileDescriptor openPrivateDir(const std::string& path, std::size_t userFrom, std::string& why) {
+    std::vector<std::string> parts;
+    if (!splitPath(path, parts)) {
+        why = "\"" + path + "\" is not a plain path";
+        return FileDescriptor();
+    }
+    FileDescriptor current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current.isValid()) {
+        why = callFailed("open", "/");
+    }
+    uid_t uid = 0;
+    std::string walked;
+    for (std::size_t i = 0; i < parts.size() && current.isValid(); ++i) {
+        walked += "/" + parts[i];
+        current = openStep(current.get(), uid, parts[i], walked,
+                           i >= userFrom ? Owner::User : Owner::UserOrRoot, uid, why);
+    }
+    struct stat info;
+    if (current.isValid() && ::fstat(current.get(), &info) != 0) {
+        why = callFailed("fstat", walked);
+        return FileDescriptor();
+    }
+    // What others could write there (an archive the JVM maps, say) would run
+    // as this user's code; a directory they could only read is closed to them.
+    if (current.isValid() && (info.st_mode & 0022) != 0) {
+        why = "\"" + walked + "\" may be written by other users";
+        return FileDescriptor();
+    }
+    if (current.isValid() && (info.st_mode & 07777) != 0700 && ::fchmod(current.get(), 0700) != 0) {
+        why = callFailed("chmod", walked);
+        return FileDescriptor();
+    }
+    return current;
+}
+
+std::size_t componentCount(const std::string& path) {
+    std::vector<std::string> parts;
+    splitPath(path, parts);
+    return parts.size();
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Waits a little for another launch that appends right now; one that hangs
+// while holding the lock must not stall this one, which then goes on without.
+void lockBriefly(int fd) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace
@@ -75,27 +211,12 @@ FileStatus getStatus(const std::string& path, bool followLinks) {
 }
 
 bool makePrivateDirs(const std::string& path) {
-    if (path.empty()) {
+    if (path.empty() || !FileUtils::isDirSeparator(path[0])) {
         return false;
     }
-    if (getStatus(path, /*followLinks=*/false).exists) {
-        return isPrivateDir(path);
-    }
-    const std::string parent = FileUtils::dirname(path);
-    if (parent.empty() || parent == path) {
-        return false;
-    }
-    // Only inside the user's own directories: a cache that another user (root
-    // under sudo, say) made in this user's home would lock its owner out.
-    const FileStatus parentStatus = getStatus(parent, /*followLinks=*/true);
-    if (parentStatus.exists ? !(parentStatus.directory && parentStatus.ownedByUser)
-                            : !makePrivateDirs(parent)) {
-        return false;
-    }
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    return isPrivateDir(path);
+    std::string why;
+    const std::size_t count = componentCount(path);
+    return count > 0 && openPrivateDir(path, count - 1, why).isValid();
 }
 
 std::vector<std::string> listDir(const std::string& dir) {
@@ -188,6 +309,111 @@ ExclusiveLock::~ExclusiveLock() {
     if (fd >= 0) {
         ::close(fd);
     }
+}
+
+FileDescriptor::~FileDescriptor() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = other.release();
+    }
+    return *this;
+}
+
+int FileDescriptor::release() {
+    const int result = fd;
+    fd = -1;
+    return result;
+}
+
+PrivateDir::PrivateDir(const std::string& home, const std::string& rel)
+    : path(FileUtils::combinePath(home, rel)) {
+    // A relative home would put the files wherever the launch was started from.
+    if (home.empty() || home[0] != '/') {
+        fail("HOME \"" + home + "\" is not an absolute path");
+        return;
+    }
+    // From the home's own component on, everything must be the user's.
+    const std::size_t homeParts = componentCount(home);
+    dir = openPrivateDir(path, homeParts > 0 ? homeParts - 1 : 0, why);
+}
+
+bool PrivateDir::fail(const std::string& text) {
+    why = text;
+    return false;
+}
+
+bool PrivateDir::failCall(const std::string& call, const std::string& name) {
+    return fail(callFailed(call, FileUtils::combinePath(path, name)));
+}
+
+bool PrivateDir::append(const std::string& name, const std::string& data,
+                        std::uint64_t maxSize) {
+    if (!isOpen()) {
+        return false;
+    }
+    const std::string older = name + ".1";
+    // Each pass either writes or sees the file moved aside, by this launch or
+    // another one, and opens the new one.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // O_NONBLOCK: a FIFO planted at the path must not stall a failing launch.
+        const FileDescriptor file(
+            ::openat(dir.get(), name.c_str(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+        struct stat opened;
+        if (!file.isValid() || ::fstat(file.get(), &opened) != 0) {
+            return failCall("open", name);
+        }
+        if (!S_ISREG(opened.st_mode) || opened.st_uid != ::geteuid()) {
+            return fail("\"" + FileUtils::combinePath(path, name) +
+                        "\" is not a regular file of this user");
+        }
+        lockBriefly(file.get());
+        struct stat current;
+        if (::fstatat(dir.get(), name.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0 ||
+            current.st_dev != opened.st_dev || current.st_ino != opened.st_ino) {
+            continue;
+        }
+        if (static_cast<std::uint64_t>(current.st_size) > maxSize &&
+            ::renameat(dir.get(), name.c_str(), dir.get(), older.c_str()) == 0) {
+            continue;
+        }
+        return writeAll(file.get(), data) || failCall("write", name);
+    }
+    return fail("\"" + FileUtils::combinePath(path, name) + "\" keeps being replaced");
+}
+
+FileDescriptor PrivateDir::createFresh(const std::string& name) {
+    if (!isOpen()) {
+        return FileDescriptor();
+    }
+    const std::string older = name + ".1";
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (::renameat(dir.get(), name.c_str(), dir.get(), older.c_str()) != 0 &&
+            errno != ENOENT) {
+            ::unlinkat(dir.get(), name.c_str(), 0);
+        }
+        FileDescriptor file(::openat(dir.get(), name.c_str(),
+                                     O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW |
+                                         O_CLOEXEC,
+                                     0600));
+        if (file.isValid()) {
+            return file;
+        }
+        // Another launch created it between the move and the creation.
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    failCall("open", name);
+    return FileDescriptor();
 }
 
 } // namespace CacheFiles

@@ -24,6 +24,15 @@ public final class Main {
             out.println("arg=[" + arg + "]");
         }
         out.flush();
+        if (args.length > 0 && args[0].equals("flood")) {
+            String line = "x".repeat(1023);
+            for (int i = 0; i < 11 * 1024; ++i) {
+                out.println(line);
+            }
+        }
+        if (args.length > 0 && args[0].equals("throw")) {
+            throw new IllegalStateException("probe failed on purpose");
+        }
         if (args.length > 0 && args[0].startsWith("exit=")) {
             System.exit(Integer.parseInt(args[0].substring("exit=".length())));
         }

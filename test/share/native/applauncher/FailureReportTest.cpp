@@ -60,3 +60,36 @@ TEST(FailureReport, CaptureKeepsTheFirstTextAndPrintsEveryLineAsTheDefault) {
     EXPECT_EQ("first", recorder.message());
     Logger::defaultLogger().setAppender(savedAppender);
 }
+
+TEST(FailureReport, ErrorOutputTailLeavesOutTheFailureLineAndKeepsTheLastLines) {
+    std::string many;
+    for (int i = 1; i <= 25; ++i) {
+        many += "line " + std::to_string(i) + "\n";
+    }
+    std::string last20;
+    for (int i = 6; i <= 25; ++i) {
+        last20 += "line " + std::to_string(i) + (i < 25 ? "\n" : "");
+    }
+    const struct {
+        std::string captured;
+        std::size_t maxBytes;
+        std::string expected;
+    } cases[] = {
+        {"", 4096, ""},
+        {"E\n", 4096, ""},
+        {"cause\nE\n", 4096, "cause"},
+        {"cause\nE\n[TRACE] after\n", 4096, "cause\n[TRACE] after"},
+        {"E\nE\n", 4096, "E"},
+        {"xE\n", 4096, "xE"},
+        {many + "E\n", 4096, last20},
+        {"first line\nsecond\nthird\n", 12, "second\nthird"},
+        {"one long line\n", 4, "line"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.captured);
+        EXPECT_EQ(c.expected, FailureReport::errorOutputTail(c.captured, "E", c.maxBytes));
+    }
+    EXPECT_EQ("E", FailureReport::withErrorOutput("E", ""));
+    EXPECT_EQ("E\n\nThe last lines of standard error:\ncause",
+              FailureReport::withErrorOutput("E", "cause"));
+}
