@@ -185,20 +185,26 @@ mkdir -p "$HOME" "$work/cds/classes" "$work/cds/javac-out"
 # A directory on the class path gets no archive: the small application is a jar.
 "$java_home/bin/jar" --create --file "$work/cds/hello.jar" -C "$work/cds/classes" .
 
+# make_variants <label> <runtime home> <[Application] lines and later sections>:
+# the bundles <label>Plain (no app.cds), <label>Write and <label>Use.
+make_variants() {
+    for variant in Plain Write Use; do
+        cds=
+        [ "$variant" = Plain ] || cds='app.cds=auto
+'
+        make_bundle "$work/$1$variant.app" "$build/applauncher" "$2/lib/libjli.so" \
+            "[Application]
+$cds$3"
+    done
+}
+
 # cds_bench <label> <[Application] lines and later sections> <java arguments...>:
 # four candidates, interleaved; the figures go to $work/cds-<label>.txt.
 cds_bench() {
     label=$1
     app_cfg=$2
     shift 2
-    for variant in Plain Write Use; do
-        cds=
-        [ "$variant" = Plain ] || cds='app.cds=auto
-'
-        make_bundle "$work/$label$variant.app" "$build/applauncher" "$java_home/lib/libjli.so" \
-            "[Application]
-$cds$app_cfg"
-    done
+    make_variants "$label" "$java_home" "$app_cfg"
     cat >"$work/$label-write.sh" <<EOF
 #!/bin/sh
 rm -f "$HOME/Library/Caches/${label}Write/"*.jsa
@@ -225,14 +231,7 @@ aot_bench() {
     app_cfg=$2
     shift 2
     cache=$HOME/Library/Caches/${label}Write
-    for variant in Plain Write Use; do
-        cds=
-        [ "$variant" = Plain ] || cds='app.cds=auto
-'
-        make_bundle "$work/$label$variant.app" "$build/applauncher" "$java25_home/lib/libjli.so" \
-            "[Application]
-$cds$app_cfg"
-    done
+    make_variants "$label" "$java25_home" "$app_cfg"
     cat >"$work/$label-write.sh" <<EOF
 #!/bin/sh
 rm -rf "$cache"

@@ -252,18 +252,8 @@ bool createNewFile(const std::string& path, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return ::close(fd) == 0 && done == content.size();
+    const bool written = writeAll(fd, content);
+    return ::close(fd) == 0 && written;
 }
 
 std::string readHead(const std::string& path, std::size_t count) {
