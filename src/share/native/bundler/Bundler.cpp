@@ -7,11 +7,11 @@
 #include <optional>
 
 #include "BundleFiles.h"
+#include "BundleSigner.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
 #include "JarFile.h"
-#include "MachO.h"
 #include "RuntimeLink.h"
 #include "Subprocess.h"
 #include "tstrings.h"
@@ -24,26 +24,7 @@ namespace {
     throw makeException(message, KV_SOURCE_CODE_POS);
 }
 
-/// Removes a path and everything below it on destruction unless released.
-class TempPath {
-public:
-    TempPath() = default;
-    TempPath(const TempPath&) = delete;
-    TempPath& operator=(const TempPath&) = delete;
-    ~TempPath() {
-        if (!path.empty()) {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    }
-
-    void reset(const std::string& value) { path = value; }
-    void release() { path.clear(); }
-    const std::string& get() const { return path; }
-
-private:
-    std::string path;
-};
+using BundleFiles::TempPath;
 
 void writeText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -52,14 +33,6 @@ void writeText(const std::string& path, const std::string& text) {
     if (!out) {
         fail("cannot write " + path);
     }
-}
-
-std::string readHead(const std::string& path, std::size_t size) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(size, '\0');
-    in.read(&bytes[0], static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return bytes;
 }
 
 /// The real path of an existing file or directory; throws "cannot resolve
@@ -168,7 +141,6 @@ private:
     void writeConfiguration();
     void placeRuntime();
     void signBundle();
-    void sign(const std::string& path, bool withEntitlements);
     void moveIntoPlace();
 
     const BundleOptions& o;
@@ -598,43 +570,7 @@ void Bundle::signBundle() {
         writeText(entitlements, InfoPlist::plistText(InfoPlist::javaEntitlements()));
         setMode(entitlements, mode644);
     }
-    // Links are skipped: what they point at inside the runtime is signed as a
-    // file, and what they point at outside is not ours to sign.
-    std::vector<std::string> machO;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(contents + "/runtime", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        if (it->is_regular_file() && !it->is_symlink() &&
-            MachO::isMachO(readHead(it->path().string(), 8))) {
-            machO.push_back(it->path().string());
-        }
-    }
-    if (ec) {
-        fail("cannot list the runtime in the bundle: " + ec.message());
-    }
-    std::sort(machO.begin(), machO.end());
-    for (const std::string& file : machO) {
-        sign(file, /*withEntitlements=*/false);
-    }
-    sign(contents + "/MacOS/" + name, /*withEntitlements=*/true);
-    sign(bundleDir, /*withEntitlements=*/true);
-}
-
-void Bundle::sign(const std::string& path, bool withEntitlements) {
-    std::vector<std::string> argv{codesign, "--force", "--sign", o.identity};
-    if (o.identity != "-") {
-        argv.push_back("--timestamp");
-    }
-    argv.insert(argv.end(), {"--options", "runtime"});
-    if (withEntitlements) {
-        argv.insert(argv.end(), {"--entitlements", entitlements});
-    }
-    argv.push_back(path);
-    const ProgramResult r = Subprocess::run(argv);
-    if (r.status != 0) {
-        fail("codesign failed on " + target + path.substr(bundleDir.size()) + ": " +
-             RuntimeLink::reason(r.err + r.out));
-    }
+    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundleDir, target);
 }
 
 void Bundle::moveIntoPlace() {
