@@ -10,6 +10,7 @@ const char* const usageHead =
     "Usage: kovalu-bundle --launcher FILE --name NAME --runtime JAVA_HOME\n"
     "                     (--main-jar JAR | --main-class CLASS | --main-module MODULE[/CLASS])\n"
     "                     [OPTION]...\n"
+    "       kovalu-bundle sign PATH.app --sign IDENTITY [--entitlements FILE]\n"
     "\n"
     "Writes NAME.app: Contents/MacOS/NAME (the launcher), Contents/app/NAME.cfg,\n"
     "the application files in Contents/app, Contents/Info.plist and the Java\n"
@@ -139,6 +140,31 @@ const std::vector<OptionSpec>& optionTable() {
          "archive in ~/Library/Caches/<package or NAME> for a\n"
          "faster start",
          false, &O::cds},
+        {"--file-type", "EXT=DESCRIPTION",
+         "a document type the application opens and owns, with\n"
+         "its type exported under the identifier (repeatable)",
+         true, &O::fileTypes},
+        {"--url-scheme", "SCHEME", "a URL scheme the application opens (repeatable)", true,
+         &O::urlSchemes},
+        {"--usage", "KIND=TEXT",
+         "why the application asks for access to KIND: camera,\n"
+         "microphone, location, contacts, calendars, photos,\n"
+         "apple-events, desktop, documents or downloads; with\n"
+         "--sign the default entitlements allow it (repeatable)",
+         true, &O::usages},
+        {"--category", "NAME", "LSApplicationCategoryType, e.g. developer-tools", true,
+         &O::category},
+        {"--copyright", "TEXT", "NSHumanReadableCopyright", true, &O::copyright},
+        {"--agent", nullptr, "LSUIElement: no Dock icon and no menu bar", false, &O::agent},
+        {"--info-plist", "FILE",
+         "an XML property list whose keys are added to\n"
+         "Info.plist, replacing those of the same name",
+         false, &O::infoPlist},
+        {"--zip", nullptr, "also write NAME.zip holding NAME.app", false, &O::zip},
+        {"--dmg", nullptr,
+         "also write the disk image NAME.dmg (with hdiutil) holding\n"
+         "NAME.app and a link to /Applications; signed with --sign",
+         false, &O::dmg},
         {"--help", nullptr, "this text (also -h)", false, &O::help},
     };
     return table;
@@ -162,6 +188,29 @@ BundleOptions parseOptions(const std::vector<std::string>& args) {
         checkValue(*spec, value);
         std::visit(Store{options, value}, spec->target);
     }
+    return options;
+}
+
+BundleOptions parseSignOptions(const std::vector<std::string>& args) {
+    if (args.empty() || args[0].empty() || args[0][0] == '-') {
+        BundleOptions options = parseOptions(args);
+        if (options.help) {
+            return options;
+        }
+        throw makeException("sign needs the path of a bundle first", KV_SOURCE_CODE_POS);
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const OptionSpec* spec = findOption(rest[i]);
+        const std::string name = spec ? spec->name : rest[i];
+        if (name != "--sign" && name != "--entitlements" && name != "--help") {
+            throw makeException("sign takes only --sign and --entitlements: " + rest[i],
+                                KV_SOURCE_CODE_POS);
+        }
+        i += spec->valueName ? 1 : 0;
+    }
+    BundleOptions options = parseOptions(rest);
+    options.bundle = args[0];
     return options;
 }
 

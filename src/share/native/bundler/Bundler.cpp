@@ -8,10 +8,12 @@
 
 #include "BundleFiles.h"
 #include "BundleSigner.h"
+#include "Distribution.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
 #include "JarFile.h"
+#include "PlistReader.h"
 #include "RuntimeLink.h"
 #include "Subprocess.h"
 #include "tstrings.h"
@@ -33,6 +35,18 @@ void writeText(const std::string& path, const std::string& text) {
     if (!out) {
         fail("cannot write " + path);
     }
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        fail("cannot read " + path);
+    }
+    if (!in.is_open()) {
+        fail("cannot open " + path);
+    }
+    return text;
 }
 
 /// The real path of an existing file or directory; throws "cannot resolve
@@ -130,6 +144,9 @@ private:
     void checkIconAndSigning();
     void checkRuntime();
     void checkOutput();
+    void checkDeclarations();
+    void checkArtifacts();
+    void checkArtifact(const std::string& path);
     AppEntry appEntry(const std::string& what, const std::string& given) const;
     std::string findSource(const std::string& rel) const;
     void checkMainClass();
@@ -141,7 +158,9 @@ private:
     void writeConfiguration();
     void placeRuntime();
     void signBundle();
+    void makeArtifacts();
     void moveIntoPlace();
+    void moveArtifact(const std::string& from, const std::string& to);
 
     const BundleOptions& o;
     const Bundler::Warn& warn;
@@ -158,6 +177,10 @@ private:
     std::vector<AppEntry> classPath;
     std::vector<AppEntry> modulePath;
     std::string codesign;
+    std::string hdiutil;
+    std::vector<PlistEntry> infoPlist;
+    std::string zipTarget;
+    std::string dmgTarget;
 
     TempPath staging;
     TempPath entitlementsFile;
@@ -175,6 +198,7 @@ std::string Bundle::make() {
     writeConfiguration();
     placeRuntime();
     signBundle();
+    makeArtifacts();
     moveIntoPlace();
     return target;
 }
@@ -210,6 +234,8 @@ void Bundle::checkOptions() {
     checkIconAndSigning();
     checkRuntime();
     checkOutput();
+    checkDeclarations();
+    checkArtifacts();
     if (o.jlink) {
         jlink = RuntimeLink::plan(runtimeHome, o.addModules, o.jmods);
     } else if (o.addModules) {
@@ -358,6 +384,56 @@ void Bundle::checkOutput() {
     }
     if (fs::exists(fs::symlink_status(entitlementsTarget, ec)) && !o.force) {
         fail(entitlementsTarget + " already exists (use --force to replace it)");
+    }
+}
+
+// Read before anything is written, so that a bad value leaves nothing behind.
+void Bundle::checkDeclarations() {
+    const InfoPlist::Declarations declared{o.fileTypes, o.urlSchemes, o.usages,
+                                           o.category,  o.copyright,  o.agent};
+    infoPlist = InfoPlist::bundleEntries(name, identifier, o.version,
+                                         o.icon.empty() ? "" : FileUtils::basename(o.icon));
+    const std::vector<PlistEntry> more = InfoPlist::declarationEntries(declared, identifier);
+    infoPlist.insert(infoPlist.end(), more.begin(), more.end());
+    if (o.infoPlist.empty()) {
+        return;
+    }
+    std::vector<PlistEntry> theirs;
+    try {
+        theirs = PlistReader::topLevel(readText(o.infoPlist));
+    } catch (const KvErrorBase& e) {
+        fail("cannot read --info-plist " + o.infoPlist + ": " + e.rawMessage());
+    }
+    infoPlist = InfoPlist::merge(infoPlist, theirs, [this](const std::string& key) {
+        warn("--info-plist replaces " + key);
+    });
+}
+
+void Bundle::checkArtifacts() {
+    if (o.zip) {
+        if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
+            fail("--zip needs ditto or zip, neither of which is on the PATH");
+        }
+        zipTarget = outputDir + "/" + name + ".zip";
+        checkArtifact(zipTarget);
+    }
+    if (o.dmg) {
+        hdiutil = Subprocess::findOnPath("hdiutil");
+        if (hdiutil.empty()) {
+            fail("--dmg needs hdiutil, which is not on the PATH (it comes with macOS)");
+        }
+        dmgTarget = outputDir + "/" + name + ".dmg";
+        checkArtifact(dmgTarget);
+    }
+}
+
+void Bundle::checkArtifact(const std::string& path) {
+    std::error_code ec;
+    if (isDirectory(path)) {
+        fail(path + " is a directory");
+    }
+    if (fs::exists(fs::symlink_status(path, ec)) && !o.force) {
+        fail(path + " already exists (use --force to replace it)");
     }
 }
 
@@ -521,9 +597,7 @@ void Bundle::writeConfiguration() {
     if (o.package) {
         writeText(appDir + "/.package", *o.package + "\n");
     }
-    writeText(contents + "/Info.plist",
-              InfoPlist::plistText(InfoPlist::bundleEntries(
-                  name, identifier, o.version, o.icon.empty() ? "" : FileUtils::basename(o.icon))));
+    writeText(contents + "/Info.plist", InfoPlist::plistText(infoPlist));
 }
 
 void Bundle::placeRuntime() {
@@ -567,10 +641,33 @@ void Bundle::signBundle() {
     if (entitlements.empty()) {
         entitlementsFile.reset(BundleFiles::makeUniqueFile(outputDir + "/." + name + ".entitlements."));
         entitlements = entitlementsFile.get();
-        writeText(entitlements, InfoPlist::plistText(InfoPlist::javaEntitlements()));
+        std::vector<PlistEntry> granted = InfoPlist::javaEntitlements();
+        const std::vector<PlistEntry> usage = InfoPlist::usageEntitlements(infoPlist);
+        granted.insert(granted.end(), usage.begin(), usage.end());
+        writeText(entitlements, InfoPlist::plistText(granted));
         setMode(entitlements, mode644);
     }
     BundleSigner::signBundle({codesign, o.identity, entitlements}, bundleDir, target);
+}
+
+// Made in the staging directory, so that they appear only with the bundle.
+void Bundle::makeArtifacts() {
+    if (o.zip) {
+        Distribution::makeZip(bundleDir, staging.get() + "/" + name + ".zip");
+    }
+    if (o.dmg) {
+        const std::string image = staging.get() + "/" + name + ".dmg";
+        Distribution::makeImage(hdiutil, bundleDir, image);
+        if (!o.identity.empty()) {
+            BundleSigner::signImage({codesign, o.identity, entitlements}, image, dmgTarget);
+        }
+    }
+}
+
+void Bundle::moveArtifact(const std::string& from, const std::string& to) {
+    if (const int error = BundleFiles::renamePath(from, to)) {
+        fail("cannot move " + to + " into place: " + BundleFiles::errorText(error));
+    }
 }
 
 void Bundle::moveIntoPlace() {
@@ -601,10 +698,55 @@ void Bundle::moveIntoPlace() {
         }
         entitlementsFile.release();
     }
+    if (o.zip) {
+        moveArtifact(staging.get() + "/" + name + ".zip", zipTarget);
+    }
+    if (o.dmg) {
+        moveArtifact(staging.get() + "/" + name + ".dmg", dmgTarget);
+    }
 }
 
 std::string makeBundle(const BundleOptions& options, const Warn& warn) {
     return Bundle(options, warn).make();
+}
+
+std::string signExisting(const BundleOptions& o) {
+    const std::string bundle = FileUtils::removeTrailingSlash(o.bundle);
+    if (!tstrings::endsWith(bundle, ".app") || !isDirectory(bundle + "/Contents")) {
+        fail("not a bundle (NAME.app holding Contents): " + o.bundle);
+    }
+    if (o.identity.empty()) {
+        fail("sign needs --sign IDENTITY");
+    }
+    const std::string codesign = Subprocess::findOnPath("codesign");
+    if (codesign.empty()) {
+        fail("--sign needs codesign, which is not on the PATH");
+    }
+    std::error_code ec;
+    if (!o.entitlements.empty() && !fs::is_regular_file(o.entitlements, ec)) {
+        fail("entitlements file not found: " + o.entitlements);
+    }
+    TempPath defaults;
+    std::string entitlements = o.entitlements;
+    if (entitlements.empty()) {
+        // What the bundle's usage descriptions ask for, as when it is made
+        // and signed in one run.
+        std::vector<PlistEntry> declared;
+        try {
+            declared = PlistReader::topLevel(readText(bundle + "/Contents/Info.plist"));
+        } catch (const KvErrorBase& e) {
+            fail("cannot read " + bundle + "/Contents/Info.plist: " + e.rawMessage());
+        }
+        std::vector<PlistEntry> granted = InfoPlist::javaEntitlements();
+        const std::vector<PlistEntry> usage = InfoPlist::usageEntitlements(declared);
+        granted.insert(granted.end(), usage.begin(), usage.end());
+        defaults.reset(BundleFiles::makeUniqueFile(FileUtils::dirname(fs::absolute(bundle).string()) +
+                                                   "/.entitlements."));
+        entitlements = defaults.get();
+        writeText(entitlements, InfoPlist::plistText(granted));
+    }
+    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundle, bundle);
+    return bundle;
 }
 
 std::string cfgText(const BundleOptions& o, const std::vector<std::string>& classPath,
