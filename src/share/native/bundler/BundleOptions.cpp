@@ -1,6 +1,7 @@
 #include "BundleOptions.h"
 
 #include "ErrorHandling.h"
+#include "InfoPlist.h"
 
 namespace {
 
@@ -42,6 +43,10 @@ void checkValue(const OptionSpec& spec, const std::string& value) {
     if (value.find('\n') != std::string::npos) {
         throw makeException(std::string(spec.name) + " must not contain a line break",
                             KV_SOURCE_CODE_POS);
+    }
+    // A property list parser refuses a file that is not UTF-8 as a whole.
+    if (spec.text && !InfoPlist::isValidUtf8(value)) {
+        throw makeException(std::string(spec.name) + " must be UTF-8 text", KV_SOURCE_CODE_POS);
     }
     // Info.plist cannot hold most control characters (XML forbids them).
     for (const char c : value) {

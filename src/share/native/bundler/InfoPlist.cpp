@@ -327,6 +327,17 @@ std::string defaultIdentifier(const std::string& name) {
     return "app.kovalu." + identifierPart(name);
 }
 
+bool isValidUtf8(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8Length(text, at);
+        if (length == 1 && static_cast<unsigned char>(text[at]) >= 0x80) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
 bool isValidIdentifier(const std::string& identifier) {
     if (identifier.empty()) {
         return false;

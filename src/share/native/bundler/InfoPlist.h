@@ -84,6 +84,9 @@ std::vector<PlistEntry> javaEntitlements();
 /// starts no valid sequence counts as one character.
 std::string defaultIdentifier(const std::string& name);
 
+/// True when `text` is well-formed UTF-8, as a property list's text must be.
+bool isValidUtf8(const std::string& text);
+
 /// True for a non-empty identifier of only ASCII letters, digits, '.' and '-'.
 bool isValidIdentifier(const std::string& identifier);
 
