@@ -107,10 +107,11 @@ protected:
             std::string &path = args.back();
             const std::size_t app = path.rfind("/Demo.app");
             path = app == std::string::npos ? path : "APP" + path.substr(app + 9);
-            // A jar's entries are signed where they were unpacked.
+            // A jar's entries are signed where they were unpacked, each in a
+            // numbered directory of its own.
             const std::size_t unpacked = path.find("/.unpacked.");
             if (unpacked != std::string::npos) {
-                path.replace(unpacked, 18, "!/");
+                path.replace(unpacked, path.find('/', unpacked + 18) + 1 - unpacked, "!/");
             }
             result.push_back(args);
         }
@@ -296,8 +297,8 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string home = "APP/Contents/runtime/Contents/Home/";
     EXPECT_EQ((std::vector<std::string>{
-                  "APP/Contents/app/lib!/native/libfoo.dylib",
-                  "APP/Contents/app/lib!/native/x/libbar.jnilib",
+                  "APP/Contents/app/lib!/libfoo.dylib",
+                  "APP/Contents/app/lib!/libbar.jnilib",
                   "APP/Contents/app/lib/libjni.dylib",
                   home + "lib/server/libjvm.dylib",
                   home + "bin/java +E",

@@ -32,6 +32,14 @@ std::string readAt(const std::string& path, unsigned long long offset, std::size
     return bytes;
 }
 
+void makeDir(const std::string& path) {
+    std::error_code ec;
+    fs::create_directory(path, ec);
+    if (ec) {
+        fail("cannot create the directory " + path + ": " + ec.message());
+    }
+}
+
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
@@ -67,55 +75,32 @@ void codesign(const BundleSigner::Signer& s, const std::string& path, bool entit
     }
 }
 
-// unzip drops what would land outside its target; such an entry could not be
-// found again there, so it is refused rather than shipped unsigned.
-bool isSafeEntryName(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name.find('\\') != std::string::npos) {
-        return false;
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out) {
+        fail("cannot write " + path);
     }
-    for (const fs::path& part : fs::path(name)) {
-        if (part == "..") {
-            return false;
-        }
-    }
-    return true;
 }
 
-/// The names of the jar's Mach-O entries, found in its copy unpacked in `dir`.
-std::vector<std::string> machOEntries(const JarFile& jar, const std::string& dir,
-                                      const std::string& shownAs) {
+/// The names of the jar's Mach-O entries, read from their first bytes.
+std::vector<std::string> machOEntries(const JarFile& jar) {
     std::vector<std::string> found;
     for (const std::string& name : jar.names()) {
-        if (name.empty() || name.back() == '/') {
-            continue;
-        }
-        if (!isSafeEntryName(name)) {
-            fail("cannot look for native code in " + shownAs + ": the entry name " + name +
-                 " points outside the jar");
-        }
-        const std::string file = dir + "/" + name;
-        std::error_code ec;
-        if (fs::is_regular_file(fs::symlink_status(file, ec)) && MachO::isMachO(readAt(file, 0, 8))) {
+        if (!name.empty() && name.back() != '/' && MachO::isMachO(jar.read(name, 8))) {
             found.push_back(name);
         }
     }
     return found;
 }
 
+// Each entry is signed as a file of its own name, in a directory of its own:
+// codesign takes the identifier from the name, and entry names that differ
+// only in case or would point outside cannot collide or escape there.
 void signJar(const BundleSigner::Signer& s, const std::string& jarPath, const std::string& shownAs) {
     const JarFile jar(jarPath);
-    const std::string unzip = Subprocess::findOnPath("unzip");
-    if (unzip.empty()) {
-        fail("cannot look for native code in " + shownAs + ": unzip is not on the PATH");
-    }
-    BundleFiles::TempPath dir;
-    dir.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(jarPath) + "/.unpacked."));
-    const ProgramResult r = Subprocess::run({unzip, "-qq", "-o", jarPath, "-d", dir.get()});
-    // Status 1 is a warning only.
-    if (r.status > 1) {
-        fail("cannot unpack " + shownAs + ": " + tstrings::trim(r.err + r.out, "\n"));
-    }
-    const std::vector<std::string> names = machOEntries(jar, dir.get(), shownAs);
+    const std::vector<std::string> names = machOEntries(jar);
     if (names.empty()) {
         return;
     }
@@ -123,10 +108,16 @@ void signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
         fail("cannot sign the native code in " + shownAs +
              ": it is a signed jar (META-INF/*.SF), which changing an entry would break");
     }
+    BundleFiles::TempPath dir;
+    dir.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(jarPath) + "/.unpacked."));
     std::map<std::string, std::string> signedEntries;
-    for (const std::string& name : names) {
-        codesign(s, dir.get() + "/" + name, /*entitlements=*/false, shownAs + "!/" + name);
-        signedEntries[name] = readAll(dir.get() + "/" + name);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string own = dir.get() + "/" + std::to_string(i);
+        makeDir(own);
+        const std::string file = own + "/" + FileUtils::basename(names[i]);
+        writeFile(file, jar.read(names[i]));
+        codesign(s, file, /*entitlements=*/false, shownAs + "!/" + names[i]);
+        signedEntries[names[i]] = readAll(file);
     }
     // The new jar replaces the old one with one rename, so that a failure
     // leaves the jar as it was.

@@ -34,8 +34,8 @@ struct Step {
 /// executables and everything in Contents/MacOS get the entitlements.
 std::vector<Step> signOrder(std::vector<MachOFile> files);
 
-/// Signs the Mach-O entries inside the jars of Contents/app (rewriting each
-/// jar that has some), then every Mach-O file of the bundle and every file in
+/// Signs the Mach-O entries inside the jars of Contents/app, each as a file
+/// of its own name, and puts them back (rewriting each jar that has some), then every Mach-O file of the bundle and every file in
 /// Contents/MacOS in `signOrder`, then the bundle. `shownAs` stands for `bundle` in messages. Throws with one
 /// line naming the file when codesign fails on it, and when a signed jar holds
 /// Mach-O entries.

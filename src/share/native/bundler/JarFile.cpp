@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "ErrorHandling.h"
+#include "Inflate.h"
 #include "Subprocess.h"
 #include "tstrings.h"
 
@@ -143,6 +144,32 @@ bool JarFile::contains(const std::string& name) const {
     return find(name) != nullptr;
 }
 
+std::string JarFile::read(const std::string& name, std::size_t limit) const {
+    const Entry* entry = find(name);
+    const auto fail = [&](const std::string& reason) {
+        return makeException("cannot read " + name + " in " + path + ": " + reason,
+                             KV_SOURCE_CODE_POS);
+    };
+    if (!entry) {
+        throw fail("no such entry");
+    }
+    if (entry->method != 0 && entry->method != 8) {
+        throw fail("compression method " + std::to_string(entry->method) + " is not supported");
+    }
+    const std::string data = readStored(*entry);
+    if (data.size() != entry->compressedSize) {
+        throw fail("the jar ends inside it");
+    }
+    if (entry->method == 0) {
+        return data.substr(0, limit);
+    }
+    try {
+        return Inflate::inflate(data, limit);
+    } catch (const KvErrorBase& e) {
+        throw fail(e.rawMessage());
+    }
+}
+
 std::vector<std::string> JarFile::names() const {
     std::vector<std::string> result;
     for (const Entry& entry : entries) {
@@ -253,7 +280,7 @@ std::string JarFile::readStored(const Entry& entry) const {
     std::ifstream in(path, std::ios::binary);
     const std::string header = readAt(in, entry.localHeader, 30);
     if (header.size() != 30 || header.compare(0, 4, "PK\x03\x04", 4) != 0) {
-        throw makeException("cannot read " + path + " as a jar: damaged entry " + manifestName,
+        throw makeException("cannot read " + path + " as a jar: damaged entry " + entry.name,
                             KV_SOURCE_CODE_POS);
     }
     const unsigned long data =

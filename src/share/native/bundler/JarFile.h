@@ -19,6 +19,11 @@ public:
     /// manifest is read with the system's `unzip`; throws when that fails.
     std::string manifest() const;
 
+    /// The content of the entry `name`, stored or deflated; with `limit`, only
+    /// about its first `limit` bytes. Throws when the jar holds no such entry,
+    /// another compression method or damaged data.
+    std::string read(const std::string& name, std::size_t limit = std::string::npos) const;
+
     /// The entry names in the order of the central directory.
     std::vector<std::string> names() const;
 

@@ -129,3 +129,36 @@ TEST(JarFile, IsSignedByASignatureFileInMetaInf) {
         EXPECT_EQ(isSigned, JarFile(tmp / "a.jar").isSigned()) << name;
     }
 }
+
+// Deflated by zip itself: fixed and dynamic codes, stored blocks for what does
+// not compress, and an empty entry.
+TEST(JarFile, ReadsStoredAndDeflatedEntries) {
+    kvtest::TempDir tmp;
+    std::string noise;
+    for (unsigned long x = 1; noise.size() < 70000;) {
+        x = x * 6364136223846793005UL + 1442695040888963407UL;
+        noise += static_cast<char>(x >> 56);
+    }
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text += "line " + std::to_string(i * 7 % 13) + "\n";
+    }
+    const std::pair<std::string, std::string> files[] = {
+        {"empty", ""}, {"short", "abc"}, {"text", text}, {"noise", noise}};
+    std::vector<std::string> argv{Subprocess::findOnPath("zip"), "-q", tmp / "a.jar"};
+    ASSERT_FALSE(argv[0].empty()) << "zip is needed for this test";
+    for (const auto& [name, content] : files) {
+        kvtest::writeFile(tmp / name, content);
+        argv.push_back(name);
+    }
+    kvtest::runProcess(argv, {}, tmp.path());
+    kvtest::writeJar(tmp / "b.jar", {{"stored", text}});
+    const JarFile jar(tmp / "a.jar");
+    for (const auto& [name, content] : files) {
+        EXPECT_EQ(content, jar.read(name)) << name;
+        EXPECT_EQ(content.substr(0, 8), jar.read(name, 8).substr(0, 8)) << name;
+    }
+    EXPECT_EQ(text, JarFile(tmp / "b.jar").read("stored"));
+    EXPECT_EQ("cannot read none in " + tmp / "b.jar" + ": no such entry",
+              kvtest::thrownBy([&] { JarFile(tmp / "b.jar").read("none"); }).raw);
+}
