@@ -112,15 +112,16 @@ const std::vector<OptionSpec>& optionTable() {
         {"--icon", "FILE.icns", "the application icon, copied into Contents/Resources", true,
          &O::icon},
         {"--sign", "IDENTITY",
-         "sign the runtime's Mach-O files, the launcher and the\n"
-         "bundle with codesign and the hardened runtime ('-'\n"
-         "signs ad hoc)",
+         "sign every Mach-O file (also those inside the jars of\n"
+         "Contents/app), then the launcher and the bundle, with\n"
+         "codesign and the hardened runtime ('-' signs ad hoc)",
          false, &O::identity},
         {"--entitlements", "FILE",
-         "the entitlements for the launcher and the bundle (with\n"
-         "--sign; default: a file written as NAME.entitlements\n"
-         "beside NAME.app, holding what a Java runtime needs\n"
-         "under the hardened runtime)",
+         "the entitlements for the runtime's executables, the\n"
+         "launcher and the bundle (with --sign; default: a file\n"
+         "written as NAME.entitlements beside NAME.app, holding\n"
+         "what a Java runtime and the --usage kinds need under\n"
+         "the hardened runtime)",
          false, &O::entitlements},
         {"--output", "DIR", "where NAME.app is written, created if missing (default: .)", false,
          &O::output},
