@@ -161,14 +161,16 @@ void addUrlSchemes(const std::vector<std::string>& given, const std::string& ide
 void addUsages(const std::vector<std::string>& given, std::vector<PlistEntry>& entries) {
     std::vector<std::string> seen;
     for (const std::string& value : given) {
-        const auto [kind, text] = splitPair(value, "--usage", "KIND=TEXT");
+        const std::pair<std::string, std::string> kindAndText =
+            splitPair(value, "--usage", "KIND=TEXT");
+        const std::string& kind = kindAndText.first;
         const auto known = std::find_if(std::begin(usageKinds), std::end(usageKinds),
                                         [&](const UsageKind& u) { return kind == u.kind; });
         if (known == std::end(usageKinds)) {
             fail("--usage: unknown kind " + kind + " (known: " + InfoPlist::usageKindNames() + ")");
         }
         checkUnique(seen, kind, "--usage");
-        entries.push_back({known->key, text});
+        entries.push_back({known->key, kindAndText.second});
     }
 }
 
