@@ -186,6 +186,9 @@ std::vector<PlistEntry> topLevel(const std::string& xml) {
         }
         const std::string key = unescape(c.textUntil("</key>"));
         c.skipMisc();
+        if (!c.startsHere("<") || c.startsHere("</")) {
+            fail("no value after <key>" + key + "</key>");
+        }
         entries.push_back({key, PlistXml{c.element()}});
     }
 }

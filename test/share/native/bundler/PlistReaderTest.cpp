@@ -43,6 +43,8 @@ TEST(PlistReader, RefusesWhatIsNoXmlPropertyListOfADictionary) {
          "expected <key> in the top-level dictionary"},
         {"<plist><dict><key>A</key><string>x", "the property list ends inside a value"},
         {"<plist><dict><key>A", "missing </key>"},
+        {"<plist><dict><key>A</key>x</dict></plist>", "no value after <key>A</key>"},
+        {"<plist><dict><key>A</key></dict></plist>", "no value after <key>A</key>"},
         {"<plist><dict><key>&bad;</key><true/></dict></plist>", "unknown entity &bad;"},
         {"<plist><dict><key>&#0;</key><true/></dict></plist>", "bad character reference &#0;"},
     };
