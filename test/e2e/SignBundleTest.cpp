@@ -507,3 +507,20 @@ TEST_F(SignBundle, UsageDescriptionsAddTheirEntitlementsToTheDefaults) {
               "('com.apple.security.device.camera', True)]\n",
               plist(tmp / "out/Demo.entitlements", {}));
 }
+
+TEST_F(SignBundle, FailureOnAJarEntryLeavesTheJarAsItWas) {
+    kvtest::writeJar(tmp / "in/native.jar", {{"a/libx.dylib", thinMachO('\x06')}, {"b.txt", "b"}});
+    ASSERT_EQ(0, tool({"--name", "Demo", "--input", tmp / "in/native.jar"}).exitCode);
+    const std::string app = tmp / "out/Demo.app";
+    const kvtest::ProcessResult r = kvtest::runProcess(
+        {KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-"},
+        {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
+         {"KVTEST_CODESIGN_RECORD", tmp / "record"},
+         {"KVTEST_CODESIGN_FAIL", std::string("*/libx.dylib")}});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + app +
+                             "/Contents/app/native.jar!/a/libx.dylib: "))
+        << r.err;
+    EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"), kvtest::readFile(app + "/Contents/app/native.jar"));
+    EXPECT_EQ("", kvtest::runProcess({"/usr/bin/find", tmp / "out", "-name", ".*"}).out);
+}
