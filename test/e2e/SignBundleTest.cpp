@@ -506,6 +506,17 @@ TEST_F(SignBundle, UsageDescriptionsAddTheirEntitlementsToTheDefaults) {
               "('com.apple.security.device.audio-input', True), "
               "('com.apple.security.device.camera', True)]\n",
               plist(tmp / "out/Demo.entitlements", {}));
+    // A file of the user's that lacks one is used, with a warning.
+    kvtest::writeFile(tmp / "mine.plist", "<plist><dict><key>com.apple.security.device.camera"
+                                          "</key><true/></dict></plist>");
+    const kvtest::ProcessResult mine =
+        tool({"--name", "Demo", "--force", "--sign", "-", "--entitlements", tmp / "mine.plist",
+              "--usage", "camera=C", "--usage", "microphone=M"});
+    EXPECT_EQ(0, mine.exitCode);
+    EXPECT_EQ("kovalu-bundle: warning: " + tmp / "mine.plist" +
+                  " does not grant com.apple.security.device.audio-input, which the usage "
+                  "descriptions need\n",
+              mine.err);
 }
 
 TEST_F(SignBundle, FailureOnAJarEntryLeavesTheJarAsItWas) {

@@ -145,6 +145,7 @@ private:
     void checkRuntime();
     void checkOutput();
     void checkDeclarations();
+    void checkGivenEntitlements();
     void checkArtifacts();
     void checkArtifact(const std::string& path);
     AppEntry appEntry(const std::string& what, const std::string& given) const;
@@ -235,6 +236,7 @@ void Bundle::checkOptions() {
     checkRuntime();
     checkOutput();
     checkDeclarations();
+    checkGivenEntitlements();
     checkArtifacts();
     if (o.jlink) {
         jlink = RuntimeLink::plan(runtimeHome, o.addModules, o.jmods);
@@ -407,6 +409,29 @@ void Bundle::checkDeclarations() {
     infoPlist = InfoPlist::merge(infoPlist, theirs, [this](const std::string& key) {
         warn("--info-plist replaces " + key);
     });
+}
+
+// The hardened runtime denies what a usage description asks for unless the
+// executable is entitled to it, so the user's file should say so.
+void Bundle::checkGivenEntitlements() {
+    if (o.entitlements.empty()) {
+        return;
+    }
+    std::vector<PlistEntry> given;
+    try {
+        given = PlistReader::topLevel(readText(o.entitlements));
+    } catch (const KvErrorBase&) {
+        return; // codesign judges a file it cannot read
+    }
+    for (const PlistEntry& needed : InfoPlist::usageEntitlements(infoPlist)) {
+        const bool granted = std::any_of(given.begin(), given.end(), [&](const PlistEntry& e) {
+            return e.key == needed.key;
+        });
+        if (!granted) {
+            warn(o.entitlements + " does not grant " + needed.key +
+                 ", which the usage descriptions need");
+        }
+    }
 }
 
 void Bundle::checkArtifacts() {
