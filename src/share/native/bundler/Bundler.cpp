@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 
 #include "BundleFiles.h"
@@ -39,12 +40,12 @@ void writeText(const std::string& path, const std::string& text) {
 
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        fail("cannot read " + path);
-    }
     if (!in.is_open()) {
         fail("cannot open " + path);
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        fail("cannot read " + path);
     }
     return text;
 }
