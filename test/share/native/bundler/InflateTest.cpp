@@ -39,3 +39,29 @@ TEST(Inflate, DecodesWhatZlibWrites) {
         EXPECT_EQ(plain.substr(0, 40), Inflate::inflate(data, 40).substr(0, 40)) << level;
     }
 }
+
+// Every damaged copy of a real stream either decodes or is refused with the
+// one message; under the sanitizers this also shows no read or write out of
+// bounds.
+TEST(Inflate, DamagedCopiesDecodeOrAreRefused) {
+    kvtest::TempDir tmp;
+    const char* const compress =
+        "import sys, zlib\n"
+        "c = zlib.compressobj(9, zlib.DEFLATED, -15)\n"
+        "data = b''.join(b'%d ' % (i * i % 1000) for i in range(400))\n"
+        "open(sys.argv[1] + '/z', 'wb').write(c.compress(data) + c.flush())\n";
+    ASSERT_EQ(0, kvtest::runProcess({"/usr/bin/env", "python3", "-c", compress, tmp.path()}).exitCode);
+    const std::string data = kvtest::readFile(tmp / "z");
+    for (std::size_t at = 0; at < data.size(); ++at) {
+        for (const unsigned char flip : {0x01, 0x10, 0xff}) {
+            std::string copy = data;
+            copy[at] = static_cast<char>(copy[at] ^ flip);
+            try {
+                Inflate::inflate(copy);
+            } catch (const KvErrorBase& e) {
+                EXPECT_EQ(std::string("damaged deflate data"), e.rawMessage()) << at;
+            }
+        }
+        EXPECT_ANY_THROW(Inflate::inflate(data.substr(0, at))) << at;
+    }
+}
