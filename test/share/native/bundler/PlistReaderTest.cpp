@@ -52,3 +52,19 @@ TEST(PlistReader, RefusesWhatIsNoXmlPropertyListOfADictionary) {
         EXPECT_EQ(message, kvtest::thrownBy([&] { PlistReader::topLevel(xml); }).raw) << xml;
     }
 }
+
+// Cut anywhere, a property list is read or refused, never read past its end.
+TEST(PlistReader, EveryTruncationIsReadOrRefused) {
+    const std::string xml = "<?xml version=\"1.0\"?><!-- c --><plist version=\"1.0\"><dict>"
+                            "<key>A&amp;</key><array><string>x</string><![CDATA[<]]></array>"
+                            "<key>B</key><true/></dict></plist>";
+    ASSERT_EQ(2u, PlistReader::topLevel(xml).size());
+    for (std::size_t length = 0; length < xml.size(); ++length) {
+        try {
+            PlistReader::topLevel(xml.substr(0, length));
+        } catch (const KvErrorBase&) {
+            continue;
+        }
+        EXPECT_GE(length, xml.find("</dict>") + 7) << length;
+    }
+}
