@@ -156,12 +156,15 @@ std::string JarFile::read(const std::string& name, std::size_t limit) const {
     if (entry->method != 0 && entry->method != 8) {
         throw fail("compression method " + std::to_string(entry->method) + " is not supported");
     }
-    const std::string data = readStored(*entry);
-    if (data.size() != entry->compressedSize) {
+    // A stored entry's first bytes are its first bytes: no need to read on.
+    const std::size_t wanted = entry->method == 0 ? std::min<std::size_t>(entry->compressedSize, limit)
+                                                  : entry->compressedSize;
+    const std::string data = readStored(*entry, wanted);
+    if (data.size() != wanted) {
         throw fail("the jar ends inside it");
     }
     if (entry->method == 0) {
-        return data.substr(0, limit);
+        return data;
     }
     try {
         return Inflate::inflate(data, limit);
@@ -276,7 +279,7 @@ std::string JarFile::manifest() const {
     return r.out;
 }
 
-std::string JarFile::readStored(const Entry& entry) const {
+std::string JarFile::readStored(const Entry& entry, std::size_t limit) const {
     std::ifstream in(path, std::ios::binary);
     const std::string header = readAt(in, entry.localHeader, 30);
     if (header.size() != 30 || header.compare(0, 4, "PK\x03\x04", 4) != 0) {
@@ -285,7 +288,7 @@ std::string JarFile::readStored(const Entry& entry) const {
     }
     const unsigned long data =
         entry.localHeader + 30 + littleEndian(header, 26, 2) + littleEndian(header, 28, 2);
-    return readAt(in, data, entry.compressedSize);
+    return readAt(in, data, std::min<std::size_t>(entry.compressedSize, limit));
 }
 
 namespace Manifest {

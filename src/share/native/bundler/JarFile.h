@@ -49,7 +49,8 @@ private:
     };
 
     const Entry* find(const std::string& name) const;
-    std::string readStored(const Entry& entry) const;
+    /// The entry's data as stored in the jar, at most its first `limit` bytes.
+    std::string readStored(const Entry& entry, std::size_t limit = std::string::npos) const;
 
     std::string path;
     std::vector<Entry> entries;
