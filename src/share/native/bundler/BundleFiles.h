@@ -23,6 +23,22 @@ int renamePath(const std::string& from, const std::string& to);
 /// The system's text for an errno value.
 std::string errorText(int error);
 
+/// Removes a path and everything below it on destruction unless released.
+class TempPath {
+public:
+    TempPath() = default;
+    TempPath(const TempPath&) = delete;
+    TempPath& operator=(const TempPath&) = delete;
+    ~TempPath();
+
+    void reset(const std::string& value) { path = value; }
+    void release() { path.clear(); }
+    const std::string& get() const { return path; }
+
+private:
+    std::string path;
+};
+
 } // namespace BundleFiles
 
 #endif

@@ -18,9 +18,16 @@ int failWith(const std::string& message) {
 
 int main(int argc, char** argv) {
     try {
-        const BundleOptions options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        const bool sign = !args.empty() && args[0] == "sign";
+        const BundleOptions options = sign ? parseSignOptions({args.begin() + 1, args.end()})
+                                           : parseOptions(args);
         if (options.help) {
             std::cout << usageText();
+            return 0;
+        }
+        if (sign) {
+            std::cout << Bundler::signExisting(options) << std::endl;
             return 0;
         }
         const std::string bundle = Bundler::makeBundle(options, [](const std::string& warning) {

@@ -1,6 +1,7 @@
 #include "BundleOptions.h"
 
 #include "ErrorHandling.h"
+#include "InfoPlist.h"
 
 namespace {
 
@@ -10,6 +11,7 @@ const char* const usageHead =
     "Usage: kovalu-bundle --launcher FILE --name NAME --runtime JAVA_HOME\n"
     "                     (--main-jar JAR | --main-class CLASS | --main-module MODULE[/CLASS])\n"
     "                     [OPTION]...\n"
+    "       kovalu-bundle sign PATH.app --sign IDENTITY [--entitlements FILE]\n"
     "\n"
     "Writes NAME.app: Contents/MacOS/NAME (the launcher), Contents/app/NAME.cfg,\n"
     "the application files in Contents/app, Contents/Info.plist and the Java\n"
@@ -41,6 +43,10 @@ void checkValue(const OptionSpec& spec, const std::string& value) {
     if (value.find('\n') != std::string::npos) {
         throw makeException(std::string(spec.name) + " must not contain a line break",
                             KV_SOURCE_CODE_POS);
+    }
+    // A property list parser refuses a file that is not UTF-8 as a whole.
+    if (spec.text && !InfoPlist::isValidUtf8(value)) {
+        throw makeException(std::string(spec.name) + " must be UTF-8 text", KV_SOURCE_CODE_POS);
     }
     // Info.plist cannot hold most control characters (XML forbids them).
     for (const char c : value) {
@@ -106,15 +112,16 @@ const std::vector<OptionSpec>& optionTable() {
         {"--icon", "FILE.icns", "the application icon, copied into Contents/Resources", true,
          &O::icon},
         {"--sign", "IDENTITY",
-         "sign the runtime's Mach-O files, the launcher and the\n"
-         "bundle with codesign and the hardened runtime ('-'\n"
-         "signs ad hoc)",
+         "sign every Mach-O file (also those inside the jars of\n"
+         "Contents/app), then the launcher and the bundle, with\n"
+         "codesign and the hardened runtime ('-' signs ad hoc)",
          false, &O::identity},
         {"--entitlements", "FILE",
-         "the entitlements for the launcher and the bundle (with\n"
-         "--sign; default: a file written as NAME.entitlements\n"
-         "beside NAME.app, holding what a Java runtime needs\n"
-         "under the hardened runtime)",
+         "the entitlements for the runtime's executables, the\n"
+         "launcher and the bundle (with --sign; default: a file\n"
+         "written as NAME.entitlements beside NAME.app, holding\n"
+         "what a Java runtime and the --usage kinds need under\n"
+         "the hardened runtime)",
          false, &O::entitlements},
         {"--output", "DIR", "where NAME.app is written, created if missing (default: .)", false,
          &O::output},
@@ -139,6 +146,31 @@ const std::vector<OptionSpec>& optionTable() {
          "archive in ~/Library/Caches/<package or NAME> for a\n"
          "faster start",
          false, &O::cds},
+        {"--file-type", "EXT=DESCRIPTION",
+         "a document type the application opens and owns, with\n"
+         "its type exported under the identifier (repeatable)",
+         true, &O::fileTypes},
+        {"--url-scheme", "SCHEME", "a URL scheme the application opens (repeatable)", true,
+         &O::urlSchemes},
+        {"--usage", "KIND=TEXT",
+         "why the application asks for access to KIND: camera,\n"
+         "microphone, location, contacts, calendars, photos,\n"
+         "apple-events, desktop, documents or downloads; with\n"
+         "--sign the default entitlements allow it (repeatable)",
+         true, &O::usages},
+        {"--category", "NAME", "LSApplicationCategoryType, e.g. developer-tools", true,
+         &O::category},
+        {"--copyright", "TEXT", "NSHumanReadableCopyright", true, &O::copyright},
+        {"--agent", nullptr, "LSUIElement: no Dock icon and no menu bar", false, &O::agent},
+        {"--info-plist", "FILE",
+         "an XML property list whose keys are added to\n"
+         "Info.plist, replacing those of the same name",
+         false, &O::infoPlist},
+        {"--zip", nullptr, "also write NAME.zip holding NAME.app", false, &O::zip},
+        {"--dmg", nullptr,
+         "also write the disk image NAME.dmg (with hdiutil) holding\n"
+         "NAME.app and a link to /Applications; signed with --sign",
+         false, &O::dmg},
         {"--help", nullptr, "this text (also -h)", false, &O::help},
     };
     return table;
@@ -162,6 +194,29 @@ BundleOptions parseOptions(const std::vector<std::string>& args) {
         checkValue(*spec, value);
         std::visit(Store{options, value}, spec->target);
     }
+    return options;
+}
+
+BundleOptions parseSignOptions(const std::vector<std::string>& args) {
+    if (args.empty() || args[0].empty() || args[0][0] == '-') {
+        BundleOptions options = parseOptions(args);
+        if (options.help) {
+            return options;
+        }
+        throw makeException("sign needs the path of a bundle first", KV_SOURCE_CODE_POS);
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const OptionSpec* spec = findOption(rest[i]);
+        const std::string name = spec ? spec->name : rest[i];
+        if (name != "--sign" && name != "--entitlements" && name != "--help") {
+            throw makeException("sign takes only --sign and --entitlements: " + rest[i],
+                                KV_SOURCE_CODE_POS);
+        }
+        i += spec->valueName ? 1 : 0;
+    }
+    BundleOptions options = parseOptions(rest);
+    options.bundle = args[0];
     return options;
 }
 

@@ -32,7 +32,17 @@ struct BundleOptions {
     std::string jmods;
     bool force = false;
     bool cds = false;
+    std::vector<std::string> fileTypes;
+    std::vector<std::string> urlSchemes;
+    std::vector<std::string> usages;
+    std::string category;
+    std::string copyright;
+    bool agent = false;
+    std::string infoPlist;
+    bool zip = false;
+    bool dmg = false;
     bool help = false;
+    std::string bundle; ///< the existing bundle the sign command signs
 };
 
 /// One command-line option: its spelling, what its value is called (none for a
@@ -56,6 +66,11 @@ const std::vector<OptionSpec>& optionTable();
 /// a message naming the option, for an unknown option, a missing value, a line
 /// break in a value or a control character in a text value.
 BundleOptions parseOptions(const std::vector<std::string>& args);
+
+/// Reads the arguments after "sign": the bundle's path, then only --sign,
+/// --entitlements and --help. Throws, with a message naming it, for any other
+/// option, a missing path or a missing value.
+BundleOptions parseSignOptions(const std::vector<std::string>& args);
 
 /// The `--help` text, built from the option table.
 std::string usageText();

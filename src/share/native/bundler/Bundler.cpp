@@ -4,14 +4,17 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 
 #include "BundleFiles.h"
+#include "BundleSigner.h"
+#include "Distribution.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "InfoPlist.h"
 #include "JarFile.h"
-#include "MachO.h"
+#include "PlistReader.h"
 #include "RuntimeLink.h"
 #include "Subprocess.h"
 #include "tstrings.h"
@@ -24,26 +27,7 @@ namespace {
     throw makeException(message, KV_SOURCE_CODE_POS);
 }
 
-/// Removes a path and everything below it on destruction unless released.
-class TempPath {
-public:
-    TempPath() = default;
-    TempPath(const TempPath&) = delete;
-    TempPath& operator=(const TempPath&) = delete;
-    ~TempPath() {
-        if (!path.empty()) {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    }
-
-    void reset(const std::string& value) { path = value; }
-    void release() { path.clear(); }
-    const std::string& get() const { return path; }
-
-private:
-    std::string path;
-};
+using BundleFiles::TempPath;
 
 void writeText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -54,12 +38,16 @@ void writeText(const std::string& path, const std::string& text) {
     }
 }
 
-std::string readHead(const std::string& path, std::size_t size) {
+std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::string bytes(size, '\0');
-    in.read(&bytes[0], static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return bytes;
+    if (!in.is_open()) {
+        fail("cannot open " + path);
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        fail("cannot read " + path);
+    }
+    return text;
 }
 
 /// The real path of an existing file or directory; throws "cannot resolve
@@ -157,6 +145,10 @@ private:
     void checkIconAndSigning();
     void checkRuntime();
     void checkOutput();
+    void checkDeclarations();
+    void checkGivenEntitlements();
+    void checkArtifacts();
+    void checkArtifact(const std::string& path);
     AppEntry appEntry(const std::string& what, const std::string& given) const;
     std::string findSource(const std::string& rel) const;
     void checkMainClass();
@@ -168,8 +160,9 @@ private:
     void writeConfiguration();
     void placeRuntime();
     void signBundle();
-    void sign(const std::string& path, bool withEntitlements);
+    void makeArtifacts();
     void moveIntoPlace();
+    void moveArtifact(const std::string& from, const std::string& to);
 
     const BundleOptions& o;
     const Bundler::Warn& warn;
@@ -186,6 +179,10 @@ private:
     std::vector<AppEntry> classPath;
     std::vector<AppEntry> modulePath;
     std::string codesign;
+    std::string hdiutil;
+    std::vector<PlistEntry> infoPlist;
+    std::string zipTarget;
+    std::string dmgTarget;
 
     TempPath staging;
     TempPath entitlementsFile;
@@ -203,6 +200,7 @@ std::string Bundle::make() {
     writeConfiguration();
     placeRuntime();
     signBundle();
+    makeArtifacts();
     moveIntoPlace();
     return target;
 }
@@ -238,6 +236,9 @@ void Bundle::checkOptions() {
     checkIconAndSigning();
     checkRuntime();
     checkOutput();
+    checkDeclarations();
+    checkGivenEntitlements();
+    checkArtifacts();
     if (o.jlink) {
         jlink = RuntimeLink::plan(runtimeHome, o.addModules, o.jmods);
     } else if (o.addModules) {
@@ -386,6 +387,79 @@ void Bundle::checkOutput() {
     }
     if (fs::exists(fs::symlink_status(entitlementsTarget, ec)) && !o.force) {
         fail(entitlementsTarget + " already exists (use --force to replace it)");
+    }
+}
+
+// Read before anything is written, so that a bad value leaves nothing behind.
+void Bundle::checkDeclarations() {
+    const InfoPlist::Declarations declared{o.fileTypes, o.urlSchemes, o.usages,
+                                           o.category,  o.copyright,  o.agent};
+    infoPlist = InfoPlist::bundleEntries(name, identifier, o.version,
+                                         o.icon.empty() ? "" : FileUtils::basename(o.icon));
+    const std::vector<PlistEntry> more = InfoPlist::declarationEntries(declared, identifier);
+    infoPlist.insert(infoPlist.end(), more.begin(), more.end());
+    if (o.infoPlist.empty()) {
+        return;
+    }
+    std::vector<PlistEntry> theirs;
+    try {
+        theirs = PlistReader::topLevel(readText(o.infoPlist));
+    } catch (const KvErrorBase& e) {
+        fail("cannot read --info-plist " + o.infoPlist + ": " + e.rawMessage());
+    }
+    infoPlist = InfoPlist::merge(infoPlist, theirs, [this](const std::string& key) {
+        warn("--info-plist replaces " + key);
+    });
+}
+
+// The hardened runtime denies what a usage description asks for unless the
+// executable is entitled to it, so the user's file should say so.
+void Bundle::checkGivenEntitlements() {
+    if (o.entitlements.empty()) {
+        return;
+    }
+    std::vector<PlistEntry> given;
+    try {
+        given = PlistReader::topLevel(readText(o.entitlements));
+    } catch (const KvErrorBase&) {
+        return; // codesign judges a file it cannot read
+    }
+    for (const PlistEntry& needed : InfoPlist::usageEntitlements(infoPlist)) {
+        const bool granted = std::any_of(given.begin(), given.end(), [&](const PlistEntry& e) {
+            return e.key == needed.key;
+        });
+        if (!granted) {
+            warn(o.entitlements + " does not grant " + needed.key +
+                 ", which the usage descriptions need");
+        }
+    }
+}
+
+void Bundle::checkArtifacts() {
+    if (o.zip) {
+        if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
+            fail("--zip needs ditto or zip, neither of which is on the PATH");
+        }
+        zipTarget = outputDir + "/" + name + ".zip";
+        checkArtifact(zipTarget);
+    }
+    if (o.dmg) {
+        hdiutil = Subprocess::findOnPath("hdiutil");
+        if (hdiutil.empty()) {
+            fail("--dmg needs hdiutil, which is not on the PATH (it comes with macOS)");
+        }
+        dmgTarget = outputDir + "/" + name + ".dmg";
+        checkArtifact(dmgTarget);
+    }
+}
+
+void Bundle::checkArtifact(const std::string& path) {
+    std::error_code ec;
+    if (isDirectory(path)) {
+        fail(path + " is a directory");
+    }
+    if (fs::exists(fs::symlink_status(path, ec)) && !o.force) {
+        fail(path + " already exists (use --force to replace it)");
     }
 }
 
@@ -549,9 +623,7 @@ void Bundle::writeConfiguration() {
     if (o.package) {
         writeText(appDir + "/.package", *o.package + "\n");
     }
-    writeText(contents + "/Info.plist",
-              InfoPlist::plistText(InfoPlist::bundleEntries(
-                  name, identifier, o.version, o.icon.empty() ? "" : FileUtils::basename(o.icon))));
+    writeText(contents + "/Info.plist", InfoPlist::plistText(infoPlist));
 }
 
 void Bundle::placeRuntime() {
@@ -595,45 +667,32 @@ void Bundle::signBundle() {
     if (entitlements.empty()) {
         entitlementsFile.reset(BundleFiles::makeUniqueFile(outputDir + "/." + name + ".entitlements."));
         entitlements = entitlementsFile.get();
-        writeText(entitlements, InfoPlist::plistText(InfoPlist::javaEntitlements()));
+        std::vector<PlistEntry> granted = InfoPlist::javaEntitlements();
+        const std::vector<PlistEntry> usage = InfoPlist::usageEntitlements(infoPlist);
+        granted.insert(granted.end(), usage.begin(), usage.end());
+        writeText(entitlements, InfoPlist::plistText(granted));
         setMode(entitlements, mode644);
     }
-    // Links are skipped: what they point at inside the runtime is signed as a
-    // file, and what they point at outside is not ours to sign.
-    std::vector<std::string> machO;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(contents + "/runtime", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        if (it->is_regular_file() && !it->is_symlink() &&
-            MachO::isMachO(readHead(it->path().string(), 8))) {
-            machO.push_back(it->path().string());
-        }
-    }
-    if (ec) {
-        fail("cannot list the runtime in the bundle: " + ec.message());
-    }
-    std::sort(machO.begin(), machO.end());
-    for (const std::string& file : machO) {
-        sign(file, /*withEntitlements=*/false);
-    }
-    sign(contents + "/MacOS/" + name, /*withEntitlements=*/true);
-    sign(bundleDir, /*withEntitlements=*/true);
+    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundleDir, target);
 }
 
-void Bundle::sign(const std::string& path, bool withEntitlements) {
-    std::vector<std::string> argv{codesign, "--force", "--sign", o.identity};
-    if (o.identity != "-") {
-        argv.push_back("--timestamp");
+// Made in the staging directory, so that they appear only with the bundle.
+void Bundle::makeArtifacts() {
+    if (o.zip) {
+        Distribution::makeZip(bundleDir, staging.get() + "/" + name + ".zip");
     }
-    argv.insert(argv.end(), {"--options", "runtime"});
-    if (withEntitlements) {
-        argv.insert(argv.end(), {"--entitlements", entitlements});
+    if (o.dmg) {
+        const std::string image = staging.get() + "/" + name + ".dmg";
+        Distribution::makeImage(hdiutil, bundleDir, image);
+        if (!o.identity.empty()) {
+            BundleSigner::signImage({codesign, o.identity, entitlements}, image, dmgTarget);
+        }
     }
-    argv.push_back(path);
-    const ProgramResult r = Subprocess::run(argv);
-    if (r.status != 0) {
-        fail("codesign failed on " + target + path.substr(bundleDir.size()) + ": " +
-             RuntimeLink::reason(r.err + r.out));
+}
+
+void Bundle::moveArtifact(const std::string& from, const std::string& to) {
+    if (const int error = BundleFiles::renamePath(from, to)) {
+        fail("cannot move " + to + " into place: " + BundleFiles::errorText(error));
     }
 }
 
@@ -665,10 +724,55 @@ void Bundle::moveIntoPlace() {
         }
         entitlementsFile.release();
     }
+    if (o.zip) {
+        moveArtifact(staging.get() + "/" + name + ".zip", zipTarget);
+    }
+    if (o.dmg) {
+        moveArtifact(staging.get() + "/" + name + ".dmg", dmgTarget);
+    }
 }
 
 std::string makeBundle(const BundleOptions& options, const Warn& warn) {
     return Bundle(options, warn).make();
+}
+
+std::string signExisting(const BundleOptions& o) {
+    const std::string bundle = FileUtils::removeTrailingSlash(o.bundle);
+    if (!tstrings::endsWith(bundle, ".app") || !isDirectory(bundle + "/Contents")) {
+        fail("not a bundle (NAME.app holding Contents): " + o.bundle);
+    }
+    if (o.identity.empty()) {
+        fail("sign needs --sign IDENTITY");
+    }
+    const std::string codesign = Subprocess::findOnPath("codesign");
+    if (codesign.empty()) {
+        fail("--sign needs codesign, which is not on the PATH");
+    }
+    std::error_code ec;
+    if (!o.entitlements.empty() && !fs::is_regular_file(o.entitlements, ec)) {
+        fail("entitlements file not found: " + o.entitlements);
+    }
+    TempPath defaults;
+    std::string entitlements = o.entitlements;
+    if (entitlements.empty()) {
+        // What the bundle's usage descriptions ask for, as when it is made
+        // and signed in one run.
+        std::vector<PlistEntry> declared;
+        try {
+            declared = PlistReader::topLevel(readText(bundle + "/Contents/Info.plist"));
+        } catch (const KvErrorBase& e) {
+            fail("cannot read " + bundle + "/Contents/Info.plist: " + e.rawMessage());
+        }
+        std::vector<PlistEntry> granted = InfoPlist::javaEntitlements();
+        const std::vector<PlistEntry> usage = InfoPlist::usageEntitlements(declared);
+        granted.insert(granted.end(), usage.begin(), usage.end());
+        defaults.reset(BundleFiles::makeUniqueFile(FileUtils::dirname(fs::absolute(bundle).string()) +
+                                                   "/.entitlements."));
+        entitlements = defaults.get();
+        writeText(entitlements, InfoPlist::plistText(granted));
+    }
+    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundle, bundle);
+    return bundle;
 }
 
 std::string cfgText(const BundleOptions& o, const std::vector<std::string>& classPath,

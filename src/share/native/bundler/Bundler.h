@@ -17,6 +17,12 @@ using Warn = std::function<void(const std::string&)>;
 /// check or a step fails or another run put a bundle in place first.
 std::string makeBundle(const BundleOptions& options, const Warn& warn);
 
+/// Signs the existing bundle `options.bundle` in place, as makeBundle signs
+/// a new one; without --entitlements with the runtime's entitlements and
+/// those its Info.plist's usage descriptions need. Returns the bundle's path;
+/// throws with one line when a check or codesign fails.
+std::string signExisting(const BundleOptions& options);
+
 /// The launcher's configuration file: `classPath`, `modulePath` and `mainJar`
 /// are given as they are to be written.
 std::string cfgText(const BundleOptions& options, const std::vector<std::string>& classPath,

@@ -1,6 +1,46 @@
 #include "InfoPlist.h"
 
+#include <algorithm>
+
+#include "ErrorHandling.h"
+#include "tstrings.h"
+
+PlistValue::PlistValue(const char* text) : value(std::string(text)) {}
+PlistValue::PlistValue(std::string text) : value(std::move(text)) {}
+PlistValue::PlistValue(bool flag) : value(flag) {}
+PlistValue::PlistValue(std::vector<PlistValue> array) : value(std::move(array)) {}
+PlistValue::PlistValue(std::vector<PlistEntry> dict) : value(std::move(dict)) {}
+PlistValue::PlistValue(PlistXml xml) : value(std::move(xml)) {}
+
 namespace {
+
+[[noreturn]] void fail(const std::string& message) {
+    throw makeException(message, KV_SOURCE_CODE_POS);
+}
+
+struct UsageKind {
+    const char* kind;
+    const char* key;
+    const char* entitlement; ///< empty when none is needed outside the sandbox
+};
+
+const UsageKind usageKinds[] = {
+    {"camera", "NSCameraUsageDescription", "com.apple.security.device.camera"},
+    {"microphone", "NSMicrophoneUsageDescription", "com.apple.security.device.audio-input"},
+    {"location", "NSLocationUsageDescription", "com.apple.security.personal-information.location"},
+    {"contacts", "NSContactsUsageDescription",
+     "com.apple.security.personal-information.addressbook"},
+    {"calendars", "NSCalendarsUsageDescription",
+     "com.apple.security.personal-information.calendars"},
+    {"photos", "NSPhotoLibraryUsageDescription",
+     "com.apple.security.personal-information.photos-library"},
+    {"apple-events", "NSAppleEventsUsageDescription", "com.apple.security.automation.apple-events"},
+    {"desktop", "NSDesktopFolderUsageDescription", ""},
+    {"documents", "NSDocumentsFolderUsageDescription", ""},
+    {"downloads", "NSDownloadsFolderUsageDescription", ""},
+};
+
+const char* const categoryPrefix = "public.app-category.";
 
 bool isIdentifierChar(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -23,6 +63,160 @@ std::size_t utf8Length(const std::string& text, std::size_t at) {
         }
     }
     return length;
+}
+
+/// `name` with each character other than an ASCII letter, digit, '.' or '-'
+/// replaced by one '-'.
+std::string identifierPart(const std::string& name) {
+    std::string result;
+    for (std::size_t at = 0; at < name.size();) {
+        const unsigned char c = static_cast<unsigned char>(name[at]);
+        if (isIdentifierChar(c)) {
+            result += name[at++];
+            continue;
+        }
+        result += '-';
+        at += utf8Length(name, at);
+    }
+    return result;
+}
+
+/// Splits "A=B" at its first '='; throws naming `option` when either side is empty.
+std::pair<std::string, std::string> splitPair(const std::string& value, const std::string& option,
+                                              const std::string& form) {
+    const std::size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) {
+        fail(option + " needs " + form + ": " + value);
+    }
+    return {value.substr(0, eq), value.substr(eq + 1)};
+}
+
+void checkUnique(std::vector<std::string>& seen, const std::string& value,
+                 const std::string& option) {
+    if (std::find(seen.begin(), seen.end(), value) != seen.end()) {
+        fail(option + " names " + value + " twice");
+    }
+    seen.push_back(value);
+}
+
+void addFileTypes(const std::vector<std::string>& given, const std::string& identifier,
+                  std::vector<PlistEntry>& entries) {
+    std::vector<PlistValue> documents;
+    std::vector<PlistValue> exported;
+    std::vector<std::string> seen;
+    for (const std::string& value : given) {
+        const auto [ext, description] = splitPair(value, "--file-type", "EXT=DESCRIPTION");
+        if (ext[0] == '.' || ext.find('/') != std::string::npos) {
+            fail("--file-type needs an extension without '.' or '/' in front of '=': " + value);
+        }
+        checkUnique(seen, tstrings::toLower(ext), "--file-type");
+        const std::string uti = identifier + "." + identifierPart(ext);
+        documents.push_back(std::vector<PlistEntry>{
+            {"CFBundleTypeName", description},
+            {"CFBundleTypeRole", "Editor"},
+            {"LSHandlerRank", "Owner"},
+            {"LSItemContentTypes", std::vector<PlistValue>{uti}}});
+        exported.push_back(std::vector<PlistEntry>{
+            {"UTTypeIdentifier", uti},
+            {"UTTypeDescription", description},
+            {"UTTypeConformsTo", std::vector<PlistValue>{"public.data"}},
+            {"UTTypeTagSpecification",
+             std::vector<PlistEntry>{
+                 {"public.filename-extension", std::vector<PlistValue>{ext}}}}});
+    }
+    if (!documents.empty()) {
+        entries.push_back({"CFBundleDocumentTypes", documents});
+        entries.push_back({"UTExportedTypeDeclarations", exported});
+    }
+}
+
+bool isSchemeChar(char c, bool first) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return letter || (!first && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+}
+
+void addUrlSchemes(const std::vector<std::string>& given, const std::string& identifier,
+                   std::vector<PlistEntry>& entries) {
+    std::vector<PlistValue> types;
+    std::vector<std::string> seen;
+    for (const std::string& scheme : given) {
+        bool valid = !scheme.empty();
+        for (std::size_t i = 0; valid && i < scheme.size(); ++i) {
+            valid = isSchemeChar(scheme[i], i == 0);
+        }
+        if (!valid) {
+            fail("--url-scheme needs a letter followed by letters, digits, '+', '-' or '.': " +
+                 scheme);
+        }
+        checkUnique(seen, tstrings::toLower(scheme), "--url-scheme");
+        types.push_back(std::vector<PlistEntry>{
+            {"CFBundleURLName", identifier + "." + identifierPart(scheme)},
+            {"CFBundleURLSchemes", std::vector<PlistValue>{scheme}}});
+    }
+    if (!types.empty()) {
+        entries.push_back({"CFBundleURLTypes", types});
+    }
+}
+
+void addUsages(const std::vector<std::string>& given, std::vector<PlistEntry>& entries) {
+    std::vector<std::string> seen;
+    for (const std::string& value : given) {
+        const std::pair<std::string, std::string> kindAndText =
+            splitPair(value, "--usage", "KIND=TEXT");
+        const std::string& kind = kindAndText.first;
+        const auto known = std::find_if(std::begin(usageKinds), std::end(usageKinds),
+                                        [&](const UsageKind& u) { return kind == u.kind; });
+        if (known == std::end(usageKinds)) {
+            fail("--usage: unknown kind " + kind + " (known: " + InfoPlist::usageKindNames() + ")");
+        }
+        checkUnique(seen, kind, "--usage");
+        entries.push_back({known->key, kindAndText.second});
+    }
+}
+
+std::string categoryValue(const std::string& given) {
+    const std::string name = tstrings::startsWith(given, categoryPrefix)
+                                 ? given.substr(std::string(categoryPrefix).size())
+                                 : given;
+    bool valid = !name.empty();
+    for (const char c : name) {
+        valid = valid && ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-');
+    }
+    if (!valid) {
+        fail("--category needs a name of lower-case letters, digits and '-' (such as "
+             "developer-tools): " + given);
+    }
+    return categoryPrefix + name;
+}
+
+void render(const PlistValue& v, const std::string& indent, std::string& text);
+
+void renderEntries(const std::vector<PlistEntry>& entries, const std::string& indent,
+                   std::string& text) {
+    for (const PlistEntry& entry : entries) {
+        text += indent + "<key>" + InfoPlist::xmlEscape(entry.key) + "</key>\n";
+        render(entry.value, indent, text);
+    }
+}
+
+void render(const PlistValue& v, const std::string& indent, std::string& text) {
+    if (const std::string* s = std::get_if<std::string>(&v.value)) {
+        text += indent + "<string>" + InfoPlist::xmlEscape(*s) + "</string>\n";
+    } else if (const bool* b = std::get_if<bool>(&v.value)) {
+        text += indent + (*b ? "<true/>\n" : "<false/>\n");
+    } else if (const auto* array = std::get_if<std::vector<PlistValue>>(&v.value)) {
+        text += indent + "<array>\n";
+        for (const PlistValue& item : *array) {
+            render(item, indent + "  ", text);
+        }
+        text += indent + "</array>\n";
+    } else if (const auto* dict = std::get_if<std::vector<PlistEntry>>(&v.value)) {
+        text += indent + "<dict>\n";
+        renderEntries(*dict, indent + "  ", text);
+        text += indent + "</dict>\n";
+    } else {
+        text += indent + std::get<PlistXml>(v.value).text + "\n";
+    }
 }
 
 } // namespace
@@ -50,14 +244,7 @@ std::string plistText(const std::vector<PlistEntry>& entries) {
                        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
                        "<plist version=\"1.0\">\n"
                        "<dict>\n";
-    for (const PlistEntry& entry : entries) {
-        text += "  <key>" + xmlEscape(entry.key) + "</key>\n";
-        if (const std::string* s = std::get_if<std::string>(&entry.value)) {
-            text += "  <string>" + xmlEscape(*s) + "</string>\n";
-        } else {
-            text += std::get<bool>(entry.value) ? "  <true/>\n" : "  <false/>\n";
-        }
-    }
+    renderEntries(entries, "  ", text);
     return text + "</dict>\n</plist>\n";
 }
 
@@ -79,6 +266,58 @@ std::vector<PlistEntry> bundleEntries(const std::string& name, const std::string
     return entries;
 }
 
+std::vector<PlistEntry> declarationEntries(const Declarations& d, const std::string& identifier) {
+    std::vector<PlistEntry> entries;
+    addFileTypes(d.fileTypes, identifier, entries);
+    addUrlSchemes(d.urlSchemes, identifier, entries);
+    addUsages(d.usages, entries);
+    if (!d.category.empty()) {
+        entries.push_back({"LSApplicationCategoryType", categoryValue(d.category)});
+    }
+    if (!d.copyright.empty()) {
+        entries.push_back({"NSHumanReadableCopyright", d.copyright});
+    }
+    if (d.agent) {
+        entries.push_back({"LSUIElement", true});
+    }
+    return entries;
+}
+
+std::vector<PlistEntry> usageEntitlements(const std::vector<PlistEntry>& entries) {
+    std::vector<PlistEntry> result;
+    for (const UsageKind& u : usageKinds) {
+        const bool used = std::any_of(entries.begin(), entries.end(),
+                                      [&](const PlistEntry& e) { return e.key == u.key; });
+        if (used && *u.entitlement) {
+            result.push_back({u.entitlement, true});
+        }
+    }
+    return result;
+}
+
+std::string usageKindNames() {
+    std::string names;
+    for (const UsageKind& u : usageKinds) {
+        names += (names.empty() ? "" : ", ") + std::string(u.kind);
+    }
+    return names;
+}
+
+std::vector<PlistEntry> merge(std::vector<PlistEntry> ours, const std::vector<PlistEntry>& theirs,
+                              const std::function<void(const std::string&)>& replaced) {
+    for (const PlistEntry& entry : theirs) {
+        const auto same = std::find_if(ours.begin(), ours.end(),
+                                       [&](const PlistEntry& e) { return e.key == entry.key; });
+        if (same == ours.end()) {
+            ours.push_back(entry);
+            continue;
+        }
+        replaced(entry.key);
+        same->value = entry.value;
+    }
+    return ours;
+}
+
 std::vector<PlistEntry> javaEntitlements() {
     return {{"com.apple.security.cs.allow-jit", true},
             {"com.apple.security.cs.allow-unsigned-executable-memory", true},
@@ -87,17 +326,18 @@ std::vector<PlistEntry> javaEntitlements() {
 }
 
 std::string defaultIdentifier(const std::string& name) {
-    std::string result = "app.kovalu.";
-    for (std::size_t at = 0; at < name.size();) {
-        const unsigned char c = static_cast<unsigned char>(name[at]);
-        if (isIdentifierChar(c)) {
-            result += name[at++];
-            continue;
+    return "app.kovalu." + identifierPart(name);
+}
+
+bool isValidUtf8(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8Length(text, at);
+        if (length == 1 && static_cast<unsigned char>(text[at]) >= 0x80) {
+            return false;
         }
-        result += '-';
-        at += utf8Length(name, at);
+        at += length;
     }
-    return result;
+    return true;
 }
 
 bool isValidIdentifier(const std::string& identifier) {

@@ -1,14 +1,36 @@
 #ifndef KOVALU_INFOPLIST_H
 #define KOVALU_INFOPLIST_H
 
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
 
-/// One key of a property list dictionary and its string or boolean value.
+struct PlistEntry;
+
+/// A value's XML kept as it was read, written back unchanged.
+struct PlistXml {
+    std::string text;
+};
+
+/// A property list value: a string, a boolean, an array, a dictionary (its
+/// entries in order) or XML read from elsewhere.
+struct PlistValue {
+    PlistValue(const char* text);
+    PlistValue(std::string text);
+    PlistValue(bool flag);
+    PlistValue(std::vector<PlistValue> array);
+    PlistValue(std::vector<PlistEntry> dict);
+    PlistValue(PlistXml xml);
+
+    std::variant<std::string, bool, std::vector<PlistValue>, std::vector<PlistEntry>, PlistXml>
+        value;
+};
+
+/// One key of a property list dictionary and its value.
 struct PlistEntry {
     std::string key;
-    std::variant<std::string, bool> value;
+    PlistValue value;
 };
 
 namespace InfoPlist {
@@ -24,6 +46,35 @@ std::string plistText(const std::vector<PlistEntry>& entries);
 std::vector<PlistEntry> bundleEntries(const std::string& name, const std::string& identifier,
                                       const std::string& version, const std::string& iconFile);
 
+/// What an application declares to the system beyond its name, as given on
+/// the command line.
+struct Declarations {
+    std::vector<std::string> fileTypes;  ///< EXT=DESCRIPTION
+    std::vector<std::string> urlSchemes; ///< SCHEME
+    std::vector<std::string> usages;     ///< KIND=TEXT
+    std::string category;                ///< NAME or public.app-category.NAME
+    std::string copyright;
+    bool agent = false;
+};
+
+/// The Info.plist entries of `d`: document types with an exported type each
+/// (under `identifier`), URL types, usage descriptions, the category, the
+/// copyright and LSUIElement. Throws with one line naming the option for a
+/// malformed or repeated value or an unknown usage kind.
+std::vector<PlistEntry> declarationEntries(const Declarations& d, const std::string& identifier);
+
+/// The hardened-runtime entitlements the usage descriptions in `entries`
+/// need (none for the kinds that need none).
+std::vector<PlistEntry> usageEntitlements(const std::vector<PlistEntry>& entries);
+
+/// The usage kinds `--usage` knows, comma-separated, for messages and help.
+std::string usageKindNames();
+
+/// `ours` with `theirs` merged in: a key of theirs replaces ours in place
+/// (`replaced` is told its name), a new one is added at the end.
+std::vector<PlistEntry> merge(std::vector<PlistEntry> ours, const std::vector<PlistEntry>& theirs,
+                              const std::function<void(const std::string&)>& replaced);
+
 /// The entitlements a Java runtime needs under the hardened runtime.
 std::vector<PlistEntry> javaEntitlements();
 
@@ -32,6 +83,9 @@ std::vector<PlistEntry> javaEntitlements();
 /// one '-'. Characters are read as UTF-8 whatever the locale; a byte that
 /// starts no valid sequence counts as one character.
 std::string defaultIdentifier(const std::string& name);
+
+/// True when `text` is well-formed UTF-8, as a property list's text must be.
+bool isValidUtf8(const std::string& text);
 
 /// True for a non-empty identifier of only ASCII letters, digits, '.' and '-'.
 bool isValidIdentifier(const std::string& identifier);

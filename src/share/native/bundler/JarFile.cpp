@@ -1,8 +1,10 @@
 #include "JarFile.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "ErrorHandling.h"
+#include "Inflate.h"
 #include "Subprocess.h"
 #include "tstrings.h"
 
@@ -41,6 +43,45 @@ std::size_t findEndRecord(const std::string& tail) {
     return std::string::npos;
 }
 
+std::string littleEndianBytes(unsigned long value, std::size_t width) {
+    std::string bytes;
+    for (std::size_t i = 0; i < width; ++i, value >>= 8) {
+        bytes += static_cast<char>(value & 0xff);
+    }
+    return bytes;
+}
+
+unsigned long crc32(const std::string& data) {
+    static const std::vector<unsigned long> table = [] {
+        std::vector<unsigned long> t(256);
+        for (unsigned long n = 0; n < 256; ++n) {
+            unsigned long c = n;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) ? 0xedb88320UL ^ (c >> 1) : c >> 1;
+            }
+            t[n] = c;
+        }
+        return t;
+    }();
+    unsigned long crc = 0xffffffffUL;
+    for (const char byte : data) {
+        crc = table[(crc ^ static_cast<unsigned char>(byte)) & 0xff] ^ (crc >> 8);
+    }
+    return crc ^ 0xffffffffUL;
+}
+
+/// Copies the bytes [from, to) of `in` to `out`.
+void copyRange(std::ifstream& in, std::ofstream& out, unsigned long from, unsigned long to) {
+    in.seekg(static_cast<std::streamoff>(from));
+    char buf[65536];
+    for (unsigned long left = to - from; left > 0 && in;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<unsigned long>(left, sizeof(buf)));
+        in.read(buf, static_cast<std::streamsize>(n));
+        out.write(buf, in.gcount());
+        left -= static_cast<unsigned long>(in.gcount());
+    }
+}
+
 } // namespace
 
 JarFile::JarFile(const std::string& path) : path(path) {
@@ -65,6 +106,8 @@ JarFile::JarFile(const std::string& path) : path(path) {
     if (count == 0xffff || dirOffset == 0xffffffffUL) {
         throw fail("zip64 files are not supported");
     }
+    directoryOffset = dirOffset;
+    endRecord = tail.substr(end);
     const std::string dir = readAt(in, dirOffset, dirSize);
     std::size_t at = 0;
     for (unsigned long i = 0; i < count; ++i) {
@@ -77,24 +120,149 @@ JarFile::JarFile(const std::string& path) : path(path) {
         if (next > dir.size()) {
             throw fail("damaged central directory");
         }
-        entries[dir.substr(at + 46, nameLength)] =
-            Entry{static_cast<unsigned>(littleEndian(dir, at + 10, 2)),
-                  littleEndian(dir, at + 20, 4), littleEndian(dir, at + 42, 4)};
+        entries.push_back(Entry{dir.substr(at + 46, nameLength),
+                                static_cast<unsigned>(littleEndian(dir, at + 10, 2)),
+                                littleEndian(dir, at + 20, 4), littleEndian(dir, at + 42, 4),
+                                dir.substr(at, next - at)});
+        if (entries.back().localHeader >= dirOffset) {
+            throw fail("damaged central directory");
+        }
         at = next;
     }
 }
 
+const JarFile::Entry* JarFile::find(const std::string& name) const {
+    for (const Entry& entry : entries) {
+        if (entry.name == name) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
 bool JarFile::contains(const std::string& name) const {
-    return entries.count(name) != 0;
+    return find(name) != nullptr;
+}
+
+std::string JarFile::read(const std::string& name, std::size_t limit) const {
+    const Entry* entry = find(name);
+    const auto fail = [&](const std::string& reason) {
+        return makeException("cannot read " + name + " in " + path + ": " + reason,
+                             KV_SOURCE_CODE_POS);
+    };
+    if (!entry) {
+        throw fail("no such entry");
+    }
+    if (entry->method != 0 && entry->method != 8) {
+        throw fail("compression method " + std::to_string(entry->method) + " is not supported");
+    }
+    // A stored entry's first bytes are its first bytes: no need to read on.
+    const std::size_t wanted = entry->method == 0 ? std::min<std::size_t>(entry->compressedSize, limit)
+                                                  : entry->compressedSize;
+    const std::string data = readStored(*entry, wanted);
+    if (data.size() != wanted) {
+        throw fail("the jar ends inside it");
+    }
+    if (entry->method == 0) {
+        return data;
+    }
+    try {
+        return Inflate::inflate(data, limit);
+    } catch (const KvErrorBase& e) {
+        throw fail(e.rawMessage());
+    }
+}
+
+std::vector<std::string> JarFile::names() const {
+    std::vector<std::string> result;
+    for (const Entry& entry : entries) {
+        result.push_back(entry.name);
+    }
+    return result;
+}
+
+bool JarFile::isSigned() const {
+    for (const Entry& entry : entries) {
+        const std::string& n = entry.name;
+        if (n.size() > 12 && tstrings::startsWith(n, "META-INF/", tstrings::AnyCase) &&
+            tstrings::endsWith(n, ".SF", tstrings::AnyCase) && n.find('/', 9) == std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void JarFile::writeWithReplacements(const std::map<std::string, std::string>& replacements,
+                                    const std::string& out) const {
+    const auto fail = [this](const std::string& reason) {
+        return makeException("cannot rewrite " + path + ": " + reason, KV_SOURCE_CODE_POS);
+    };
+    std::vector<const Entry*> byOffset;
+    for (const Entry& entry : entries) {
+        byOffset.push_back(&entry);
+    }
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const Entry* a, const Entry* b) { return a->localHeader < b->localHeader; });
+    std::ifstream in(path, std::ios::binary);
+    std::ofstream to(out, std::ios::binary | std::ios::trunc);
+    // Whatever precedes the first entry (a launcher stub, say) stays in front.
+    copyRange(in, to, 0, byOffset.empty() ? directoryOffset : byOffset.front()->localHeader);
+    std::map<const Entry*, std::string> central;
+    for (std::size_t i = 0; i < byOffset.size(); ++i) {
+        const Entry& entry = *byOffset[i];
+        // Each entry's bytes run to the next entry's local header: the header,
+        // the data and any data descriptor, all copied as they are.
+        const unsigned long end =
+            i + 1 < byOffset.size() ? byOffset[i + 1]->localHeader : directoryOffset;
+        std::string record = entry.central;
+        record.replace(42, 4, littleEndianBytes(static_cast<unsigned long>(to.tellp()), 4));
+        const auto replacement = replacements.find(entry.name);
+        if (replacement == replacements.end()) {
+            copyRange(in, to, entry.localHeader, end);
+            central[&entry] = record;
+            continue;
+        }
+        const std::string header = readAt(in, entry.localHeader, 30);
+        const std::string& data = replacement->second;
+        if (header.size() != 30 || header.compare(0, 4, "PK\x03\x04", 4) != 0) {
+            throw fail("damaged entry " + entry.name);
+        }
+        if (data.size() >= 0xffffffffUL) {
+            throw fail("the new " + entry.name + " is too large for a zip file without zip64");
+        }
+        // Stored, with its sizes in the header: no descriptor follows.
+        const unsigned long flags = littleEndian(header, 6, 2) & ~0x0009UL;
+        const std::string fields = littleEndianBytes(flags, 2) + littleEndianBytes(0, 2) +
+                                   header.substr(10, 4) + littleEndianBytes(crc32(data), 4) +
+                                   littleEndianBytes(data.size(), 4) +
+                                   littleEndianBytes(data.size(), 4);
+        const std::string nameAndExtra =
+            readAt(in, entry.localHeader + 30, littleEndian(header, 26, 2) + littleEndian(header, 28, 2));
+        to << header.substr(0, 6) << fields << header.substr(26, 4) << nameAndExtra << data;
+        record.replace(8, 20, fields);
+        central[&entry] = record;
+    }
+    const unsigned long newDirectory = static_cast<unsigned long>(to.tellp());
+    std::string directory;
+    for (const Entry& entry : entries) {
+        directory += central[&entry];
+    }
+    std::string end = endRecord;
+    end.replace(12, 8, littleEndianBytes(directory.size(), 4) + littleEndianBytes(newDirectory, 4));
+    to << directory << end;
+    to.close();
+    if (!in || !to) {
+        throw fail("cannot write " + out);
+    }
 }
 
 std::string JarFile::manifest() const {
-    const auto found = entries.find(manifestName);
-    if (found == entries.end()) {
+    const Entry* found = find(manifestName);
+    if (!found) {
         return std::string();
     }
-    if (found->second.method == 0) {
-        return readStored(found->second);
+    if (found->method == 0) {
+        return readStored(*found);
     }
     const std::string unzip = Subprocess::findOnPath("unzip");
     if (unzip.empty()) {
@@ -111,16 +279,16 @@ std::string JarFile::manifest() const {
     return r.out;
 }
 
-std::string JarFile::readStored(const Entry& entry) const {
+std::string JarFile::readStored(const Entry& entry, std::size_t limit) const {
     std::ifstream in(path, std::ios::binary);
     const std::string header = readAt(in, entry.localHeader, 30);
     if (header.size() != 30 || header.compare(0, 4, "PK\x03\x04", 4) != 0) {
-        throw makeException("cannot read " + path + " as a jar: damaged entry " + manifestName,
+        throw makeException("cannot read " + path + " as a jar: damaged entry " + entry.name,
                             KV_SOURCE_CODE_POS);
     }
     const unsigned long data =
         entry.localHeader + 30 + littleEndian(header, 26, 2) + littleEndian(header, 28, 2);
-    return readAt(in, data, entry.compressedSize);
+    return readAt(in, data, std::min<std::size_t>(entry.compressedSize, limit));
 }
 
 namespace Manifest {

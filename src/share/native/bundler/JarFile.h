@@ -19,17 +19,43 @@ public:
     /// manifest is read with the system's `unzip`; throws when that fails.
     std::string manifest() const;
 
+    /// The content of the entry `name`, stored or deflated; with `limit`, only
+    /// about its first `limit` bytes. Throws when the jar holds no such entry,
+    /// another compression method or damaged data.
+    std::string read(const std::string& name, std::size_t limit = std::string::npos) const;
+
+    /// The entry names in the order of the central directory.
+    std::vector<std::string> names() const;
+
+    /// True when the jar carries a signature file (META-INF/NAME.SF), which
+    /// any changed entry would break.
+    bool isSigned() const;
+
+    /// Writes to `out` a copy of the jar in which each entry named in
+    /// `replacements` holds the given bytes, stored uncompressed. Every other
+    /// entry, its local header, data and descriptor, is copied byte for byte,
+    /// and so is the central directory but for the changed offsets. Throws
+    /// when the jar cannot be read or `out` cannot be written.
+    void writeWithReplacements(const std::map<std::string, std::string>& replacements,
+                               const std::string& out) const;
+
 private:
     struct Entry {
+        std::string name;
         unsigned method;
         unsigned long compressedSize;
         unsigned long localHeader;
+        std::string central; ///< the whole central directory record
     };
 
-    std::string readStored(const Entry& entry) const;
+    const Entry* find(const std::string& name) const;
+    /// The entry's data as stored in the jar, at most its first `limit` bytes.
+    std::string readStored(const Entry& entry, std::size_t limit = std::string::npos) const;
 
     std::string path;
-    std::map<std::string, Entry> entries;
+    std::vector<Entry> entries;
+    unsigned long directoryOffset = 0;
+    std::string endRecord; ///< the end record and the comment after it
 };
 
 namespace Manifest {

@@ -15,9 +15,9 @@ struct ProgramResult {
 namespace Subprocess {
 
 /// Runs the program at path `argv[0]` with the argument vector `argv` (no
-/// shell), standard input closed, and waits for it. Throws when it cannot be
-/// started.
-ProgramResult run(const std::vector<std::string>& argv);
+/// shell), standard input closed, in the directory `cwd` when it is not empty,
+/// and waits for it. Throws when it cannot be started.
+ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd = std::string());
 
 /// The path of the executable `name` in the first directory of PATH that
 /// holds one; empty when none does.

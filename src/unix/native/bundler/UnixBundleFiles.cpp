@@ -1,5 +1,5 @@
-// BundleFiles::makeUniqueDir, makeUniqueFile, renamePath and errorText with
-// mkdtemp, mkstemp and rename.
+// BundleFiles::makeUniqueDir, makeUniqueFile, renamePath, errorText and
+// TempPath with mkdtemp, mkstemp, rename and the file-system library.
 #include "BundleFiles.h"
 
 #include <stdio.h>
@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "ErrorHandling.h"
@@ -49,6 +50,13 @@ int renamePath(const std::string& from, const std::string& to) {
 
 std::string errorText(int error) {
     return std::strerror(error);
+}
+
+TempPath::~TempPath() {
+    if (!path.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
 }
 
 } // namespace BundleFiles

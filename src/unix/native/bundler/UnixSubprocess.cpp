@@ -110,13 +110,16 @@ int waitFor(pid_t pid) {
 
 namespace Subprocess {
 
-ProgramResult run(const std::vector<std::string>& argv) {
+ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd) {
     Pipe out;
     Pipe err;
     FileActions fa;
     ::posix_spawn_file_actions_addopen(&fa.actions, 0, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&fa.actions, out.write.get(), 1);
     ::posix_spawn_file_actions_adddup2(&fa.actions, err.write.get(), 2);
+    if (!cwd.empty()) {
+        ::posix_spawn_file_actions_addchdir_np(&fa.actions, cwd.c_str());
+    }
 
     std::vector<char*> args;
     for (const std::string& a : argv) {

@@ -32,6 +32,8 @@ TEST(BundleOptions, RefusesWithAMessageNamingTheOption) {
         {{"--output", "a\nb"}, "--output must not contain a line break"},
         {{"--name", "a\x7f"}, "--name must not contain control characters"},
         {{"--class-path", "\x1b"}, "--class-path must not contain control characters"},
+        {{"--copyright", "\xa9 2026"}, "--copyright must be UTF-8 text"},
+        {{"--file-type", "kv=\xc3"}, "--file-type must be UTF-8 text"},
     };
     for (const auto& [args, message] : cases) {
         EXPECT_EQ(message, kvtest::thrownBy([&] { parseOptions(args); }).raw) << message;
@@ -44,5 +46,23 @@ TEST(BundleOptions, HelpShowsEveryOptionOfTheTable) {
         const std::string head = std::string("\n  ") + spec.name +
                                  (spec.valueName ? std::string(" ") + spec.valueName : "");
         EXPECT_NE(std::string::npos, usage.find(head)) << head;
+    }
+}
+
+TEST(BundleOptions, SignTakesABundleAndOnlyItsSigningOptions) {
+    const BundleOptions o = parseSignOptions({"A.app", "--sign", "--zip", "--entitlements", "e"});
+    EXPECT_EQ("A.app", o.bundle);
+    EXPECT_EQ("--zip", o.identity);
+    EXPECT_EQ("e", o.entitlements);
+    EXPECT_TRUE(parseSignOptions({"--help"}).help);
+    const std::pair<Args, std::string> cases[] = {
+        {{}, "sign needs the path of a bundle first"},
+        {{"--sign", "-"}, "sign needs the path of a bundle first"},
+        {{"A.app", "--zip"}, "sign takes only --sign and --entitlements: --zip"},
+        {{"A.app", "B.app"}, "sign takes only --sign and --entitlements: B.app"},
+        {{"A.app", "--sign"}, "--sign needs a value"},
+    };
+    for (const auto& [args, message] : cases) {
+        EXPECT_EQ(message, kvtest::thrownBy([&] { parseSignOptions(args); }).raw) << message;
     }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 TEST(InfoPlist, XmlEscape) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain", "plain"},
@@ -72,4 +74,65 @@ TEST(InfoPlist, IsValidIdentifier) {
     for (const char* bad : {"", "bad id", "a_b", "caf\xc3\xa9", "a/b"}) {
         EXPECT_FALSE(InfoPlist::isValidIdentifier(bad)) << bad;
     }
+}
+
+TEST(InfoPlist, PlistTextNestsArraysAndDictionaries) {
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+              "<plist version=\"1.0\">\n<dict>\n"
+              "  <key>A</key>\n  <array>\n    <dict>\n      <key>B</key>\n"
+              "      <array>\n        <string>&lt;c&gt;</string>\n      </array>\n"
+              "    </dict>\n  </array>\n"
+              "  <key>X</key>\n  <integer>1</integer>\n"
+              "</dict>\n</plist>\n",
+              InfoPlist::plistText(
+                  {{"A", std::vector<PlistValue>{std::vector<PlistEntry>{
+                             {"B", std::vector<PlistValue>{"<c>"}}}}},
+                   {"X", PlistXml{"<integer>1</integer>"}}}));
+}
+
+TEST(InfoPlist, DeclarationsRefuseMalformedAndRepeatedValues) {
+    using D = InfoPlist::Declarations;
+    const std::pair<D, std::string> cases[] = {
+        {D{{"kv"}, {}, {}, "", "", false}, "--file-type needs EXT=DESCRIPTION: kv"},
+        {D{{"=Doc"}, {}, {}, "", "", false}, "--file-type needs EXT=DESCRIPTION: =Doc"},
+        {D{{"kv="}, {}, {}, "", "", false}, "--file-type needs EXT=DESCRIPTION: kv="},
+        {D{{".kv=Doc"}, {}, {}, "", "", false},
+         "--file-type needs an extension without '.' or '/' in front of '=': .kv=Doc"},
+        {D{{"kv=A", "KV=B"}, {}, {}, "", "", false}, "--file-type names kv twice"},
+        {D{{}, {"1abc"}, {}, "", "", false},
+         "--url-scheme needs a letter followed by letters, digits, '+', '-' or '.': 1abc"},
+        {D{{}, {"a:b"}, {}, "", "", false},
+         "--url-scheme needs a letter followed by letters, digits, '+', '-' or '.': a:b"},
+        {D{{}, {"kov", "Kov"}, {}, "", "", false}, "--url-scheme names kov twice"},
+        {D{{}, {}, {"cam=x"}, "", "", false},
+         "--usage: unknown kind cam (known: camera, microphone, location, contacts, calendars, "
+         "photos, apple-events, desktop, documents, downloads)"},
+        {D{{}, {}, {"camera"}, "", "", false}, "--usage needs KIND=TEXT: camera"},
+        {D{{}, {}, {"camera=a", "camera=b"}, "", "", false}, "--usage names camera twice"},
+        {D{{}, {}, {}, "Games", "", false},
+         "--category needs a name of lower-case letters, digits and '-' (such as "
+         "developer-tools): Games"},
+        {D{{}, {}, {}, "public.app-category.", "", false},
+         "--category needs a name of lower-case letters, digits and '-' (such as "
+         "developer-tools): public.app-category."},
+    };
+    for (const auto& [d, message] : cases) {
+        EXPECT_EQ(message, kvtest::thrownBy([&] { InfoPlist::declarationEntries(d, "id"); }).raw);
+    }
+}
+
+TEST(InfoPlist, MergeReplacesInPlaceAndAddsTheRest) {
+    std::vector<std::string> replaced;
+    const std::vector<PlistEntry> merged = InfoPlist::merge(
+        {{"A", "1"}, {"B", "2"}}, {{"C", PlistXml{"<true/>"}}, {"A", PlistXml{"<string>x</string>"}}},
+        [&](const std::string& key) { replaced.push_back(key); });
+    std::vector<std::string> keys;
+    for (const PlistEntry& e : merged) {
+        keys.push_back(e.key);
+    }
+    EXPECT_EQ((std::vector<std::string>{"A", "B", "C"}), keys);
+    EXPECT_EQ("<string>x</string>", std::get<PlistXml>(merged[0].value.value).text);
+    EXPECT_EQ(std::vector<std::string>{"A"}, replaced);
 }

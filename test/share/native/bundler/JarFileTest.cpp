@@ -68,3 +68,97 @@ TEST(Manifest, AttributeOfTheMainSection) {
     EXPECT_EQ("", Manifest::attribute("", "Main-Class"));
     EXPECT_EQ((std::vector<std::string>{"x.jar", "lib/y.jarz.jar"}), Manifest::classPath(manifest));
 }
+
+namespace {
+
+/// Where the local header of the entry `name` starts in a zip file's bytes.
+std::size_t localHeader(const std::string& zip, const std::string& name) {
+    for (std::size_t at = zip.find("PK\x03\x04"); at != std::string::npos;
+         at = zip.find("PK\x03\x04", at + 1)) {
+        if (zip.compare(at + 30, name.size(), name) == 0) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+} // namespace
+
+// Written by zip itself: deflated and stored entries, to a file and streamed
+// (with data descriptors after the data).
+TEST(JarFile, ReplacesOneEntryAndCopiesTheOthersByteForByte) {
+    kvtest::TempDir tmp;
+    kvtest::writeFile(tmp / "a.txt", std::string(4000, 'a'));
+    kvtest::writeFile(tmp / "lib.bin", std::string(3000, 'l'));
+    kvtest::writeFile(tmp / "s.txt", "stored");
+    const std::string zip = Subprocess::findOnPath("zip");
+    ASSERT_FALSE(zip.empty()) << "zip is needed for this test";
+    kvtest::runProcess({zip, "-q", tmp / "file.jar", "a.txt", "lib.bin", "s.txt"}, {}, tmp.path());
+    kvtest::writeFile(tmp / "streamed.jar",
+                      kvtest::runProcess({zip, "-q", "-", "a.txt", "lib.bin", "s.txt"}, {}, tmp.path()).out);
+    for (const char* name : {"file.jar", "streamed.jar"}) {
+        SCOPED_TRACE(name);
+        const std::string before = kvtest::readFile(tmp / name);
+        JarFile(tmp / name).writeWithReplacements({{"lib.bin", "signed library"}}, tmp / "new.jar");
+        const std::string after = kvtest::readFile(tmp / "new.jar");
+        const std::size_t lib = localHeader(before, "lib.bin");
+        const std::size_t stored = localHeader(before, "s.txt");
+        ASSERT_NE(std::string::npos, lib);
+        EXPECT_EQ(before.substr(0, lib), after.substr(0, lib));
+        EXPECT_NE(std::string::npos,
+                  after.find(before.substr(stored, before.find("PK\x01\x02") - stored)));
+        EXPECT_EQ(0, kvtest::runProcess({"/usr/bin/env", "unzip", "-tq", tmp / "new.jar"}).exitCode);
+        EXPECT_EQ("signed library",
+                  kvtest::runProcess({"/usr/bin/env", "unzip", "-p", tmp / "new.jar", "lib.bin"}).out);
+        EXPECT_EQ((std::vector<std::string>{"a.txt", "lib.bin", "s.txt"}), JarFile(tmp / "new.jar").names());
+    }
+}
+
+TEST(JarFile, IsSignedByASignatureFileInMetaInf) {
+    kvtest::TempDir tmp;
+    const std::pair<std::string, bool> cases[] = {
+        {"META-INF/KEY.SF", true},
+        {"meta-inf/key.sf", true},
+        {"META-INF/sub/KEY.SF", false},
+        {"KEY.SF", false},
+        {"META-INF/KEY.RSA", false},
+        {"META-INF/.SF", false},
+    };
+    for (const auto& [name, isSigned] : cases) {
+        kvtest::writeJar(tmp / "a.jar", {{"a/B.class", "x"}, {name, "sig"}});
+        EXPECT_EQ(isSigned, JarFile(tmp / "a.jar").isSigned()) << name;
+    }
+}
+
+// Deflated by zip itself: fixed and dynamic codes, stored blocks for what does
+// not compress, and an empty entry.
+TEST(JarFile, ReadsStoredAndDeflatedEntries) {
+    kvtest::TempDir tmp;
+    std::string noise;
+    for (unsigned long x = 1; noise.size() < 70000;) {
+        x = x * 6364136223846793005UL + 1442695040888963407UL;
+        noise += static_cast<char>(x >> 56);
+    }
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text += "line " + std::to_string(i * 7 % 13) + "\n";
+    }
+    const std::pair<std::string, std::string> files[] = {
+        {"empty", ""}, {"short", "abc"}, {"text", text}, {"noise", noise}};
+    std::vector<std::string> argv{Subprocess::findOnPath("zip"), "-q", tmp / "a.jar"};
+    ASSERT_FALSE(argv[0].empty()) << "zip is needed for this test";
+    for (const auto& [name, content] : files) {
+        kvtest::writeFile(tmp / name, content);
+        argv.push_back(name);
+    }
+    kvtest::runProcess(argv, {}, tmp.path());
+    kvtest::writeJar(tmp / "b.jar", {{"stored", text}});
+    const JarFile jar(tmp / "a.jar");
+    for (const auto& [name, content] : files) {
+        EXPECT_EQ(content, jar.read(name)) << name;
+        EXPECT_EQ(content.substr(0, 8), jar.read(name, 8).substr(0, 8)) << name;
+    }
+    EXPECT_EQ(text, JarFile(tmp / "b.jar").read("stored"));
+    EXPECT_EQ("cannot read none in " + tmp / "b.jar" + ": no such entry",
+              kvtest::thrownBy([&] { JarFile(tmp / "b.jar").read("none"); }).raw);
+}

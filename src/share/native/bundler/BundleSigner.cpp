@@ -1,0 +1,225 @@
+#include "BundleSigner.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "BundleFiles.h"
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "JarFile.h"
+#include "MachO.h"
+#include "RuntimeLink.h"
+#include "Subprocess.h"
+#include "tstrings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message) {
+    throw makeException(message, KV_SOURCE_CODE_POS);
+}
+
+std::string readAt(const std::string& path, unsigned long long offset, std::size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::string bytes(size, '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    bytes.resize(in ? size : static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
+}
+
+void makeDir(const std::string& path) {
+    std::error_code ec;
+    fs::create_directory(path, ec);
+    if (ec) {
+        fail("cannot create the directory " + path + ": " + ec.message());
+    }
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in) {
+        fail("cannot read " + path);
+    }
+    return bytes.str();
+}
+
+// A universal file's first slice tells whether it is an executable: all its
+// slices are the same kind of code.
+bool isExecutable(const std::string& path, const std::string& head) {
+    const auto slice = MachO::firstSlice(head);
+    return MachO::isExecutable(slice ? readAt(path, *slice, 16) : head);
+}
+
+void codesign(const BundleSigner::Signer& s, const std::string& path, bool entitlements,
+              const std::string& shownAs) {
+    std::vector<std::string> argv{s.codesign, "--force", "--sign", s.identity};
+    // Ad-hoc signatures carry no timestamp.
+    if (s.identity != "-") {
+        argv.push_back("--timestamp");
+    }
+    argv.insert(argv.end(), {"--options", "runtime"});
+    if (entitlements) {
+        argv.insert(argv.end(), {"--entitlements", s.entitlements});
+    }
+    argv.push_back(path);
+    const ProgramResult r = Subprocess::run(argv);
+    if (r.status != 0) {
+        fail("codesign failed on " + shownAs + ": " + RuntimeLink::reason(r.err + r.out));
+    }
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out) {
+        fail("cannot write " + path);
+    }
+}
+
+/// The names of the jar's Mach-O entries, read from their first bytes.
+std::vector<std::string> machOEntries(const JarFile& jar) {
+    std::vector<std::string> found;
+    for (const std::string& name : jar.names()) {
+        if (!name.empty() && name.back() != '/' && MachO::isMachO(jar.read(name, 8))) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+// Each entry is signed as a file of its own name, in a directory of its own:
+// codesign takes the identifier from the name, and entry names that differ
+// only in case or would point outside cannot collide or escape there.
+void signJar(const BundleSigner::Signer& s, const std::string& jarPath, const std::string& shownAs) {
+    const JarFile jar(jarPath);
+    const std::vector<std::string> names = machOEntries(jar);
+    if (names.empty()) {
+        return;
+    }
+    if (jar.isSigned()) {
+        fail("cannot sign the native code in " + shownAs +
+             ": it is a signed jar (META-INF/*.SF), which changing an entry would break");
+    }
+    BundleFiles::TempPath dir;
+    dir.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(jarPath) + "/.unpacked."));
+    std::map<std::string, std::string> signedEntries;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string own = dir.get() + "/" + std::to_string(i);
+        makeDir(own);
+        const std::string file = own + "/" + FileUtils::basename(names[i]);
+        writeFile(file, jar.read(names[i]));
+        codesign(s, file, /*entitlements=*/false, shownAs + "!/" + names[i]);
+        signedEntries[names[i]] = readAll(file);
+    }
+    // The new jar replaces the old one with one rename, so that a failure
+    // leaves the jar as it was.
+    BundleFiles::TempPath rewritten;
+    rewritten.reset(BundleFiles::makeUniqueFile(jarPath + "."));
+    jar.writeWithReplacements(signedEntries, rewritten.get());
+    std::error_code ec;
+    fs::permissions(rewritten.get(), fs::status(jarPath, ec).permissions(), ec);
+    if (const int error = BundleFiles::renamePath(rewritten.get(), jarPath)) {
+        fail("cannot replace " + shownAs + ": " + BundleFiles::errorText(error));
+    }
+    rewritten.release();
+}
+
+struct Scan {
+    std::vector<std::string> jars;
+    std::vector<BundleSigner::MachOFile> machO;
+};
+
+// Links are skipped: what they point at inside the bundle is signed as a
+// file, and what they point at outside is not ours to sign.
+Scan scan(const std::string& bundle) {
+    Scan result;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file() || it->is_symlink()) {
+            continue;
+        }
+        const std::string path = it->path().string();
+        const std::string rel = path.substr(bundle.size() + 1);
+        if (tstrings::startsWith(rel, "Contents/app/") && FileUtils::suffix(rel) == ".jar") {
+            result.jars.push_back(rel);
+            continue;
+        }
+        const std::string head = readAt(path, 0, 32);
+        // The main executable is signed whatever it holds: codesign signs
+        // scripts too, and the bundle's seal needs it signed.
+        if (MachO::isMachO(head) || tstrings::startsWith(rel, "Contents/MacOS/")) {
+            result.machO.push_back({rel, isExecutable(path, head)});
+        }
+    }
+    if (ec) {
+        fail("cannot list the files of " + bundle + ": " + ec.message());
+    }
+    std::sort(result.jars.begin(), result.jars.end());
+    return result;
+}
+
+int phase(const std::string& path) {
+    if (tstrings::startsWith(path, "Contents/runtime/")) {
+        return 1;
+    }
+    return tstrings::startsWith(path, "Contents/MacOS/") ? 2 : 0;
+}
+
+std::size_t depth(const std::string& path) {
+    return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
+}
+
+} // namespace
+
+namespace BundleSigner {
+
+std::vector<Step> signOrder(std::vector<MachOFile> files) {
+    std::sort(files.begin(), files.end(), [](const MachOFile& a, const MachOFile& b) {
+        if (phase(a.path) != phase(b.path)) {
+            return phase(a.path) < phase(b.path);
+        }
+        if (depth(a.path) != depth(b.path)) {
+            return depth(a.path) > depth(b.path);
+        }
+        return a.path < b.path;
+    });
+    std::vector<Step> steps;
+    for (const MachOFile& f : files) {
+        const int p = phase(f.path);
+        steps.push_back({f.path, p == 2 || (p == 1 && f.executable)});
+    }
+    return steps;
+}
+
+void signBundle(const Signer& signer, const std::string& bundle, const std::string& shownAs) {
+    const Scan found = scan(bundle);
+    for (const std::string& jar : found.jars) {
+        signJar(signer, bundle + "/" + jar, shownAs + "/" + jar);
+    }
+    for (const Step& step : signOrder(found.machO)) {
+        codesign(signer, bundle + "/" + step.path, step.entitlements, shownAs + "/" + step.path);
+    }
+    codesign(signer, bundle, /*entitlements=*/true, shownAs);
+}
+
+void signImage(const Signer& s, const std::string& image, const std::string& shownAs) {
+    std::vector<std::string> argv{s.codesign, "--force", "--sign", s.identity};
+    if (s.identity != "-") {
+        argv.push_back("--timestamp");
+    }
+    argv.push_back(image);
+    const ProgramResult r = Subprocess::run(argv);
+    if (r.status != 0) {
+        fail("codesign failed on " + shownAs + ": " + RuntimeLink::reason(r.err + r.out));
+    }
+}
+
+} // namespace BundleSigner

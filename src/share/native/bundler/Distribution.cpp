@@ -1,0 +1,75 @@
+#include "Distribution.h"
+
+#include <filesystem>
+
+#include "BundleFiles.h"
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "RuntimeLink.h"
+#include "Subprocess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message) {
+    throw makeException(message, KV_SOURCE_CODE_POS);
+}
+
+void moveTo(const std::string& from, const std::string& to) {
+    if (const int error = BundleFiles::renamePath(from, to)) {
+        fail("cannot move " + from + " to " + to + ": " + BundleFiles::errorText(error));
+    }
+}
+
+} // namespace
+
+namespace Distribution {
+
+std::vector<std::string> zipCommand(const std::string& ditto, const std::string& zip,
+                                    const std::string& app, const std::string& out) {
+    // Resource forks and extended attributes would come back as "._" files
+    // when the archive is unpacked elsewhere.
+    if (!ditto.empty()) {
+        return {ditto, "-c", "-k", "--norsrc", "--noextattr", "--keepParent", app, out};
+    }
+    // -y: a framework's Versions/Current copied instead of linked makes the
+    // bundle's signature ambiguous.
+    return {zip, "-q", "-r", "-y", out, FileUtils::basename(app)};
+}
+
+void makeZip(const std::string& app, const std::string& out) {
+    const std::vector<std::string> argv = zipCommand(
+        Subprocess::findOnPath("ditto"), Subprocess::findOnPath("zip"), app, out);
+    if (argv[0].empty()) {
+        fail("--zip needs ditto or zip, neither of which is on the PATH");
+    }
+    const ProgramResult r = Subprocess::run(argv, FileUtils::dirname(app));
+    if (r.status != 0) {
+        fail(FileUtils::basename(argv[0]) + " failed on " + out + ": " +
+             RuntimeLink::reason(r.err + r.out));
+    }
+}
+
+void makeImage(const std::string& hdiutil, const std::string& app, const std::string& out) {
+    const std::string name = FileUtils::basename(app);
+    BundleFiles::TempPath folder;
+    folder.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(app) + "/.image."));
+    moveTo(app, folder.get() + "/" + name);
+    std::error_code ec;
+    fs::create_symlink("/Applications", folder.get() + "/Applications", ec);
+    ProgramResult r;
+    if (!ec) {
+        r = Subprocess::run({hdiutil, "create", "-volname", name.substr(0, name.size() - 4),
+                             "-srcfolder", folder.get(), "-ov", "-format", "UDZO", out});
+    }
+    moveTo(folder.get() + "/" + name, app);
+    if (ec) {
+        fail("cannot link /Applications for the disk image: " + ec.message());
+    }
+    if (r.status != 0) {
+        fail("hdiutil failed on " + out + ": " + RuntimeLink::reason(r.err + r.out));
+    }
+}
+
+} // namespace Distribution
