@@ -25,34 +25,34 @@ const char* const usageTail =
     "written unchanged and must exist. The main class, given or named by the main\n"
     "jar's manifest, must be in the main jar or on the class path.\n";
 
-const OptionSpec* findOption(const std::string& arg) {
+const OptionEntry* findOption(const std::string& arg) {
     if (arg == "-h") {
         return findOption("--help");
     }
-    for (const OptionSpec& spec : optionTable()) {
-        if (arg == spec.name) {
-            return &spec;
+    for (const OptionEntry& entry : optionTable()) {
+        if (arg == entry.name) {
+            return &entry;
         }
     }
     return nullptr;
 }
 
-void checkValue(const OptionSpec& spec, const std::string& value) {
+void checkValue(const OptionEntry& entry, const std::string& value) {
     // The launcher's configuration is line-based: a line break inside a value
     // would silently become a second property.
     if (value.find('\n') != std::string::npos) {
-        throw makeException(std::string(spec.name) + " must not contain a line break",
+        throw makeException(std::string(entry.name) + " must not contain a line break",
                             KV_SOURCE_CODE_POS);
     }
     // A property list parser refuses a file that is not UTF-8 as a whole.
-    if (spec.text && !InfoPlist::isValidUtf8(value)) {
-        throw makeException(std::string(spec.name) + " must be UTF-8 text", KV_SOURCE_CODE_POS);
+    if (entry.text && !InfoPlist::isValidUtf8(value)) {
+        throw makeException(std::string(entry.name) + " must be UTF-8 text", KV_SOURCE_CODE_POS);
     }
     // Info.plist cannot hold most control characters (XML forbids them).
     for (const char c : value) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        if (spec.text && (byte < 0x20 || byte == 0x7f)) {
-            throw makeException(std::string(spec.name) + " must not contain control characters",
+        if (entry.text && (byte < 0x20 || byte == 0x7f)) {
+            throw makeException(std::string(entry.name) + " must not contain control characters",
                                 KV_SOURCE_CODE_POS);
         }
     }
@@ -72,8 +72,8 @@ struct Store {
 
 } // namespace
 
-const std::vector<OptionSpec>& optionTable() {
-    static const std::vector<OptionSpec> table{
+const std::vector<OptionEntry>& optionTable() {
+    static const std::vector<OptionEntry> table{
         {"--launcher", "FILE", "the launcher executable (build/applauncher)", false, &O::launcher},
         {"--name", "NAME", "the application name (a trailing .app is dropped)", true, &O::name},
         {"--runtime", "DIR",
@@ -179,20 +179,20 @@ const std::vector<OptionSpec>& optionTable() {
 BundleOptions parseOptions(const std::vector<std::string>& args) {
     BundleOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const OptionSpec* spec = findOption(args[i]);
-        if (!spec) {
+        const OptionEntry* entry = findOption(args[i]);
+        if (!entry) {
             throw makeException("unknown option: " + args[i] + " (try --help)", KV_SOURCE_CODE_POS);
         }
-        if (!spec->valueName) {
-            std::visit(Store{options, args[i]}, spec->target);
+        if (!entry->valueName) {
+            std::visit(Store{options, args[i]}, entry->target);
             continue;
         }
         if (i + 1 == args.size()) {
             throw makeException(args[i] + " needs a value", KV_SOURCE_CODE_POS);
         }
         const std::string& value = args[++i];
-        checkValue(*spec, value);
-        std::visit(Store{options, value}, spec->target);
+        checkValue(*entry, value);
+        std::visit(Store{options, value}, entry->target);
     }
     return options;
 }
@@ -207,13 +207,13 @@ BundleOptions parseSignOptions(const std::vector<std::string>& args) {
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     for (std::size_t i = 0; i < rest.size(); ++i) {
-        const OptionSpec* spec = findOption(rest[i]);
-        const std::string name = spec ? spec->name : rest[i];
+        const OptionEntry* entry = findOption(rest[i]);
+        const std::string name = entry ? entry->name : rest[i];
         if (name != "--sign" && name != "--entitlements" && name != "--help") {
             throw makeException("sign takes only --sign and --entitlements: " + rest[i],
                                 KV_SOURCE_CODE_POS);
         }
-        i += spec->valueName ? 1 : 0;
+        i += entry->valueName ? 1 : 0;
     }
     BundleOptions options = parseOptions(rest);
     options.bundle = args[0];
@@ -223,14 +223,14 @@ BundleOptions parseSignOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     const std::size_t column = 26;
     std::string text = usageHead;
-    for (const OptionSpec& spec : optionTable()) {
-        std::string head = std::string("  ") + spec.name;
-        if (spec.valueName) {
-            head += std::string(" ") + spec.valueName;
+    for (const OptionEntry& entry : optionTable()) {
+        std::string head = std::string("  ") + entry.name;
+        if (entry.valueName) {
+            head += std::string(" ") + entry.valueName;
         }
         head = head.size() + 2 > column ? head + "\n" + std::string(column, ' ')
                                         : head + std::string(column - head.size(), ' ');
-        std::string help = spec.help;
+        std::string help = entry.help;
         for (std::size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += column) {
             help.insert(at + 1, std::string(column, ' '));
         }

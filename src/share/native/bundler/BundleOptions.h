@@ -48,7 +48,7 @@ struct BundleOptions {
 /// One command-line option: its spelling, what its value is called (none for a
 /// switch), its help text, whether its value must be free of control
 /// characters, and the member its value goes to.
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* valueName;
     const char* help;
@@ -59,7 +59,7 @@ struct OptionSpec {
 };
 
 /// Every option, in the order `--help` shows them.
-const std::vector<OptionSpec>& optionTable();
+const std::vector<OptionEntry>& optionTable();
 
 /// Reads the arguments after the program name. The argument after an option
 /// that takes a value is its value, whatever its first character. Throws, with

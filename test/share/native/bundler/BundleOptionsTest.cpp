@@ -42,9 +42,9 @@ TEST(BundleOptions, RefusesWithAMessageNamingTheOption) {
 
 TEST(BundleOptions, HelpShowsEveryOptionOfTheTable) {
     const std::string usage = usageText();
-    for (const OptionSpec& spec : optionTable()) {
-        const std::string head = std::string("\n  ") + spec.name +
-                                 (spec.valueName ? std::string(" ") + spec.valueName : "");
+    for (const OptionEntry& entry : optionTable()) {
+        const std::string head = std::string("\n  ") + entry.name +
+                                 (entry.valueName ? std::string(" ") + entry.valueName : "");
         EXPECT_NE(std::string::npos, usage.find(head)) << head;
     }
 }
