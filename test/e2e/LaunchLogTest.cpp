@@ -163,7 +163,9 @@ TEST_F(LaunchLog, RotationLosesNoRecord) {
         const std::string all = kvtest::readFile(log() + ".1") + kvtest::readFile(log());
         EXPECT_EQ(full, all.substr(0, full.size()));
         EXPECT_EQ(12u, e2e::lines(all.substr(full.size())).size());
-        EXPECT_EQ(std::string::npos, kvtest::readFile(log()).find('x'));
+        // A run of the filler, not one letter: records quote the executable's
+        // path, and a temporary directory's random name may hold an 'x'.
+        EXPECT_EQ(std::string::npos, kvtest::readFile(log()).find(std::string(64, 'x')));
     }
 }
 
