@@ -19,7 +19,8 @@
 #     the launcher's first launch records, and the cache is created after it
 #     by the launcher started again (the script measures the launch alone
 #     into first-<label>.ms, then waits for the creation, which the runner
-#     counts); against it, the JVM's own one-step -XX:AOTCacheOutput.
+#     counts); against it, the JVM's own one-step -XX:AOTCacheOutput, and
+#     the runtime's floors: its recording run alone and its use of a cache.
 #
 # Usage: bench/process-bench.sh [rounds, default 200] [JVM rounds, default 40]
 #                               [archive rounds, default 20]
@@ -238,21 +239,32 @@ rm -rf "$cache"
 start=\$(date +%s%N)
 "$work/${label}Write.app/Contents/MacOS/${label}Write" "\$@" || exit 1
 echo \$(( (\$(date +%s%N) - start) / 1000 )) >>"$work/first-$label.ms"
-while ls "$cache" | grep -q '\\.tmp\$'; do sleep 0.01; done
+# The create step holds the cache's lock, handed over by the launch, until it
+# ends.
+flock "$cache/${label}Write.lock" true
 EOF
     cat >"$work/$label-output.sh" <<EOF
 #!/bin/sh
 rm -f "$work/$label-output.aot"
 exec "$java25_home/bin/java" -XX:AOTCacheOutput="$work/$label-output.aot" $*
 EOF
-    chmod +x "$work/$label-write.sh" "$work/$label-output.sh"
-    rm -f "$work/first-$label.ms"
+    cat >"$work/$label-record.sh" <<EOF
+#!/bin/sh
+rm -f "$work/$label-record.aotconf"
+exec "$java25_home/bin/java" -XX:AOTMode=record -XX:AOTConfiguration="$work/$label-record.aotconf" $*
+EOF
+    chmod +x "$work/$label-write.sh" "$work/$label-output.sh" "$work/$label-record.sh"
+    rm -f "$work/first-$label.ms" "$work/$label-kept.aot"
+    # The runtime's own floors: its recording run alone, and its use of a cache.
+    "$java25_home/bin/java" -XX:AOTCacheOutput="$work/$label-kept.aot" "$@" >/dev/null 2>&1
     echo "== ahead-of-time cache, $label ($java25_home), $cds_rounds interleaved rounds"
     "$runner" "$cds_rounds" \
         java "$java25_home/bin/java" "$@" ";;" \
         launcher "$work/${label}Plain.app/Contents/MacOS/${label}Plain" ";;" \
         launcher-first-and-create "$work/$label-write.sh" ";;" \
         java-one-step-output "$work/$label-output.sh" ";;" \
+        java-record "$work/$label-record.sh" ";;" \
+        java-later "$java25_home/bin/java" -XX:AOTCache="$work/$label-kept.aot" "$@" ";;" \
         launcher-later "$work/${label}Use.app/Contents/MacOS/${label}Use" |
         tee "$work/aot-$label.txt"
     # The runner's unmeasured warm-up round is the first line.
@@ -260,7 +272,8 @@ EOF
         awk '{ v[NR] = $1 } END { printf "launcher-first median_ms=%.1f\n", v[int((NR + 1) / 2)] / 1000 }' |
         tee -a "$work/aot-$label.txt"
     ls -l "$HOME/Library/Caches/${label}Use"
-    for candidate in launcher launcher-first launcher-first-and-create java-one-step-output launcher-later; do
+    for candidate in launcher launcher-first launcher-first-and-create java-one-step-output \
+        java-record java-later launcher-later; do
         ratio "$work/aot-$label.txt" "$candidate" java median_ms
     done
 }
