@@ -343,6 +343,47 @@ TEST_F(MakeBundle, DerivesTheSameIdentifierInEveryLocale) {
     }
 }
 
+// The main class of a main module, given after the slash or named by the
+// module's descriptor, must be in the application's module of that name.
+TEST_F(MakeBundle, MainModuleMustHoldItsMainClass) {
+    const std::string jdk = e2e::findJdkHome();
+    if (jdk.empty()) {
+        GTEST_SKIP() << "no JDK: javac is not on the PATH";
+    }
+    kvtest::writeFile(tmp / "src/module-info.java", "module probe {}\n");
+    kvtest::writeFile(tmp / "src/probe/Main.java", "package probe; public class Main {}\n");
+    ASSERT_EQ(0, kvtest::runProcess({jdk + "/bin/javac", "-d", tmp / "in/mods/probe",
+                                     tmp / "src/module-info.java", tmp / "src/probe/Main.java"})
+                     .exitCode);
+    kvtest::makeDirs(tmp / "in/jars");
+    ASSERT_EQ(0, kvtest::runProcess({jdk + "/bin/jar", "--create", "--file",
+                                     tmp / "in/jars/probe.jar", "--main-class", "probe.Main",
+                                     "-C", tmp / "in/mods/probe", "."})
+                     .exitCode);
+    const struct {
+        const char* modulePath;
+        const char* mainModule;
+        std::string error; // empty: the bundle is made
+    } cases[] = {
+        {"mods", "probe/probe.Main", ""},
+        {"jars", "probe", ""},
+        {"jars/probe.jar", "probe/probe.Main", ""},
+        {"mods", "java.base/java.lang.Object", ""},
+        {"mods", "probe/probe.Missing", "the main class probe.Missing is not in the module probe in mods/probe"},
+        {"jars", "probe/probe.Missing", "the main class probe.Missing is not in the module probe in jars/probe.jar"},
+        {"mods", "probe", "the module probe in mods/probe names no main class: give one as --main-module probe/CLASS"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.modulePath) + " " + c.mainModule);
+        const std::string dir = std::string(c.modulePath).substr(0, 4);
+        const kvtest::ProcessResult r =
+            tool(basic({"--input", tmp / ("in/" + dir), "--module-path", c.modulePath,
+                        "--main-module", c.mainModule, "--force"}));
+        EXPECT_EQ(c.error.empty() ? 0 : 1, r.exitCode);
+        EXPECT_EQ(c.error.empty() ? "" : "kovalu-bundle: " + c.error + "\n", r.err);
+    }
+}
+
 TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundle) {
     kvtest::writeJar(tmp / "in/main.jar",
                   {{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: lib/d.jar ../../x.jar \n"

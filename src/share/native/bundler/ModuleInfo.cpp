@@ -1,6 +1,7 @@
 #include "ModuleInfo.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "ErrorHandling.h"
@@ -43,9 +44,9 @@ private:
 
 struct ConstantPool {
     std::vector<std::string> utf8;      // by index; empty for other kinds
-    std::vector<unsigned long> nameRef; // CONSTANT_Module: index of its name
+    std::vector<unsigned long> nameRef; // CONSTANT_Module, CONSTANT_Class: index of its name
 
-    std::string moduleName(unsigned long index) const {
+    std::string nameOf(unsigned long index) const {
         if (index >= nameRef.size() || nameRef[index] >= utf8.size()) {
             throw makeException("module-info.class has a bad constant", KV_SOURCE_CODE_POS);
         }
@@ -60,8 +61,8 @@ ConstantPool readConstantPool(ClassReader& in) {
         const unsigned long tag = in.u(1);
         switch (tag) {
         case 1: pool.utf8[i] = in.text(in.u(2)); break;
-        case 19: pool.nameRef[i] = in.u(2); break;
-        case 7: case 8: case 16: case 20: in.skip(2); break;
+        case 7: case 19: pool.nameRef[i] = in.u(2); break;
+        case 8: case 16: case 20: in.skip(2); break;
         case 15: in.skip(3); break;
         case 3: case 4: case 9: case 10: case 11: case 12: case 17: case 18: in.skip(4); break;
         case 5: case 6: in.skip(8); ++i; break; // Eight-byte constants take two slots.
@@ -86,10 +87,10 @@ void skipMembers(ClassReader& in) {
 
 ModuleDescriptor readModuleAttribute(ClassReader& in, const ConstantPool& pool) {
     ModuleDescriptor module;
-    module.name = pool.moduleName(in.u(2));
+    module.name = pool.nameOf(in.u(2));
     in.skip(4); // flags, version
     for (unsigned long n = in.u(2); n > 0; --n) {
-        const std::string required = pool.moduleName(in.u(2));
+        const std::string required = pool.nameOf(in.u(2));
         const unsigned long flags = in.u(2);
         in.skip(2);
         if (!(flags & accStaticPhase)) {
@@ -114,15 +115,24 @@ ModuleDescriptor fromClassFile(const std::string& bytes) {
     in.skip(in.u(2) * 2); // interfaces
     skipMembers(in);      // fields
     skipMembers(in);      // methods
+    std::optional<ModuleDescriptor> module;
+    std::string mainClass;
     for (unsigned long n = in.u(2); n > 0; --n) {
         const unsigned long nameIndex = in.u(2);
-        const unsigned long length = in.u(4);
-        if (nameIndex < pool.utf8.size() && pool.utf8[nameIndex] == "Module") {
-            return readModuleAttribute(in, pool);
+        const std::string attribute = in.text(in.u(4));
+        const std::string name = nameIndex < pool.utf8.size() ? pool.utf8[nameIndex] : "";
+        ClassReader body(attribute);
+        if (name == "Module") {
+            module = readModuleAttribute(body, pool);
+        } else if (name == "ModuleMainClass") {
+            mainClass = tstrings::replace(pool.nameOf(body.u(2)), "/", ".");
         }
-        in.skip(length);
     }
-    throw makeException("module-info.class has no Module attribute", KV_SOURCE_CODE_POS);
+    if (!module) {
+        throw makeException("module-info.class has no Module attribute", KV_SOURCE_CODE_POS);
+    }
+    module->mainClass = mainClass;
+    return *module;
 }
 
 ModuleDescriptor fromDescription(const std::string& text) {
@@ -145,6 +155,8 @@ ModuleDescriptor fromDescription(const std::string& text) {
             // An automatic module is named "name@version automatic".
             module.name = parts[0].substr(0, parts[0].find('@'));
             first = false;
+        } else if (parts[0] == "main-class" && parts.size() == 2) {
+            module.mainClass = parts[1];
         } else if (parts[0] == "requires" && parts.size() >= 2 &&
                    std::find(parts.begin() + 2, parts.end(), "static") == parts.end()) {
             module.requires.push_back(parts[1]);

@@ -10,17 +10,18 @@ std::string u2(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char
 std::string u4(unsigned v) { return u2(v >> 16) + u2(v & 0xffff); }
 std::string utf8(const std::string& s) { return "\x01" + u2(static_cast<unsigned>(s.size())) + s; }
 
-/// module m { requires java.sql; requires static java.xml; }, with a long
-/// constant in the pool, which takes two slots.
+/// module m { requires java.sql; requires static java.xml; } with the main
+/// class p.Main, and a long constant in the pool, which takes two slots.
 std::string moduleInfo() {
     const std::string pool = utf8("Module") + utf8("m") + "\x13" + u2(2) + utf8("java.sql") +
                              "\x13" + u2(4) + utf8("java.xml") + "\x13" + u2(6) +
-                             utf8("module-info") + "\x07" + u2(8) + "\x05" + u4(0) + u4(7);
+                             utf8("module-info") + "\x07" + u2(8) + "\x05" + u4(0) + u4(7) +
+                             utf8("ModuleMainClass") + utf8("p/Main") + "\x07" + u2(13);
     const std::string module = u2(3) + u2(0) + u2(0) + u2(2) + u2(5) + u2(0) + u2(0) + u2(7) +
                                u2(0x40) + u2(0) + u2(0) + u2(0) + u2(0) + u2(0);
-    return "\xca\xfe\xba\xbe" + u2(0) + u2(53) + u2(12) + pool + u2(0x8000) + u2(9) + u2(0) +
-           u2(0) + u2(0) + u2(0) + u2(1) + u2(1) + u4(static_cast<unsigned>(module.size())) +
-           module;
+    return "\xca\xfe\xba\xbe" + u2(0) + u2(53) + u2(15) + pool + u2(0x8000) + u2(9) + u2(0) +
+           u2(0) + u2(0) + u2(0) + u2(2) + u2(1) + u4(static_cast<unsigned>(module.size())) +
+           module + u2(12) + u4(2) + u2(14);
 }
 
 } // namespace
@@ -29,6 +30,7 @@ TEST(ModuleInfo, FromClassFileKeepsRunTimeRequirements) {
     const ModuleDescriptor m = ModuleInfo::fromClassFile(moduleInfo());
     EXPECT_EQ("m", m.name);
     EXPECT_EQ(std::vector<std::string>{"java.sql"}, m.requires);
+    EXPECT_EQ("p.Main", m.mainClass);
 }
 
 TEST(ModuleInfo, FromClassFileRefusesWhatHoldsNoDescriptor) {
@@ -42,15 +44,17 @@ TEST(ModuleInfo, FromClassFileRefusesWhatHoldsNoDescriptor) {
 TEST(ModuleInfo, FromDescription) {
     const std::pair<std::string, ModuleDescriptor> cases[] = {
         {"probe jar:file:///a/p.jar!/module-info.class\nrequires java.base mandated\n"
-         "requires java.sql\nrequires java.xml static\nrequires t.m transitive\ncontains p\n",
-         {"probe", {"java.base", "java.sql", "t.m"}}},
+         "requires java.sql\nrequires java.xml static\nrequires t.m transitive\ncontains p\n"
+         "main-class p.Main\n",
+         {"probe", {"java.base", "java.sql", "t.m"}, "p.Main"}},
         {"No module descriptor found. Derived automatic module.\n\nauto@ automatic\n"
          "requires java.base mandated\ncontains a\n",
-         {"auto", {"java.base"}}},
+         {"auto", {"java.base"}, ""}},
     };
     for (const auto& [text, expected] : cases) {
         const ModuleDescriptor m = ModuleInfo::fromDescription(text);
         EXPECT_EQ(expected.name, m.name);
         EXPECT_EQ(expected.requires, m.requires);
+        EXPECT_EQ(expected.mainClass, m.mainClass);
     }
 }
