@@ -369,9 +369,13 @@ TEST_F(MakeBundle, MainModuleMustHoldItsMainClass) {
         {"jars", "probe", ""},
         {"jars/probe.jar", "probe/probe.Main", ""},
         {"mods", "java.base/java.lang.Object", ""},
-        {"mods", "probe/probe.Missing", "the main class probe.Missing is not in the module probe in mods/probe"},
-        {"jars", "probe/probe.Missing", "the main class probe.Missing is not in the module probe in jars/probe.jar"},
-        {"mods", "probe", "the module probe in mods/probe names no main class: give one as --main-module probe/CLASS"},
+        {"mods", "probe/probe.Missing",
+         "the main class probe.Missing is not in the module probe in mods/probe"},
+        {"jars", "probe/probe.Missing",
+         "the main class probe.Missing is not in the module probe in jars/probe.jar"},
+        {"mods", "probe",
+         "the module probe in mods/probe names no main class: give one as --main-module "
+         "probe/CLASS"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.modulePath) + " " + c.mainModule);
