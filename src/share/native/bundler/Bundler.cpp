@@ -14,7 +14,7 @@
 #include "FileUtils.h"
 #include "InfoPlist.h"
 #include "JarFile.h"
-#include "ModuleInfo.h"
+#include "ModulePath.h"
 #include "PlistReader.h"
 #include "RuntimeLink.h"
 #include "Subprocess.h"
@@ -117,71 +117,6 @@ std::string classFileOf(const std::string& className) {
     return tstrings::replace(className, ".", "/") + ".class";
 }
 
-/// The name a multi-release jar's entry "META-INF/versions/N/NAME" stands for
-/// on the runtimes of version N and later; empty for other entries.
-std::string versionedEntry(const std::string& entry) {
-    const std::string prefix = "META-INF/versions/";
-    const std::string::size_type slash = entry.find('/', prefix.size());
-    if (!tstrings::startsWith(entry, prefix) || slash == std::string::npos ||
-        slash == prefix.size() ||
-        !std::all_of(entry.begin() + prefix.size(), entry.begin() + slash,
-                     [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::string();
-    }
-    return entry.substr(slash + 1);
-}
-
-/// The descriptor of a jar's module-info.class, at its top or in a version
-/// directory; none for a jar without one (an automatic module).
-std::optional<ModuleDescriptor> jarModule(const std::string& path) {
-    const JarFile jar(path);
-    if (jar.contains("module-info.class")) {
-        return ModuleInfo::fromClassFile(jar.read("module-info.class"));
-    }
-    for (const std::string& name : jar.names()) {
-        if (versionedEntry(name) == "module-info.class") {
-            return ModuleInfo::fromClassFile(jar.read(name));
-        }
-    }
-    return std::nullopt;
-}
-
-/// The explicit modules in a module path entry (an exploded module, a modular
-/// jar, or a directory of them), each with the entry that holds it. What the
-/// tool cannot read is left out: the runtime reports it at launch.
-std::vector<std::pair<AppEntry, ModuleDescriptor>> explicitModules(const AppEntry& entry) {
-    std::vector<AppEntry> candidates{entry};
-    if (isDirectory(entry.source) && !fs::exists(fs::path(entry.source) / "module-info.class")) {
-        candidates.clear();
-        std::vector<std::string> children;
-        std::error_code ec;
-        for (const fs::directory_entry& child : fs::directory_iterator(entry.source, ec)) {
-            children.push_back(child.path().filename().string());
-        }
-        std::sort(children.begin(), children.end());
-        for (const std::string& child : children) {
-            candidates.push_back(AppEntry{entry.given + "/" + child, entry.source + "/" + child});
-        }
-    }
-    std::vector<std::pair<AppEntry, ModuleDescriptor>> modules;
-    for (const AppEntry& candidate : candidates) {
-        try {
-            std::string info;
-            if (isDirectory(candidate.source)) {
-                if (FileUtils::readRegularFile(candidate.source + "/module-info.class", info) ==
-                    FileUtils::ReadResult::Read) {
-                    modules.emplace_back(candidate, ModuleInfo::fromClassFile(info));
-                }
-            } else if (tstrings::endsWith(candidate.source, ".jar")) {
-                if (std::optional<ModuleDescriptor> module = jarModule(candidate.source)) {
-                    modules.emplace_back(candidate, *module);
-                }
-            }
-        } catch (const KvErrorBase&) {
-        }
-    }
-    return modules;
-}
 
 // Relative paths are written against the launcher's $APPDIR.
 std::string cfgValue(const AppEntry& entry) {
@@ -622,19 +557,20 @@ void Bundle::checkMainModule() {
     const std::string name = o.mainModule.substr(0, slash);
     for (const AppEntry& entry : modulePath) {
         // The runtime takes the first module of a name on the module path.
-        for (const auto& [holder, module] : explicitModules(entry)) {
-            if (module.name != name) {
+        for (const FoundModule& found : ModulePath::explicitModules(entry.given, entry.source)) {
+            if (found.module.name != name) {
                 continue;
             }
-            const std::string mainClass =
-                slash == std::string::npos ? module.mainClass : o.mainModule.substr(slash + 1);
+            const std::string mainClass = slash == std::string::npos
+                                              ? found.module.mainClass
+                                              : o.mainModule.substr(slash + 1);
             if (mainClass.empty()) {
-                fail("the module " + name + " in " + holder.given +
+                fail("the module " + name + " in " + found.given +
                      " names no main class: give one as --main-module " + name + "/CLASS");
             }
-            if (!holdsClass(holder, classFileOf(mainClass))) {
+            if (!holdsClass(AppEntry{found.given, found.source}, classFileOf(mainClass))) {
                 fail("the main class " + mainClass + " is not in the module " + name + " in " +
-                     holder.given);
+                     found.given);
             }
             return;
         }
@@ -652,7 +588,7 @@ bool Bundle::holdsClass(const AppEntry& entry, const std::string& classFile) con
     const std::vector<std::string> names = jar.names();
     return jar.contains(classFile) ||
            std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-               return versionedEntry(n) == classFile;
+               return ModulePath::versionedEntry(n) == classFile;
            });
 }
 

@@ -1,0 +1,90 @@
+#include "ModulePath.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "JarFile.h"
+#include "tstrings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+/// The descriptor of a jar's module-info.class, at its top or in a version
+/// directory; none for a jar without one (an automatic module).
+std::optional<ModuleDescriptor> jarModule(const std::string& path) {
+    const JarFile jar(path);
+    if (jar.contains("module-info.class")) {
+        return ModuleInfo::fromClassFile(jar.read("module-info.class"));
+    }
+    for (const std::string& name : jar.names()) {
+        if (ModulePath::versionedEntry(name) == "module-info.class") {
+            return ModuleInfo::fromClassFile(jar.read(name));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ModuleDescriptor> moduleAt(const std::string& source) {
+    if (isDirectory(source)) {
+        std::string info;
+        if (FileUtils::readRegularFile(source + "/module-info.class", info) ==
+            FileUtils::ReadResult::Read) {
+            return ModuleInfo::fromClassFile(info);
+        }
+        return std::nullopt;
+    }
+    return tstrings::endsWith(source, ".jar") ? jarModule(source) : std::nullopt;
+}
+
+} // namespace
+
+namespace ModulePath {
+
+std::string versionedEntry(const std::string& entry) {
+    const std::string prefix = "META-INF/versions/";
+    const std::string::size_type slash = entry.find('/', prefix.size());
+    if (!tstrings::startsWith(entry, prefix) || slash == std::string::npos ||
+        slash == prefix.size() ||
+        !std::all_of(entry.begin() + prefix.size(), entry.begin() + slash,
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::string();
+    }
+    return entry.substr(slash + 1);
+}
+
+std::vector<FoundModule> explicitModules(const std::string& given, const std::string& source) {
+    std::vector<std::string> children{""};
+    std::error_code ec;
+    if (isDirectory(source) && !fs::exists(fs::path(source) / "module-info.class", ec)) {
+        children.clear();
+        try {
+            for (const fs::directory_entry& child : fs::directory_iterator(source, ec)) {
+                children.push_back("/" + child.path().filename().string());
+            }
+        } catch (const fs::filesystem_error&) {
+            // What it lists is checked; the runtime reports the rest at launch.
+        }
+        std::sort(children.begin(), children.end());
+    }
+    std::vector<FoundModule> modules;
+    for (const std::string& child : children) {
+        try {
+            if (std::optional<ModuleDescriptor> module = moduleAt(source + child)) {
+                modules.push_back(FoundModule{given + child, source + child, *module});
+            }
+        } catch (const KvErrorBase&) {
+        }
+    }
+    return modules;
+}
+
+} // namespace ModulePath
