@@ -229,20 +229,36 @@ std::string readFile(const std::string& path) {
 }
 
 void writeJar(const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& entries) {
+              const std::vector<std::pair<std::string, std::string>>& entries, bool zip64) {
+    const unsigned long mark = 0xffffffffUL;
     std::string local;
     std::string central;
     for (const auto& [name, data] : entries) {
         const std::string common = le(10, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
                                    le(crc32(data), 4) + le(data.size(), 4) + le(data.size(), 4) +
                                    le(name.size(), 2) + le(0, 2);
-        central += std::string("PK\x01\x02", 4) + le(20, 2) + common + le(0, 2) + le(0, 2) +
-                   le(0, 2) + le(0, 4) + le(local.size(), 4) + name;
+        if (zip64) {
+            central += std::string("PK\x01\x02", 4) + le(20, 2) + common.substr(0, 14) +
+                       le(mark, 4) + le(mark, 4) + le(name.size(), 2) + le(28, 2) + le(0, 10) +
+                       le(mark, 4) + name + le(1, 2) + le(24, 2) + le(data.size(), 8) +
+                       le(data.size(), 8) + le(local.size(), 8);
+        } else {
+            central += std::string("PK\x01\x02", 4) + le(20, 2) + common + le(0, 2) + le(0, 2) +
+                       le(0, 2) + le(0, 4) + le(local.size(), 4) + name;
+        }
         local += std::string("PK\x03\x04", 4) + common + name + data;
     }
-    kvtest::writeFile(path, local + central + std::string("PK\x05\x06", 4) + le(0, 4) +
-                                le(entries.size(), 2) + le(entries.size(), 2) +
-                                le(central.size(), 4) + le(local.size(), 4) + le(0, 2));
+    const unsigned long count = entries.size();
+    std::string end = std::string("PK\x05\x06", 4) + le(0, 4) + le(count, 2) + le(count, 2) +
+                      le(central.size(), 4) + le(local.size(), 4) + le(0, 2);
+    if (zip64) {
+        end = std::string("PK\x06\x06", 4) + le(44, 8) + le(45, 2) + le(45, 2) + le(0, 8) +
+              le(count, 8) + le(count, 8) + le(central.size(), 8) + le(local.size(), 8) +
+              std::string("PK\x06\x07", 4) + le(0, 4) + le(local.size() + central.size(), 8) +
+              le(1, 4) + std::string("PK\x05\x06", 4) + le(0, 4) + le(0xffff, 2) +
+              le(0xffff, 2) + le(mark, 4) + le(mark, 4) + le(0, 2);
+    }
+    kvtest::writeFile(path, local + central + end);
 }
 
 void makeSymlink(const std::string& target, const std::string& link) {

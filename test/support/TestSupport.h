@@ -132,9 +132,12 @@ void makeDirs(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 /// The whole content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
-/// Writes a zip file of stored (uncompressed) entries, in the given order.
+/// Writes a zip file of stored (uncompressed) entries, in the given order;
+/// with `zip64`, as a writer past 4 GiB would, every size and offset of the
+/// central directory in zip64 fields, reached through zip64 end records.
 void writeJar(const std::string& path,
-              const std::vector<std::pair<std::string, std::string>>& entries);
+              const std::vector<std::pair<std::string, std::string>>& entries,
+              bool zip64 = false);
 /// Creates a symbolic link at `link` holding `target`.
 void makeSymlink(const std::string& target, const std::string& link);
 

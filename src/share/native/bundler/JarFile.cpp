@@ -100,11 +100,27 @@ JarFile::JarFile(const std::string& path) : path(path) {
     if (end == std::string::npos) {
         throw fail("no end of central directory (not a zip file)");
     }
-    const unsigned long count = littleEndian(tail, end + 10, 2);
-    const unsigned long dirSize = littleEndian(tail, end + 12, 4);
-    const unsigned long dirOffset = littleEndian(tail, end + 16, 4);
-    if (count == 0xffff || dirOffset == 0xffffffffUL) {
-        throw fail("zip64 files are not supported");
+    unsigned long count = littleEndian(tail, end + 10, 2);
+    unsigned long dirSize = littleEndian(tail, end + 12, 4);
+    unsigned long dirOffset = littleEndian(tail, end + 16, 4);
+    // Past 65,535 entries or 4 GiB (a large uber-jar), the true values are in
+    // the zip64 end record, which a locator right before this record finds.
+    zip64 = count == 0xffff || dirSize == 0xffffffffUL || dirOffset == 0xffffffffUL;
+    if (zip64) {
+        if (end < 20 || tail.compare(end - 20, 4, "PK\x06\x07", 4) != 0) {
+            throw fail("no zip64 end of central directory locator");
+        }
+        const std::string record = readAt(in, littleEndian(tail, end - 12, 8), 56);
+        if (record.size() != 56 || record.compare(0, 4, "PK\x06\x06", 4) != 0) {
+            throw fail("damaged zip64 end of central directory");
+        }
+        count = littleEndian(record, 32, 8);
+        dirSize = littleEndian(record, 40, 8);
+        dirOffset = littleEndian(record, 48, 8);
+    }
+    if (dirOffset > static_cast<unsigned long>(size) ||
+        dirSize > static_cast<unsigned long>(size) - dirOffset) {
+        throw fail("damaged central directory");
     }
     directoryOffset = dirOffset;
     endRecord = tail.substr(end);
@@ -124,11 +140,49 @@ JarFile::JarFile(const std::string& path) : path(path) {
                                 static_cast<unsigned>(littleEndian(dir, at + 10, 2)),
                                 littleEndian(dir, at + 20, 4), littleEndian(dir, at + 42, 4),
                                 dir.substr(at, next - at)});
+        if (!zip64Fields(entries.back())) {
+            throw fail("damaged zip64 field of " + entries.back().name);
+        }
         if (entries.back().localHeader >= dirOffset) {
             throw fail("damaged central directory");
         }
         at = next;
     }
+}
+
+/// Takes from the entry's zip64 extra field the values its record marks as
+/// held there; false when the field is missing or too short.
+bool JarFile::zip64Fields(Entry& entry) {
+    const std::string& record = entry.central;
+    const bool uncompressed = littleEndian(record, 24, 4) == 0xffffffffUL;
+    const bool compressed = entry.compressedSize == 0xffffffffUL;
+    const bool offset = entry.localHeader == 0xffffffffUL;
+    if (!uncompressed && !compressed && !offset) {
+        return true;
+    }
+    const std::size_t extraEnd = 46 + littleEndian(record, 28, 2) + littleEndian(record, 30, 2);
+    for (std::size_t at = 46 + littleEndian(record, 28, 2); at + 4 <= extraEnd;
+         at += 4 + littleEndian(record, at + 2, 2)) {
+        const std::size_t size = littleEndian(record, at + 2, 2);
+        if (littleEndian(record, at, 2) != 0x0001 || at + 4 + size > extraEnd) {
+            continue;
+        }
+        // The values present follow in this order, eight bytes each.
+        std::size_t field = at + 4 + (uncompressed ? 8 : 0);
+        const std::size_t needed = field + (compressed ? 8 : 0) + (offset ? 8 : 0);
+        if (needed > at + 4 + size) {
+            return false;
+        }
+        if (compressed) {
+            entry.compressedSize = littleEndian(record, field, 8);
+            field += 8;
+        }
+        if (offset) {
+            entry.localHeader = littleEndian(record, field, 8);
+        }
+        return true;
+    }
+    return false;
 }
 
 const JarFile::Entry* JarFile::find(const std::string& name) const {
@@ -197,6 +251,9 @@ void JarFile::writeWithReplacements(const std::map<std::string, std::string>& re
     const auto fail = [this](const std::string& reason) {
         return makeException("cannot rewrite " + path + ": " + reason, KV_SOURCE_CODE_POS);
     };
+    if (zip64) {
+        throw fail("it is a zip64 file, which this tool reads but does not rewrite");
+    }
     std::vector<const Entry*> byOffset;
     for (const Entry& entry : entries) {
         byOffset.push_back(&entry);
@@ -246,6 +303,9 @@ void JarFile::writeWithReplacements(const std::map<std::string, std::string>& re
     std::string directory;
     for (const Entry& entry : entries) {
         directory += central[&entry];
+    }
+    if (newDirectory >= 0xffffffffUL || directory.size() >= 0xffffffffUL) {
+        throw fail("the new jar is too large for a zip file without zip64");
     }
     std::string end = endRecord;
     end.replace(12, 8, littleEndianBytes(directory.size(), 4) + littleEndianBytes(newDirectory, 4));

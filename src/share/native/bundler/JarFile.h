@@ -8,8 +8,8 @@
 /// The entries of a jar (zip) file, read from its central directory.
 class JarFile {
 public:
-    /// Reads the central directory of the jar at `path`; throws "cannot read
-    /// <path> as a jar: <reason>" when it is no zip file or a zip64 one.
+    /// Reads the central directory of the jar at `path`, zip64 or not; throws
+    /// "cannot read <path> as a jar: <reason>" when it is no zip file.
     explicit JarFile(const std::string& path);
 
     /// True when the jar holds an entry of this name.
@@ -48,6 +48,7 @@ private:
         std::string central; ///< the whole central directory record
     };
 
+    static bool zip64Fields(Entry& entry);
     const Entry* find(const std::string& name) const;
     /// The entry's data as stored in the jar, at most its first `limit` bytes.
     std::string readStored(const Entry& entry, std::size_t limit = std::string::npos) const;
@@ -56,6 +57,7 @@ private:
     std::vector<Entry> entries;
     unsigned long directoryOffset = 0;
     std::string endRecord; ///< the end record and the comment after it
+    bool zip64 = false;
 };
 
 namespace Manifest {

@@ -45,6 +45,47 @@ TEST(JarFile, RefusesWhatIsNoZipFile) {
     EXPECT_NE("", kvtest::thrownBy([&] { JarFile jar(tmp / "missing.jar"); }).raw);
 }
 
+// Jars past 65,535 entries or 4 GiB: read and searched, never rewritten.
+TEST(JarFile, ReadsZip64JarsButDoesNotRewriteThem) {
+    kvtest::TempDir tmp;
+    const std::string manifest = "Main-Class: a.B\n\n";
+    kvtest::writeJar(tmp / "built.jar",
+                     {{"META-INF/MANIFEST.MF", manifest}, {"a/B.class", "x"}, {"x.dylib", "code"}},
+                     true);
+    std::vector<std::string> jars{"built.jar"};
+    // Info-ZIP's zip marks only some values, and writes zip64 records all the same.
+    const std::string zip = Subprocess::findOnPath("zip");
+    if (!zip.empty()) {
+        kvtest::writeFile(tmp / "in/x.dylib", "code");
+        ASSERT_EQ(0, kvtest::runProcess({zip, "-q", "-0", "-fz", tmp / "zip.jar", "x.dylib"}, {},
+                                        tmp / "in")
+                         .exitCode);
+        jars.push_back("zip.jar");
+    }
+    for (const std::string& name : jars) {
+        SCOPED_TRACE(name);
+        const JarFile jar(tmp / name);
+        EXPECT_TRUE(jar.contains("x.dylib"));
+        EXPECT_EQ("code", jar.read("x.dylib"));
+        EXPECT_EQ("cannot rewrite " + tmp / name +
+                      ": it is a zip64 file, which this tool reads but does not rewrite",
+                  kvtest::thrownBy([&] {
+                      jar.writeWithReplacements({{"x.dylib", "signed"}}, tmp / "out.jar");
+                  }).raw);
+    }
+    const JarFile built(tmp / "built.jar");
+    EXPECT_EQ((std::vector<std::string>{"META-INF/MANIFEST.MF", "a/B.class", "x.dylib"}),
+              built.names());
+    EXPECT_EQ(manifest, built.manifest());
+    // Without the locator the zip64 end record cannot be found.
+    std::string bytes = kvtest::readFile(tmp / "built.jar");
+    bytes.replace(bytes.size() - 42, 4, "PK\x00\x00");
+    kvtest::writeFile(tmp / "bad.jar", bytes);
+    EXPECT_EQ("cannot read " + tmp / "bad.jar" +
+                  " as a jar: no zip64 end of central directory locator",
+              kvtest::thrownBy([&] { JarFile jar(tmp / "bad.jar"); }).raw);
+}
+
 TEST(JarFile, ReadsACompressedManifestWithUnzip) {
     const std::string zip = Subprocess::findOnPath("zip");
     if (zip.empty() || Subprocess::findOnPath("unzip").empty()) {
