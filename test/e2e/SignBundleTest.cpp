@@ -109,8 +109,8 @@ protected:
             path = app == std::string::npos ? path : "APP" + path.substr(app + 9);
             // A jar's entries are signed where they were unpacked, each in a
             // numbered directory of its own.
-            const std::size_t unpacked = path.find("/.unpacked.");
-            if (unpacked != std::string::npos) {
+            for (std::size_t unpacked = path.find("/.unpacked."); unpacked != std::string::npos;
+                 unpacked = path.find("/.unpacked.")) {
                 path.replace(unpacked, path.find('/', unpacked + 18) + 1 - unpacked, "!/");
             }
             result.push_back(args);
@@ -289,7 +289,11 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
         {"a/C.class", std::string("\xca\xfe\xba\xbe\0\0\0\x3d", 8)},
         {"native/libfoo.dylib", universal64 + thinMachO('\x06')},
         {"native/x/libbar.jnilib", thinMachO('\x06')}};
-    kvtest::writeJar(tmp / "in/lib/native.jar", entries);
+    // A jar inside, as in a Spring Boot application, with native code of its own.
+    kvtest::writeJar(tmp / "inner.jar", {entries[1], {"libz.dylib", thinMachO('\x06')}});
+    std::vector<std::pair<std::string, std::string>> outer = entries;
+    outer.emplace_back("BOOT-INF/lib/inner.jar", kvtest::readFile(tmp / "inner.jar"));
+    kvtest::writeJar(tmp / "in/lib/native.jar", outer);
     kvtest::writeJar(tmp / "in/lib/plain.jar", {entries[0], entries[1]});
     kvtest::writeFile(tmp / "in/lib/libjni.dylib", thinMachO('\x06'));
     const kvtest::ProcessResult r =
@@ -297,6 +301,7 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string home = "APP/Contents/runtime/Contents/Home/";
     EXPECT_EQ((std::vector<std::string>{
+                  "APP/Contents/app/lib!!/libz.dylib",
                   "APP/Contents/app/lib!/libfoo.dylib",
                   "APP/Contents/app/lib!/libbar.jnilib",
                   "APP/Contents/app/lib/libjni.dylib",
@@ -313,12 +318,16 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
     const std::string lib = tmp / "out/Demo.app/Contents/app/lib/";
     const kvtest::ProcessResult jar =
         kvtest::runProcess({"/usr/bin/env", "python3", "-c",
-                            "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
-                            "assert z.testzip() is None\nfor n in z.namelist(): "
-                            "print(n, z.read(n).endswith(b'+signed'), len(z.read(n)))",
+                            "import io, sys, zipfile\ndef show(z, at):\n"
+                            " assert z.testzip() is None\n for n in z.namelist():\n"
+                            "  b = z.read(n)\n  print(at + n, b.endswith(b'+signed'), len(b))\n"
+                            "  if n.endswith('.jar'): show(zipfile.ZipFile(io.BytesIO(b)), n + '!')\n"
+                            "show(zipfile.ZipFile(sys.argv[1]), '')",
                             lib + "native.jar"});
     EXPECT_EQ("META-INF/MANIFEST.MF False 23\na/C.class False 8\n"
-              "native/libfoo.dylib True 55\nnative/x/libbar.jnilib True 23\n",
+              "native/libfoo.dylib True 55\nnative/x/libbar.jnilib True 23\n"
+              "BOOT-INF/lib/inner.jar False 243\nBOOT-INF/lib/inner.jar!a/C.class False 8\n"
+              "BOOT-INF/lib/inner.jar!libz.dylib True 23\n",
               jar.out)
         << jar.err;
     EXPECT_EQ(kvtest::readFile(tmp / "in/lib/plain.jar"), kvtest::readFile(lib + "plain.jar"));
@@ -326,18 +335,23 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
 }
 
 TEST_F(SignBundle, RefusesASignedJarOnlyWhenItsNativeCodeNeedsSigning) {
+    const std::string refused = "kovalu-bundle: cannot sign the native code in " + tmp /
+                                "out/Demo.app/Contents/app/signed.jar: it is a signed jar "
+                                "(META-INF/*.SF), which changing an entry would break\n";
+    kvtest::writeJar(tmp / "inner.jar", {{"libz.dylib", thinMachO('\x06')}});
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"a/libx.dylib", "kovalu-bundle: cannot sign the native code in " + tmp /
-                             "out/Demo.app/Contents/app/signed.jar: it is a signed jar "
-                             "(META-INF/*.SF), which changing an entry would break\n"},
+        {"a/libx.dylib", refused},
+        {"lib/inner.jar", refused}, // native code only in a jar inside
         {"a/x.txt", ""},
     };
     for (const auto &[entry, message] : cases) {
         SCOPED_TRACE(entry);
+        const std::string content = entry == "lib/inner.jar" ? kvtest::readFile(tmp / "inner.jar")
+                                    : thinMachO('\x06').substr(0, entry == "a/x.txt" ? 2 : 16);
         kvtest::writeJar(tmp / "in/signed.jar", {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n\n"},
                                                  {"META-INF/KEY.SF", "sig"},
                                                  {"META-INF/KEY.RSA", "rsa"},
-                                                 {entry, thinMachO('\x06').substr(0, entry == "a/x.txt" ? 2 : 16)}});
+                                                 {entry, content}});
         const kvtest::ProcessResult r = tool(
             {"--name", "Demo", "--sign", "-", "--force", "--input", tmp / "in/signed.jar"});
         EXPECT_EQ(message.empty() ? 0 : 1, r.exitCode);

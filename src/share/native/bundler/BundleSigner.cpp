@@ -84,41 +84,81 @@ void writeFile(const std::string& path, const std::string& bytes) {
     }
 }
 
-/// The names of the jar's Mach-O entries, read from their first bytes.
-std::vector<std::string> machOEntries(const JarFile& jar) {
-    std::vector<std::string> found;
+/// Jars inside jars (a Spring Boot application's BOOT-INF/lib, say) are
+/// searched this deep; a deeper one is refused rather than shipped unsigned.
+const int deepestNestedJar = 3;
+
+/// The names of the jar's Mach-O entries and of the jars inside it, told by
+/// their first bytes.
+void scanEntries(const JarFile& jar, std::vector<std::string>& jars,
+                 std::vector<std::string>& machO) {
     for (const std::string& name : jar.names()) {
-        if (!name.empty() && name.back() != '/' && MachO::isMachO(jar.read(name, 8))) {
-            found.push_back(name);
+        if (name.empty() || name.back() == '/') {
+            continue;
+        }
+        const std::string head = jar.read(name, 8);
+        if (MachO::isMachO(head)) {
+            machO.push_back(name);
+        } else if (head.compare(0, 4, "PK\x03\x04", 4) == 0 &&
+                   tstrings::endsWith(name, ".jar", tstrings::AnyCase)) {
+            jars.push_back(name);
         }
     }
-    return found;
 }
 
 // Each entry is signed as a file of its own name, in a directory of its own:
 // codesign takes the identifier from the name, and entry names that differ
-// only in case or would point outside cannot collide or escape there.
-void signJar(const BundleSigner::Signer& s, const std::string& jarPath, const std::string& shownAs) {
+// only in case or would point outside cannot collide or escape there. A jar
+// inside is treated the same way, before the entries beside it; it goes back
+// stored, as Spring Boot requires of its nested jars. True when the jar was
+// rewritten.
+bool signJar(const BundleSigner::Signer& s, const std::string& jarPath, const std::string& shownAs,
+             int depth = 0) {
     const JarFile jar(jarPath);
-    const std::vector<std::string> names = machOEntries(jar);
-    if (names.empty()) {
-        return;
+    std::vector<std::string> entries; // the nested jars first, then the Mach-O entries
+    std::vector<std::string> machO;
+    scanEntries(jar, entries, machO);
+    const std::size_t nestedJars = entries.size();
+    entries.insert(entries.end(), machO.begin(), machO.end());
+    if (entries.empty()) {
+        return false;
     }
-    if (jar.isSigned()) {
-        fail("cannot sign the native code in " + shownAs +
-             ": it is a signed jar (META-INF/*.SF), which changing an entry would break");
+    const auto refuseIfSigned = [&] {
+        if (jar.isSigned()) {
+            fail("cannot sign the native code in " + shownAs +
+                 ": it is a signed jar (META-INF/*.SF), which changing an entry would break");
+        }
+    };
+    if (!machO.empty()) {
+        refuseIfSigned();
+    }
+    if (nestedJars > 0 && depth == deepestNestedJar) {
+        fail("cannot sign the native code in " + shownAs + "!/" + entries.front() +
+             ": jars nested more than " + std::to_string(deepestNestedJar) +
+             " deep are not searched");
     }
     BundleFiles::TempPath dir;
     dir.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(jarPath) + "/.unpacked."));
     std::map<std::string, std::string> signedEntries;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string own = dir.get() + "/" + std::to_string(i);
         makeDir(own);
-        const std::string file = own + "/" + FileUtils::basename(names[i]);
-        writeFile(file, jar.read(names[i]));
-        codesign(s, file, /*entitlements=*/false, shownAs + "!/" + names[i]);
-        signedEntries[names[i]] = readAll(file);
+        const std::string file = own + "/" + FileUtils::basename(entries[i]);
+        const std::string shown = shownAs + "!/" + entries[i];
+        writeFile(file, jar.read(entries[i]));
+        if (i < nestedJars) {
+            if (!signJar(s, file, shown, depth + 1)) {
+                continue;
+            }
+        } else {
+            codesign(s, file, /*entitlements=*/false, shown);
+        }
+        signedEntries[entries[i]] = readAll(file);
     }
+    if (signedEntries.empty()) {
+        return false;
+    }
+    refuseIfSigned();
     // The new jar replaces the old one with one rename, so that a failure
     // leaves the jar as it was.
     BundleFiles::TempPath rewritten;
@@ -130,6 +170,7 @@ void signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
         fail("cannot replace " + shownAs + ": " + BundleFiles::errorText(error));
     }
     rewritten.release();
+    return true;
 }
 
 struct Scan {
