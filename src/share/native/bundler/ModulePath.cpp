@@ -13,11 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isDirectory(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
-}
-
 /// The descriptor of a jar's module-info.class, at its top or in a version
 /// directory; none for a jar without one (an automatic module).
 std::optional<ModuleDescriptor> jarModule(const std::string& path) {
@@ -34,7 +29,8 @@ std::optional<ModuleDescriptor> jarModule(const std::string& path) {
 }
 
 std::optional<ModuleDescriptor> moduleAt(const std::string& source) {
-    if (isDirectory(source)) {
+    std::error_code ec;
+    if (fs::is_directory(source, ec)) {
         std::string info;
         if (FileUtils::readRegularFile(source + "/module-info.class", info) ==
             FileUtils::ReadResult::Read) {
@@ -61,25 +57,34 @@ std::string versionedEntry(const std::string& entry) {
     return entry.substr(slash + 1);
 }
 
-std::vector<FoundModule> explicitModules(const std::string& given, const std::string& source) {
-    std::vector<std::string> children{""};
+std::vector<std::pair<std::string, std::string>> places(const std::string& given,
+                                                        const std::string& source) {
     std::error_code ec;
-    if (isDirectory(source) && !fs::exists(fs::path(source) / "module-info.class", ec)) {
-        children.clear();
-        try {
-            for (const fs::directory_entry& child : fs::directory_iterator(source, ec)) {
-                children.push_back("/" + child.path().filename().string());
-            }
-        } catch (const fs::filesystem_error&) {
-            // What it lists is checked; the runtime reports the rest at launch.
-        }
-        std::sort(children.begin(), children.end());
+    if (!fs::is_directory(source, ec) || fs::exists(fs::path(source) / "module-info.class", ec)) {
+        return {{given, source}};
     }
-    std::vector<FoundModule> modules;
+    std::vector<std::string> children;
+    try {
+        for (const fs::directory_entry& child : fs::directory_iterator(source, ec)) {
+            children.push_back(child.path().filename().string());
+        }
+    } catch (const fs::filesystem_error&) {
+        // What it lists is checked; the runtime reports the rest at launch.
+    }
+    std::sort(children.begin(), children.end());
+    std::vector<std::pair<std::string, std::string>> result;
     for (const std::string& child : children) {
+        result.emplace_back(given + "/" + child, source + "/" + child);
+    }
+    return result;
+}
+
+std::vector<FoundModule> explicitModules(const std::string& given, const std::string& source) {
+    std::vector<FoundModule> modules;
+    for (const auto& [placeGiven, placeSource] : places(given, source)) {
         try {
-            if (std::optional<ModuleDescriptor> module = moduleAt(source + child)) {
-                modules.push_back(FoundModule{given + child, source + child, *module});
+            if (std::optional<ModuleDescriptor> module = moduleAt(placeSource)) {
+                modules.push_back(FoundModule{placeGiven, placeSource, *module});
             }
         } catch (const KvErrorBase&) {
         }

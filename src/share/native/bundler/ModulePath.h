@@ -2,6 +2,7 @@
 #define KOVALU_MODULEPATH_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ModuleInfo.h"
@@ -18,6 +19,12 @@ namespace ModulePath {
 /// The name a multi-release jar's entry "META-INF/versions/N/NAME" stands for
 /// on runtimes of version N and later; empty for any other entry.
 std::string versionedEntry(const std::string& entry);
+
+/// The places a module path entry may hold modules in, as (given, found)
+/// pairs: the entry itself when it is an exploded module or a file, else each
+/// of the directory's children, in name order.
+std::vector<std::pair<std::string, std::string>> places(const std::string& given,
+                                                        const std::string& source);
 
 /// The explicit modules of one module path entry (an exploded module, a
 /// modular jar, or a directory of them, in name order), given as `given` and

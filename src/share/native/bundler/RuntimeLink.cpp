@@ -8,6 +8,7 @@
 
 #include "ErrorHandling.h"
 #include "ModuleInfo.h"
+#include "ModulePath.h"
 #include "Subprocess.h"
 #include "tstrings.h"
 
@@ -77,30 +78,29 @@ void checkJmods(JlinkPlan& plan, const std::string& jmods, const std::string& ve
 
 /// The descriptors of the modules in one module path entry: a modular jar, an
 /// exploded module, or a directory of either.
-void collectModules(const JlinkPlan& plan, const fs::path& entry, bool top,
+void collectModules(const JlinkPlan& plan, const std::string& entry,
                     std::vector<ModuleDescriptor>& modules) {
-    std::error_code ec;
-    if (fs::is_directory(entry, ec)) {
-        if (fs::is_regular_file(entry / "module-info.class", ec)) {
-            modules.push_back(ModuleInfo::fromClassFile(readText(entry / "module-info.class")));
-        } else if (top) {
-            for (const fs::directory_entry& child : fs::directory_iterator(entry, ec)) {
-                collectModules(plan, child.path(), /*top=*/false, modules);
+    for (const auto& place : ModulePath::places(entry, entry)) {
+        const fs::path path = place.second;
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) {
+            if (fs::is_regular_file(path / "module-info.class", ec)) {
+                modules.push_back(ModuleInfo::fromClassFile(readText(path / "module-info.class")));
             }
+            continue;
         }
-        return;
+        if (path.extension() != ".jar") {
+            continue;
+        }
+        const ProgramResult r = Subprocess::run(
+            {plan.home + "/bin/jar", "--describe-module", "--file", path.string()});
+        if (r.status != 0) {
+            throw makeException("jar cannot describe the module " + path.string() + ": " +
+                                    RuntimeLink::reason(r.err + r.out),
+                                KV_SOURCE_CODE_POS);
+        }
+        modules.push_back(ModuleInfo::fromDescription(r.out));
     }
-    if (entry.extension() != ".jar") {
-        return;
-    }
-    const ProgramResult r = Subprocess::run(
-        {plan.home + "/bin/jar", "--describe-module", "--file", entry.string()});
-    if (r.status != 0) {
-        throw makeException("jar cannot describe the module " + entry.string() + ": " +
-                                RuntimeLink::reason(r.err + r.out),
-                            KV_SOURCE_CODE_POS);
-    }
-    modules.push_back(ModuleInfo::fromDescription(r.out));
 }
 
 /// The runtime modules that the application's own modules require.
@@ -108,7 +108,7 @@ std::vector<std::string> declaredModules(const JlinkPlan& plan,
                                          const std::vector<AppPath>& modulePath) {
     std::vector<ModuleDescriptor> modules;
     for (const AppPath& entry : modulePath) {
-        collectModules(plan, entry.path, /*top=*/true, modules);
+        collectModules(plan, entry.path, modules);
     }
     std::set<std::string> own;
     for (const ModuleDescriptor& m : modules) {
