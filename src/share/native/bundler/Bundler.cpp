@@ -117,7 +117,6 @@ std::string classFileOf(const std::string& className) {
     return tstrings::replace(className, ".", "/") + ".class";
 }
 
-
 // Relative paths are written against the launcher's $APPDIR.
 std::string cfgValue(const AppEntry& entry) {
     return entry.given[0] == '/' ? entry.given : "$APPDIR/" + entry.given;
