@@ -117,6 +117,8 @@ const char* modeName(ClassDataArchive::Mode mode) {
         return "use";
     case ClassDataArchive::Mode::Create:
         return "create";
+    case ClassDataArchive::Mode::Train:
+        return "train";
     case ClassDataArchive::Mode::Off:
         break;
     }
@@ -125,14 +127,16 @@ const char* modeName(ClassDataArchive::Mode mode) {
 
 // The options go right before the main class, module or jar, after every
 // configured option, so the configured ones keep their positions.
-void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath) {
-    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(
-        cacheDir, FileUtils::stripExeSuffix(FileUtils::basename(launcherPath))));
+void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath,
+                         const std::string& appDir) {
+    const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(launcherPath));
+    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cacheDir, launcherName));
+    archive->offerShipped(FileUtils::combinePath(appDir, launcherName + ".aot"));
     archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments(), launcherPath);
     LOG_TRACE("Class-data archive: " << modeName(archive->getMode()) << ": "
                                      << archive->getReason());
     jvm.insertJvmOptions(archive->getOptions());
-    if (archive->getMode() == ClassDataArchive::Mode::Create) {
+    if (archive->onlyCreates()) {
         // The create step runs unseen; a splash screen would flash up for nothing.
         jvm.removeJvmOptions("-splash:");
     }
@@ -175,7 +179,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
     jvm->addArgument(launcherPath);
     jvm->initFromConfigFile(cfg);
     if (ClassDataArchive::isRequested(cfg)) {
-        addClassDataArchive(*jvm, cacheDir, launcherPath);
+        addClassDataArchive(*jvm, cacheDir, launcherPath, appDir);
     }
 
     return jvm.release();

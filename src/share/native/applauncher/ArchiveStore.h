@@ -13,6 +13,7 @@
 ///   <launcher>-<key>.log                the JVM's sharing messages of the last launch
 ///   <launcher>-<key>.failed             failed writings: their count, or "refused"
 ///   <launcher>-<key>.aotconf            what a recording launch saw
+///   <launcher>-<key>.shipped            the bundle's own cache: tried, or refused
 ///   <launcher>.lock                     held by the one launch that writes
 /// Nothing here throws: every failure reads as "no".
 class ArchiveStore {

@@ -83,6 +83,7 @@ bool ClassDataArchive::off(const std::string& why) {
     }
     mode = Mode::Off;
     reason = why;
+    ShippedCache::noteOff(training, launcherName, why);
     if (store) {
         store->unlock();
     }
@@ -97,6 +98,7 @@ void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::s
                             const std::string& launcherPath) {
     this->launcherPath = launcherPath;
     try {
+        training = ShippedCache::takeTraining();
         if (cacheDir.empty()) {
             off("no home directory or no usable cache name");
             return;
@@ -143,6 +145,10 @@ void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::s
         for (const std::string& arg : jvmArgs) {
             keyText += arg + '\0';
         }
+        if (training.step != ShippedCache::Training::Step::None) {
+            planTraining();
+            return;
+        }
         if (!CacheFiles::makePrivateDirs(cacheDir)) {
             off("cache directory \"" + cacheDir + "\" is not a private directory of this user");
             return;
@@ -188,6 +194,13 @@ bool ClassDataArchive::identifyPaths(const std::vector<std::string>& jvmArgs,
 void ClassDataArchive::planWithStore() {
     if (isCreateStep()) {
         planCreate();
+        return;
+    }
+    if (mechanism == aheadOfTimeCache() &&
+        ShippedCache::mayUse(shippedPath, *store, mechanism->magic)) {
+        archivePath = shippedPath;
+        mode = Mode::Use;
+        reason = "the bundle ships \"" + shippedPath + "\"";
         return;
     }
     const std::string archive = store->findArchive(mechanism->magic);
@@ -276,6 +289,25 @@ bool ClassDataArchive::planCreate() {
     return true;
 }
 
+// The bundle tool's launches: the per-user cache stays out of them.
+bool ClassDataArchive::planTraining() {
+    if (mechanism != aheadOfTimeCache()) {
+        return off("a start-up cache is trained only on runtime 25 or later");
+    }
+    const std::string why = ShippedCache::checkTraining(training, launcherName);
+    if (!why.empty()) {
+        return off(why);
+    }
+    mode = Mode::Train;
+    reason = "the bundle tool trains the cache it ships";
+    return true;
+}
+
+bool ClassDataArchive::onlyCreates() const {
+    return mode == Mode::Create ||
+           (mode == Mode::Train && training.step == ShippedCache::Training::Step::Create);
+}
+
 void ClassDataArchive::countFailure() {
     ArchiveStore::Failures failures = store->readFailures();
     failures.refused = failures.refused || hasError(store->readJvmLog(64 * 1024));
@@ -319,6 +351,8 @@ std::vector<std::string> ClassDataArchive::getOptions() const {
         return {quiet, logOption("error"), "-XX:AOTMode=create",
                 "-XX:AOTConfiguration=" + store->path(".aotconf"),
                 "-XX:AOTCache=" + store->path(".aot.tmp")};
+    case Mode::Train:
+        return ShippedCache::trainingOptions(training, launcherName, quiet);
     case Mode::Off:
         break;
     }

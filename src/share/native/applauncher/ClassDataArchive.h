@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ArchiveStore.h"
+#include "ShippedCache.h"
 
 class CfgFile;
 
@@ -17,7 +18,7 @@ class CfgFile;
 /// without the cache.
 class ClassDataArchive {
 public:
-    enum class Mode { Off, Write, Use, Create };
+    enum class Mode { Off, Write, Use, Create, Train };
 
     /// Set only in the environment of the launcher that creates an
     /// ahead-of-time cache after a recording launch: to the common part of
@@ -27,6 +28,13 @@ public:
     /// The archive of launcher `launcherName` kept in `cacheDir`; an empty
     /// directory turns it off.
     ClassDataArchive(const std::string& cacheDir, const std::string& launcherName);
+
+    /// Offers the cache shipped in the bundle at `path`, which an ahead-of-time
+    /// cache's launch maps first; call before `plan`.
+    void offerShipped(const std::string& path) { shippedPath = path; }
+
+    /// True when the launch only creates a cache and runs no application.
+    bool onlyCreates() const;
 
     /// Chooses the mode for the runtime library `libPath` and the JVM part of
     /// the argument vector (options and main, no application arguments), also
@@ -78,6 +86,7 @@ private:
     bool identifyPaths(const std::vector<std::string>& jvmArgs, std::string& keyText);
     void planWithStore();
     bool planCreate();
+    bool planTraining();
     bool useIfClean(const std::string& archive);
     bool prepareWriting();
     void countFailure();
@@ -92,6 +101,8 @@ private:
     const Mechanism* mechanism = nullptr;
     std::unique_ptr<ArchiveStore> store;
     std::string archivePath;
+    std::string shippedPath;
+    ShippedCache::Training training;
     Mode mode;
     std::string reason;
 };

@@ -39,6 +39,9 @@ bool isEnvVariableSet(const std::string& name);
 /// Creates or replaces a variable; throws on failure.
 void setEnvVariable(const std::string& name, const std::string& value);
 
+/// Removes a variable; nothing when it is not set. Throws on failure.
+void unsetEnvVariable(const std::string& name);
+
 } // namespace SysInfo
 
 #endif

@@ -1,4 +1,4 @@
-// SysInfo: getEnvVariable, isEnvVariableSet, setEnvVariable.
+// SysInfo: getEnvVariable, isEnvVariableSet, setEnvVariable, unsetEnvVariable.
 #include "SysInfo.h"
 
 #include <cstdlib>
@@ -31,6 +31,14 @@ void setEnvVariable(const std::string& name, const std::string& value) {
         const std::string error = lastCRTError();
         throw makeException(tstrings::any() << "setenv(" << name << ", " << value
                                             << ") failed. Error: " << error,
+                            KV_SOURCE_CODE_POS);
+    }
+}
+
+void unsetEnvVariable(const std::string& name) {
+    if (::unsetenv(name.c_str()) != 0) {
+        const std::string error = lastCRTError();
+        throw makeException(tstrings::any() << "unsetenv(" << name << ") failed. Error: " << error,
                             KV_SOURCE_CODE_POS);
     }
 }
