@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <optional>
 
@@ -17,6 +18,7 @@
 #include "ModulePath.h"
 #include "PlistReader.h"
 #include "RuntimeLink.h"
+#include "StartupTraining.h"
 #include "Subprocess.h"
 #include "tstrings.h"
 
@@ -166,6 +168,7 @@ private:
     void writeConfiguration();
     void placeRuntime();
     void signBundle();
+    void trainStartupCache();
     void makeArtifacts();
     void moveIntoPlace();
     void moveArtifact(const std::string& from, const std::string& to);
@@ -181,6 +184,7 @@ private:
     std::string target;
     std::string entitlementsTarget;
     std::optional<JlinkPlan> jlink;
+    std::optional<StartupTraining::Plan> training;
     std::optional<AppEntry> mainJar;
     std::vector<AppEntry> classPath;
     std::vector<AppEntry> modulePath;
@@ -251,6 +255,14 @@ void Bundle::checkOptions() {
         fail("--add-modules needs --jlink");
     } else if (!o.jmods.empty()) {
         fail("--jmods needs --jlink");
+    }
+    training = StartupTraining::plan(o);
+    if (training) {
+        if (jlink && !jlink->otherPlatform.empty()) {
+            fail("--train runs the bundle on this " + StartupTraining::hostPlatform() +
+                 " host, and --jmods links a runtime for " + jlink->otherPlatform);
+        }
+        StartupTraining::checkRuntime(readText(runtimeHome + "/release"));
     }
     if (!o.mainJar.empty()) {
         mainJar = appEntry("main jar", o.mainJar);
@@ -700,6 +712,7 @@ void Bundle::placeRuntime() {
 // signatures inside it, so signing outside first would break verification.
 void Bundle::signBundle() {
     if (o.identity.empty()) {
+        trainStartupCache();
         return;
     }
     entitlements = o.entitlements;
@@ -712,7 +725,21 @@ void Bundle::signBundle() {
         writeText(entitlements, InfoPlist::plistText(granted));
         setMode(entitlements, mode644);
     }
-    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundleDir, target);
+    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundleDir, target,
+                             [this] { trainStartupCache(); });
+}
+
+// After the jars are final, which the cache records, and before the seal,
+// which covers the cache.
+void Bundle::trainStartupCache() {
+    if (!training) {
+        return;
+    }
+    const std::uint64_t size = StartupTraining::train(*training, bundleDir, name, warn);
+    if (size > 0) {
+        std::clog << "kovalu-bundle: start-up cache Contents/app/" << name << ".aot: " << size
+                  << " bytes\n";
+    }
 }
 
 // Made in the staging directory, so that they appear only with the bundle.
@@ -835,7 +862,7 @@ std::string cfgText(const BundleOptions& o, const std::vector<std::string>& clas
     if (!mainJar.empty()) {
         text += "app.mainjar=" + mainJar + "\n";
     }
-    if (o.cds) {
+    if (o.cds || o.train) {
         text += "app.cds=auto\n";
     }
     text += "\n[JavaOptions]\n";
