@@ -1,5 +1,6 @@
 #include "StartupTraining.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -45,9 +46,15 @@ std::vector<std::string> nonEmptyLines(const std::string& text) {
     return kept;
 }
 
-// The last lines of a run's messages, as one line.
+// The last lines of a run's messages, as one line, without the runtime's
+// note of the recording.
 std::string tail(const std::string& text) {
-    const std::vector<std::string> lines = nonEmptyLines(text);
+    std::vector<std::string> lines = nonEmptyLines(text);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) {
+                                   return tstrings::startsWith(line, "AOTConfiguration recorded");
+                               }),
+                lines.end());
     std::string joined;
     for (std::size_t i = lines.size() > 3 ? lines.size() - 3 : 0; i < lines.size(); ++i) {
         joined += (joined.empty() ? "" : " / ") + lines[i];
