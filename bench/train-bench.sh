@@ -5,8 +5,8 @@
 # plain java of the same JDK, each launch of a bundle on a fresh HOME (its
 # per-user cache directory removed before every run), for the trained bundle
 # as built, moved, zipped and unzipped, and copied with `cp -r` (times lost);
-# the untrained bundle (--cds) on a fresh HOME and with its per-user cache for
-# comparison. Prints the sizes of the bundles, their zips and the cache.
+# the untrained bundle (--cds) on a fresh HOME, without any cache and with
+# its per-user cache, for comparison. Prints the sizes of the bundles, their zips and the cache.
 #
 # Usage: bench/train-bench.sh [rounds, default 15]
 # Environment: JAVA25_HOME (default /usr/lib/jvm/temurin-25-jdk-amd64).
@@ -71,7 +71,12 @@ rm -rf "$HOME/Library/Caches/Untrained"
 "$work/out/Untrained.app/Contents/MacOS/Untrained" || exit 1
 flock "$HOME/Library/Caches/Untrained/Untrained.lock" true
 EOS
-chmod +x "$work/untrained-first.sh"
+# No cache at all: without HOME the launcher keeps the cache off.
+cat >"$work/untrained-off.sh" <<EOS
+#!/bin/sh
+HOME= exec "$work/out/Untrained.app/Contents/MacOS/Untrained"
+EOS
+chmod +x "$work/untrained-first.sh" "$work/untrained-off.sh"
 "$work/out/Untrained.app/Contents/MacOS/Untrained"
 sleep 1
 flock "$HOME/Library/Caches/Untrained/Untrained.lock" true
@@ -84,7 +89,9 @@ echo "== trained start-up cache, javac on $jdk, $rounds interleaved rounds"
     unzipped-first "$work/unzipped-first.sh" ";;" \
     copied-first "$work/copied-first.sh" ";;" \
     trained-later "$work/out/Trained.app/Contents/MacOS/Trained" ";;" \
-    untrained-first-and-create "$work/untrained-first.sh" |
+    untrained-first-and-create "$work/untrained-first.sh" ";;" \
+    untrained-no-cache "$work/untrained-off.sh" ";;" \
+    untrained-later "$work/out/Untrained.app/Contents/MacOS/Untrained" |
     tee "$work/train.txt"
 awk '$1 == "java" { for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "median_ms") j = kv[2] } }
      { for (i = 2; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "median_ms") m[$1] = kv[2] } }
