@@ -3,6 +3,7 @@
 // falls back to the per-user cache; what cannot be trained ships nothing.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -61,13 +62,16 @@ protected:
     }
 
     /// The tool for "<work>/out/Train.app" with `options` after the usual ones.
-    kvtest::ProcessResult bundle(const Args& options, const std::string& runtime = temurin25) {
+    kvtest::ProcessResult bundle(const Args& options, const std::string& runtime = temurin25,
+                                 const e2e::Env& extra = {}) {
         Args argv{KVTEST_MAKE_BUNDLE, "--launcher", KVTEST_LAUNCHER_PATH, "--name", "Train",
                   "--runtime", runtime, "--output", work / "out", "--input", work / "in/app.jar",
                   "--class-path", "app.jar", "--main-class", "train.App", "--java-option",
                   "-Xlog:class+load:file=" + work / "load.log"};
         argv.insert(argv.end(), options.begin(), options.end());
-        return kvtest::runProcess(argv, e2e::jvmEnvironment(), "", timeoutSeconds);
+        e2e::Env env = e2e::jvmEnvironment();
+        env.insert(extra.begin(), extra.end());
+        return kvtest::runProcess(argv, env, "", timeoutSeconds);
     }
 
     /// Launches the bundle at `app` with "x" for `home`: expects the
@@ -214,4 +218,22 @@ TEST_F(TrainBundle, WhatCannotBeTrainedShipsNothing) {
         EXPECT_EQ(c.built ? Args{"Train.app"} : Args{}, left) << c.what;
         EXPECT_FALSE(fs::exists(work / "out/Train.app/Contents/app/Train.aot")) << c.what;
     }
+}
+
+// Signed, the cache is trained before anything but the jars is signed, so
+// that the bundle's seal covers it.
+TEST_F(TrainBundle, TrainedBeforeTheBundleIsSigned) {
+    // Notes for each path it signs whether a trained cache is there yet.
+    kvtest::writeFile(work / "bin/codesign", "#!/bin/sh\n"
+                                             "for a; do last=$a; done\n"
+                                             "if find \"$OUT\" -name Train.aot | grep -q .; then\n"
+                                             "  echo \"${last##*/} trained\"\n"
+                                             "else echo \"${last##*/} untrained\"; fi >>\"$OUT.log\"\n");
+    ::chmod((work / "bin/codesign").c_str(), 0755);
+    const kvtest::ProcessResult made =
+        bundle({"--train", "--sign", "-"}, temurin25,
+               {{"PATH", work / "bin:" + std::string(::getenv("PATH"))}, {"OUT", work / "out"}});
+    ASSERT_EQ(0, made.exitCode) << made.err;
+    EXPECT_EQ("Train trained\nTrain.app trained\n", kvtest::readFile(work / "out.log"));
+    EXPECT_TRUE(fs::is_regular_file(work / "out/Train.app/Contents/app/Train.aot"));
 }
