@@ -172,6 +172,17 @@ TEST_F(TrainBundle, RefusedShippedCacheFallsBackToThePerUserCache) {
     }
     EXPECT_TRUE(refused);
     EXPECT_EQ(before, CacheFiles::listDir(app + "/Contents/app"));
+
+    // The tool's create step without a recording ends; the application never runs.
+    kvtest::makeDirs(work / "train");
+    e2e::Env env = e2e::jvmEnvironment();
+    env["HOME"] = home;
+    env["KOVALU_AOT_TRAIN"] = "create:" + work / "train";
+    const kvtest::ProcessResult r =
+        kvtest::runProcess({app + "/Contents/MacOS/Train", "x"}, env, "", timeoutSeconds);
+    EXPECT_NE(0, r.exitCode);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, kvtest::readFile(work / "train/Train.off").find("no recording"));
 }
 
 // Each refusal is one line and leaves nothing; a cache that changes what the

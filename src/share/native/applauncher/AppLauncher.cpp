@@ -135,6 +135,10 @@ void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::strin
     archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments(), launcherPath);
     LOG_TRACE("Class-data archive: " << modeName(archive->getMode()) << ": "
                                      << archive->getReason());
+    if (archive->isTrainingCreate() && archive->getMode() != ClassDataArchive::Mode::Train) {
+        throw makeException("No start-up cache to create: " + archive->getReason(),
+                            KV_SOURCE_CODE_POS);
+    }
     jvm.insertJvmOptions(archive->getOptions());
     if (archive->onlyCreates()) {
         // The create step runs unseen; a splash screen would flash up for nothing.

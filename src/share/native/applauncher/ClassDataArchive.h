@@ -35,6 +35,11 @@ public:
 
     /// True when the launch only creates a cache and runs no application.
     bool onlyCreates() const;
+    /// True for the bundle tool's create step, which must not run the
+    /// application whatever the plan.
+    bool isTrainingCreate() const {
+        return training.step == ShippedCache::Training::Step::Create;
+    }
 
     /// Chooses the mode for the runtime library `libPath` and the JVM part of
     /// the argument vector (options and main, no application arguments), also
