@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -607,6 +608,147 @@ TEST(ClassDataArchiveSwitch, TheCreateStepVariableNeverReachesTheApplication) {
         EXPECT_EQ("", launch.process.out + launch.process.err) << c.value;
         if (c.calls == 1) {
             EXPECT_EQ(std::nullopt, launch.calls[0].env.at("KOVALU_AOT_CREATE")) << c.value;
+        }
+    }
+}
+
+namespace {
+
+// A module of its own that reaches a class on the class path by reflection,
+// and exits with 4.
+const char* const moduleInfoSource = "module m.app { requires java.logging; }\n";
+const char* const moduleMainSource = R"(package m.app;
+public final class Main {
+    public static void main(String[] a) throws Exception {
+        System.out.println(java.util.logging.Logger.getLogger("m").getName() + " " + String.join(",", a));
+        Class<?> helper = Class.forName("cds.Helper");
+        System.out.println(helper.getModule().isNamed() + " " + helper.getDeclaredMethods().length);
+        System.exit(4);
+    }
+}
+)";
+
+// One real application as Debian or this test lays it out, and the cache
+// that the launcher keeps for it on 17 and on 25 ("" for none).
+struct RealApp {
+    const char* name;
+    const char* needs; // a file the machine must have
+    std::string modulePath;
+    std::string classPath;
+    std::string main; // a class, or "<module>/<class>"
+    bool mainIsModule;
+    Args options;
+    Args arguments;
+    const char* cacheOn17;
+    const char* cacheOn25;
+};
+
+std::vector<RealApp> realApps(const std::string& built) {
+    const std::string jr = "/usr/share/jruby/lib/";
+    const std::string jrubyLibs = jr + "bcpkix.jar:" + jr + "bcprov.jar:" + jr + "bctls.jar:" + jr +
+                                  "bcutil.jar:" + jr + "jansi1.jar:" + jr + "jline2.jar:" + jr +
+                                  "snakeyaml.jar";
+    const Args jrubyOptions = {"-Xss2048k", "-Djruby.home=/usr/share/jruby",
+                               "-Djruby.lib=/usr/share/jruby/lib", "-Djruby.script=jruby",
+                               "-Djruby.shell=/bin/sh", "-Djruby.openssl.load.jars=false"};
+    const Args ruby = {"-e", "puts 1+2; require 'yaml'; puts({'a'=>[1,2]}.to_yaml)"};
+    Args jrubyModuleOptions = {"--add-opens", "java.base/java.io=org.jruby.dist", "--add-opens",
+                               "java.base/sun.nio.ch=org.jruby.dist"};
+    jrubyModuleOptions.insert(jrubyModuleOptions.end(), jrubyOptions.begin(), jrubyOptions.end());
+    return {
+        {"Clojure", "/usr/share/java/clojure.jar", "", "/usr/share/java/clojure.jar",
+         "clojure.main", false, {},
+         {"-e", "(require 'clojure.string) (println (clojure.string/join \",\" (range 5)))"},
+         ".jsa", ".aot"},
+        {"JRuby, jruby.jar on the module path", "/usr/share/jruby/lib/jruby.jar",
+         jr + "jruby.jar", jrubyLibs, "org.jruby.Main", false, jrubyModuleOptions, ruby, ".jsa",
+         ".jsa"},
+        {"JRuby, jruby.jar on the class path", "/usr/share/jruby/lib/jruby.jar", "",
+         jr + "jruby.jar:" + jrubyLibs, "org.jruby.Main", false, jrubyOptions, ruby, ".jsa",
+         ".aot"},
+        {"javac", "", "", "", "jdk.compiler/com.sun.tools.javac.Main", true, {},
+         {"-Xlint:all", "-d", built + "/javac-out", built + "/src/cds/App.java"}, ".jsa", ".aot"},
+        {"Groovy", "/usr/share/groovy/lib/groovy-2.4.21.jar", "",
+         "/usr/share/groovy/lib/groovy-2.4.21.jar", "org.codehaus.groovy.tools.GroovyStarter",
+         false,
+         {"-Dgroovy.starter.conf=/usr/share/groovy/conf/groovy-starter.conf",
+          "-Dgroovy.home=/usr/share/groovy"},
+         {"--main", "groovy.ui.GroovyMain", "--conf", "/usr/share/groovy/conf/groovy-starter.conf",
+          "-e", "println([1, 2, 3].collect { it * 2 }.sum())"},
+         ".jsa", ".aot"},
+        {"a module of its own and the class path", "", built + "/mods", built + "/lib.jar",
+         "m.app/m.app.Main", true, {}, {"a", "b"}, ".jsa", ".aot"},
+    };
+}
+
+} // namespace
+
+// For each real application the machine has, on 17 and on 25: launches 1 to
+// 3 with the cache print exactly what plain `java` prints and exit with its
+// status, and the cache is the one the policy keeps for its layout.
+TEST_F(ClassDataArchive, TheCacheIsTransparent) {
+    kvtest::writeFile(*built / "msrc/module-info.java", moduleInfoSource);
+    kvtest::writeFile(*built / "msrc/m/app/Main.java", moduleMainSource);
+    tool({*jdk + "/bin/javac", "--release", "17", "-d", *built / "mods/m.app",
+          *built / "msrc/module-info.java", *built / "msrc/m/app/Main.java"});
+    tool({*jdk + "/bin/jar", "--create", "--file", *built / "lib.jar", "-C", *built / "lib", "."});
+    Args runtimes = {*jdk};
+    if (::access((std::string(temurin25) + "/lib/libjli.so").c_str(), R_OK) == 0) {
+        runtimes.push_back(temurin25);
+    }
+    e2e::Env vars = env();
+    vars["KVTEST_JLI_ENV"] = std::nullopt;
+    for (const RealApp& app : realApps(built->path())) {
+        if (*app.needs && ::access(app.needs, R_OK) != 0) {
+            std::cout << "skipped " << app.name << ": no " << app.needs << "\n";
+            continue;
+        }
+        for (const std::string& runtime : runtimes) {
+            const std::string what = std::string(app.name) + " on " + runtime;
+            Args plain = {runtime + "/bin/java"};
+            std::string cfg = "[Application]\napp.cds=auto\n";
+            if (!app.modulePath.empty()) {
+                plain.insert(plain.end(), {"--module-path", app.modulePath});
+                cfg += "app.modulepath=" + app.modulePath + "\n";
+            }
+            if (!app.classPath.empty()) {
+                plain.insert(plain.end(), {"-classpath", app.classPath});
+                cfg += "app.classpath=" + app.classPath + "\n";
+            }
+            plain.insert(plain.end(), app.options.begin(), app.options.end());
+            if (app.mainIsModule) {
+                plain.push_back("-m");
+            }
+            plain.push_back(app.main);
+            plain.insert(plain.end(), app.arguments.begin(), app.arguments.end());
+            cfg += std::string(app.mainIsModule ? "app.mainmodule=" : "app.mainclass=") + app.main +
+                   "\n[JavaOptions]\n";
+            for (const std::string& option : app.options) {
+                cfg += "java-options=" + option + "\n";
+            }
+            const kvtest::ProcessResult expected =
+                kvtest::runProcess(plain, vars, work.path(), jvmTimeoutSeconds);
+
+            tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library"});
+            e2e::Bundle bundle(work.path(), "Cds");
+            bundle.linkRuntimeLibrary(runtime + "/lib/libjli.so");
+            bundle.writeCfg(cfg);
+            Args argv = {bundle.launcher};
+            argv.insert(argv.end(), app.arguments.begin(), app.arguments.end());
+            for (int launch = 1; launch <= 3; ++launch) {
+                const kvtest::ProcessResult r =
+                    kvtest::runProcess(argv, vars, work.path(), jvmTimeoutSeconds);
+                EXPECT_EQ(expected.exitCode, r.exitCode) << what << ", launch " << launch << "\n"
+                                                         << r.err;
+                EXPECT_EQ(expected.out, r.out) << what << ", launch " << launch;
+                waitForWriting();
+            }
+            const Args kept = archives(cache());
+            const std::string kind = runtime == *jdk ? app.cacheOn17 : app.cacheOn25;
+            EXPECT_EQ(kind.empty() ? 0u : 1u, kept.size()) << what;
+            for (const std::string& name : kept) {
+                EXPECT_EQ(kind, name.substr(name.size() - 4)) << what;
+            }
         }
     }
 }

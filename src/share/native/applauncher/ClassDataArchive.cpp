@@ -149,7 +149,16 @@ void ClassDataArchive::planChecked(const std::string& libPath,
         off("no lib directory above the runtime library \"" + runtime.identity + "\"");
         return;
     }
-    if (runtime.javaVersion >= 25) {
+    if (runtime.javaVersion >= 25 && JvmArgScan::startsClassBesideModulePath(jvmArgs)) {
+        // The ahead-of-time cache changed what such an application did; the
+        // dynamic archive kept it.
+        if (!runtime.hasBaseArchive) {
+            off("a main class beside a module path, and no base archive \"" +
+                FileUtils::combinePath(runtime.home, "lib/server/classes.jsa") + "\"");
+            return;
+        }
+        mechanism = dynamicArchive();
+    } else if (runtime.javaVersion >= 25) {
         mechanism = aheadOfTimeCache();
     } else if (runtime.javaVersion < 13) {
         off("\"" + FileUtils::combinePath(runtime.home, "release") +

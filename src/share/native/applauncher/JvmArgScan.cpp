@@ -148,6 +148,24 @@ std::vector<std::string> splitOptions(const std::string& value) {
     return words;
 }
 
+bool startsClassBesideModulePath(const std::vector<std::string>& jvmArgs) {
+    bool modulePath = false;
+    for (std::size_t i = 0; i < jvmArgs.size(); ++i) {
+        const std::string& arg = jvmArgs[i];
+        if (arg == "-m" || arg == "--module" || tstrings::startsWith(arg, "--module=")) {
+            return false;
+        }
+        if ((arg == "-p" || arg == "--module-path") && i + 1 < jvmArgs.size()) {
+            modulePath = modulePath || !jvmArgs[++i].empty();
+        } else if (tstrings::startsWith(arg, "--module-path=")) {
+            modulePath = modulePath || arg.size() > std::strlen("--module-path=");
+        } else if (arg == "-cp" || arg == "-classpath" || arg == "--class-path" || arg == "-jar") {
+            ++i;
+        }
+    }
+    return modulePath;
+}
+
 std::vector<PathEntry> pathEntries(const std::vector<std::string>& jvmArgs,
                                    const std::string& classPathVariable) {
     std::vector<PathEntry> entries;

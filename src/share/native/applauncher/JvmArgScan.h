@@ -37,6 +37,12 @@ std::vector<std::string> splitOptions(const std::string& value);
 std::vector<PathEntry> pathEntries(const std::vector<std::string>& jvmArgs,
                                    const std::string& classPathVariable);
 
+/// True when the arguments name a module path but start a main class by its
+/// name (no `-m`), so that the runtime resolves modules of the module path
+/// only as services bind them: Debian's layout of JRuby, whose ahead-of-time
+/// cache made every later launch fail.
+bool startsClassBesideModulePath(const std::vector<std::string>& jvmArgs);
+
 } // namespace JvmArgScan
 
 #endif

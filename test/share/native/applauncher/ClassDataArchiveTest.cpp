@@ -385,4 +385,13 @@ TEST_F(ClassDataArchivePlan, TheCreateStepOnlyCreates) {
         EXPECT_FALSE(ClassDataArchive::isRecordingPath(value, cache, "App")) << value;
     }
     EXPECT_TRUE(ClassDataArchive::isRecordingPath(cache + "/App-0123456789abcdef", cache, "App"));
+
+    // A main class beside a module path keeps the dynamic archive on 25.
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25.0.1\"\n");
+    const Strings beside = {"--module-path", tmp / "app.jar", "-classpath", tmp / "app.jar", "Main"};
+    const std::unique_ptr<ClassDataArchive> dynamic = plan(beside);
+    ASSERT_EQ(Mode::Write, dynamic->getMode());
+    EXPECT_EQ(0u, dynamic->getOptions().back().find("-XX:ArchiveClassesAtExit=")) << dynamic->getOptions().back();
+    ::unlink((tmp / "rt/lib/server/classes.jsa").c_str());
+    EXPECT_EQ(Mode::Off, plan(beside)->getMode());
 }

@@ -75,3 +75,19 @@ TEST(JvmArgScan, SplitOptions) {
         EXPECT_EQ(c.second, JvmArgScan::splitOptions(c.first)) << c.first;
     }
 }
+
+TEST(JvmArgScan, StartsClassBesideModulePath) {
+    const std::pair<Strings, bool> cases[] = {
+        {{"--module-path", "/a.jar", "-classpath", "/b.jar", "org.jruby.Main"}, true},
+        {{"-p", "/a.jar", "Main"}, true},
+        {{"--module-path=/a.jar", "-jar", "/b.jar"}, true},
+        {{"--module-path", "/a.jar", "-m", "m/c"}, false},
+        {{"-p", "/a.jar", "--module=m/c"}, false},
+        {{"-classpath", "/b.jar", "Main"}, false},
+        {{"-classpath", "-p", "Main"}, false},
+        {{"-m", "jdk.compiler/com.sun.tools.javac.Main"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, JvmArgScan::startsClassBesideModulePath(c.first)) << c.first.front();
+    }
+}
