@@ -27,10 +27,23 @@ private:
     const std::string& bytes;
 };
 
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 bool hasDotSegment(const std::string& path) {
     return path.find("/./") != std::string::npos || path.find("/../") != std::string::npos ||
-           path.size() >= 2 && (path.compare(path.size() - 2, 2, "/.") == 0 ||
-                                (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0));
+           endsWith(path, "/.") || endsWith(path, "/..");
+}
+
+void checkClassPath(const std::string& manifest) {
+    for (const std::string& entry : JarManifest::classPath(manifest)) {
+        std::string path;
+        if (JarManifest::resolve("/app/lib", entry, path) &&
+            (path.empty() || path[0] != '/' || hasDotSegment(path))) {
+            kvfuzz::fail("entry \"" + entry + "\" resolves to \"" + path + "\"");
+        }
+    }
 }
 
 } // namespace
@@ -43,26 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (outcome == JarManifest::Outcome::Unreadable && why.empty()) {
         kvfuzz::fail("unreadable without a reason");
     }
+    // The bytes themselves, as a manifest text, go through the same.
+    checkClassPath(bytes);
     if (outcome != JarManifest::Outcome::Found) {
         return 0;
     }
     if (text.size() > JarManifest::maxManifestBytes || text.size() > bytes.size() * 1100 + 64) {
         kvfuzz::fail("a manifest beyond its limit");
     }
-    for (const std::string& entry : JarManifest::classPath(text)) {
-        std::string path;
-        if (JarManifest::resolve("/app/lib", entry, path) &&
-            (path.empty() || path[0] != '/' || hasDotSegment(path))) {
-            kvfuzz::fail("entry \"" + entry + "\" resolves to \"" + path + "\"");
-        }
-    }
-    // The manifest text itself, as any jar may hold, goes through the same.
-    for (const std::string& entry : JarManifest::classPath(bytes)) {
-        std::string path;
-        if (JarManifest::resolve("/app/lib", entry, path) &&
-            (path.empty() || path[0] != '/' || hasDotSegment(path))) {
-            kvfuzz::fail("entry \"" + entry + "\" resolves to \"" + path + "\"");
-        }
-    }
+    checkClassPath(text);
     return 0;
 }

@@ -217,6 +217,11 @@ bool ClassDataArchive::identifyPaths(const std::vector<std::string>& jvmArgs,
         if (mechanism == aheadOfTimeCache() && !FileUtils::isDirSeparator(entry.path[0])) {
             return off("class or module path entry \"" + entry.path + "\" is relative");
         }
+        // The runtime's launcher expands it to the jars of the directory, in
+        // an order of its own.
+        if (!entry.onModulePath && FileUtils::basename(entry.path) == "*") {
+            return off("class path entry \"" + entry.path + "\" is a wildcard");
+        }
         const CacheFiles::FileStatus status = CacheFiles::getStatus(entry.path, true);
         keyText += CacheFiles::identity(entry.path, status);
         if (status.regular) {

@@ -303,6 +303,8 @@ TEST_F(ClassDataArchivePlan, LeftAloneWhenAnythingIsInDoubt) {
     }
     // The JVM archives the jars of a module path directory.
     EXPECT_EQ(Mode::Write, plan({"--module-path", tmp / "mods", "-m", "m/c"})->getMode());
+    EXPECT_NE(std::string::npos,
+              plan({"-classpath", tmp / "*", "Main"})->getReason().find("is a wildcard"));
     // Words of options inside a path are no options.
     kvtest::writeFile(tmp / "AOTCacheApps/-Xshare/a.jar", "jar");
     EXPECT_EQ(Mode::Write,
@@ -394,4 +396,27 @@ TEST_F(ClassDataArchivePlan, TheCreateStepOnlyCreates) {
     EXPECT_EQ(0u, dynamic->getOptions().back().find("-XX:ArchiveClassesAtExit=")) << dynamic->getOptions().back();
     ::unlink((tmp / "rt/lib/server/classes.jsa").c_str());
     EXPECT_EQ(Mode::Off, plan(beside)->getMode());
+}
+
+// The runtime reports a recording at exit; in a failure record or dialog it
+// would read as part of the failure.
+TEST_F(ClassDataArchivePlan, TheRecordingReportIsNoPartOfAFailure) {
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25\"\n");
+    const std::unique_ptr<ClassDataArchive> writer = plan(args());
+    ASSERT_EQ(Mode::Write, writer->getMode());
+    const std::string conf = writer->getOptions().back();
+    const std::string report = "AOTConfiguration recorded: " + conf.substr(conf.find('=') + 1);
+    const std::pair<std::string, std::string> cases[] = {
+        {"Exception in main\n " + report + "\n", "Exception in main\n"},
+        {report + "\nError: x\n" + report, "Error: x\n"},
+        {"AOTConfiguration recorded: /other.aotconf\n", "AOTConfiguration recorded: /other.aotconf\n"},
+        {"said " + report + "\n", "said " + report + "\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, writer->withoutRecordingReport(c.first)) << c.first;
+    }
+    // Nothing is taken from a launch that records nothing.
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17\"\n");
+    EXPECT_EQ(" " + report + "\n", plan(args())->withoutRecordingReport(" " + report + "\n"));
 }
