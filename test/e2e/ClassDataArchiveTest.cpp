@@ -689,8 +689,11 @@ std::vector<RealApp> realApps(const std::string& built) {
 TEST_F(ClassDataArchive, TheCacheIsTransparent) {
     kvtest::writeFile(*built / "msrc/module-info.java", moduleInfoSource);
     kvtest::writeFile(*built / "msrc/m/app/Main.java", moduleMainSource);
-    tool({*jdk + "/bin/javac", "--release", "17", "-d", *built / "mods/m.app",
+    tool({*jdk + "/bin/javac", "--release", "17", "-d", *built / "mclasses",
           *built / "msrc/module-info.java", *built / "msrc/m/app/Main.java"});
+    kvtest::makeDirs(*built / "mods");
+    tool({*jdk + "/bin/jar", "--create", "--file", *built / "mods/m.app.jar", "-C",
+          *built / "mclasses", "."});
     tool({*jdk + "/bin/jar", "--create", "--file", *built / "lib.jar", "-C", *built / "lib", "."});
     Args runtimes = {*jdk};
     if (::access((std::string(temurin25) + "/lib/libjli.so").c_str(), R_OK) == 0) {

@@ -248,8 +248,8 @@ int main(int argc, char** argv) {
     }
     SysInfo::argc = argc;
     SysInfo::argv = argv;
-    takeCacheCreateStep();
     processFacts = FailureReport::currentProcessFacts();
+    takeCacheCreateStep();
     // The cache's create step is started detached, so it looks opened by
     // launch services too; it must not replace the kept output of the launch
     // the user made.
