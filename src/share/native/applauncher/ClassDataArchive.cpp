@@ -127,8 +127,12 @@ void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::s
     } catch (const std::exception& e) {
         off(std::string("failed: ") + e.what());
     }
-    if (isCreateStep() && mode != Mode::Create) {
-        abandonCreation();
+    try {
+        if (isCreateStep() && mode != Mode::Create) {
+            abandonCreation();
+        }
+    } catch (const std::exception&) {
+        // Without its cleaning the next writing launch counts the recording.
     }
 }
 
