@@ -384,8 +384,13 @@ bool ClassDataArchive::prepareWriting() {
     if (CacheFiles::fileSizeLimit() < minFreeBytes) {
         return off("the file size limit (RLIMIT_FSIZE) is below 256 MiB");
     }
-    CacheFiles::removeFile(store->path(".aotconf"));
-    CacheFiles::removeFile(store->path(".log"));
+    // The JVM writes these at exit; one it cannot write there (a directory in
+    // the way) would end the process with another status.
+    for (const char* suffix : {".aotconf", ".log"}) {
+        if (!CacheFiles::removeFile(store->path(suffix))) {
+            return off("cannot remove \"" + store->path(suffix) + "\"");
+        }
+    }
     if (!CacheFiles::createNewFile(temp, "unfinished " + std::string(mechanism->name))) {
         return off("cannot create \"" + temp + "\"");
     }

@@ -195,6 +195,12 @@ TEST_F(ClassDataArchivePlan, EarlierLaunchesDecideTheNext) {
              kvtest::makeDirs(log);
          },
          Mode::Off},
+        {"a directory at the key's recording",
+         [&] {
+             writingLaunch(died);
+             kvtest::makeDirs(cacheFile(".tmp").replace(cacheFile(".tmp").size() - 4, 4, ".aotconf/x"));
+         },
+         Mode::Off},
         {"a file size limit below 256 MiB",
          [&] {
              struct rlimit limit = fileSizeLimit;
