@@ -31,13 +31,13 @@ const std::size_t maxDirectoryBytes = 16 * 1024 * 1024;
 /// The text of the jar's META-INF/MANIFEST.MF, that name matched without
 /// regard to case as the class loader does when the exact one is missing.
 /// None when the jar has no manifest or is no zip file at all (no end
-/// record), which the class loader cannot read either; Unreadable, with `why`, when it cannot
-/// be told for certain: no zip, zip64, damaged, more than one manifest, one
-/// compressed other than by deflate or larger than the limits.
+/// record), which the class loader cannot read either; Unreadable, with
+/// `why`, when it cannot be told for certain: zip64, damaged, more than one
+/// manifest, one compressed other than by deflate or larger than the limits.
 Outcome read(const Source& jar, std::string& text, std::string& why);
 
-/// As `read`, for the jar at `path`: a regular file only, opened without
-/// following a last link's target's FIFO or device and without blocking.
+/// As `read`, for the jar at `path` (links followed): a regular file only,
+/// never waiting on a FIFO; anything else is Unreadable.
 Outcome readFile(const std::string& path, std::string& text, std::string& why);
 
 /// The entries of the main section's Class-Path (name matched without regard
