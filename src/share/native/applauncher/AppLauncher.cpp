@@ -52,6 +52,11 @@ AppLauncher& AppLauncher::setCacheDir(const std::string& v) {
     return *this;
 }
 
+AppLauncher& AppLauncher::setCacheCreateStep(const std::string& v) {
+    cacheCreateStep = v;
+    return *this;
+}
+
 bool AppLauncher::libEnvVariableContainsAppDir() const {
     const std::string value =
         SysInfo::getEnvVariable(std::nothrow, libEnvVariableName, std::string());
@@ -126,16 +131,18 @@ const char* modeName(ClassDataArchive::Mode mode) {
 }
 
 // The options go right before the main class, module or jar, after every
-// configured option, so the configured ones keep their positions.
-void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath,
-                         const std::string& appDir) {
+// configured option, so the configured ones keep their positions. False for a
+// create step that creates nothing.
+bool addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath,
+                         const std::string& createStep, const std::string& appDir) {
     const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(launcherPath));
     std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cacheDir, launcherName));
+    archive->setCreateStep(createStep);
     archive->offerShipped(FileUtils::combinePath(appDir, launcherName + ".aot"));
     archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments(), launcherPath);
-    LOG_TRACE("Class-data archive: " << modeName(archive->getMode()) << ": "
-                                     << archive->getReason());
-    if (archive->isTrainingCreate() && archive->getMode() != ClassDataArchive::Mode::Train) {
+    const ClassDataArchive::Mode mode = archive->getMode();
+    LOG_TRACE("Class-data archive: " << modeName(mode) << ": " << archive->getReason());
+    if (archive->isTrainingCreate() && mode != ClassDataArchive::Mode::Train) {
         throw makeException("No start-up cache to create: " + archive->getReason(),
                             KV_SOURCE_CODE_POS);
     }
@@ -144,10 +151,10 @@ void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::strin
         // The create step runs unseen; a splash screen would flash up for nothing.
         jvm.removeJvmOptions("-splash:");
     }
-    if (archive->getMode() == ClassDataArchive::Mode::Write ||
-        archive->getMode() == ClassDataArchive::Mode::Create) {
+    if (mode == ClassDataArchive::Mode::Write || mode == ClassDataArchive::Mode::Create) {
         ClassDataArchive::commitAtExit(std::move(archive));
     }
+    return createStep.empty() || mode == ClassDataArchive::Mode::Create;
 }
 
 } // namespace
@@ -182,8 +189,11 @@ Jvm* AppLauncher::createJvmLauncher() const {
     jvm->setLibraryPath(findJvmLib(cfg, defaultRuntimePath, jvmLibNames));
     jvm->addArgument(launcherPath);
     jvm->initFromConfigFile(cfg);
-    if (ClassDataArchive::isRequested(cfg)) {
-        addClassDataArchive(*jvm, cacheDir, launcherPath, appDir);
+    // A create step creates whatever the configuration says now: the cache is
+    // only ever used while it says "auto".
+    if ((ClassDataArchive::isRequested(cfg) || !cacheCreateStep.empty()) &&
+        !addClassDataArchive(*jvm, cacheDir, launcherPath, cacheCreateStep, appDir)) {
+        return nullptr;
     }
 
     return jvm.release();
@@ -191,5 +201,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
 
 void AppLauncher::launch() const {
     const std::unique_ptr<Jvm> jvm(createJvmLauncher());
-    jvm->launch();
+    if (jvm) {
+        jvm->launch();
+    }
 }

@@ -26,19 +26,15 @@ bool isEnvVariableSet(const std::string& name) {
     return ::getenv(name.c_str()) != nullptr;
 }
 
+void unsetEnvVariable(const std::string& name) {
+    ::unsetenv(name.c_str());
+}
+
 void setEnvVariable(const std::string& name, const std::string& value) {
     if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
         const std::string error = lastCRTError();
         throw makeException(tstrings::any() << "setenv(" << name << ", " << value
                                             << ") failed. Error: " << error,
-                            KV_SOURCE_CODE_POS);
-    }
-}
-
-void unsetEnvVariable(const std::string& name) {
-    if (::unsetenv(name.c_str()) != 0) {
-        const std::string error = lastCRTError();
-        throw makeException(tstrings::any() << "unsetenv(" << name << ") failed. Error: " << error,
                             KV_SOURCE_CODE_POS);
     }
 }
