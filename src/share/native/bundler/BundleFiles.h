@@ -23,6 +23,38 @@ int renamePath(const std::string& from, const std::string& to);
 /// The system's text for an errno value.
 std::string errorText(int error);
 
+/// Writes `text` to the file `path`, replacing it; throws "cannot write PATH".
+void writeText(const std::string& path, const std::string& text);
+
+/// The content of the file `path`; throws "cannot open PATH" or "cannot read PATH".
+std::string readText(const std::string& path);
+
+/// The real path of an existing file or directory; throws "cannot resolve
+/// WHAT PATH: REASON" when a link cycle or the like stands in the way.
+std::string realPath(const std::string& path, const std::string& what);
+
+/// Whether a path exists, links followed; a link cycle is an error, not "no".
+bool exists(const std::string& path, const std::string& what);
+
+/// Whether `path` is a directory, links followed; "no" when it cannot tell.
+bool isDirectory(const std::string& path);
+
+/// Whether `path` is a regular file, links followed; "no" when it cannot tell.
+bool isRegularFile(const std::string& path);
+
+/// Whether `path` itself, not followed, exists (a dangling link does).
+bool existsAsIs(const std::string& path);
+
+/// Creates the directory `path` and its missing parents; throws when it cannot.
+void makeDirs(const std::string& path);
+
+/// Sets the permission bits of `path` (0755 and the like); throws when it cannot.
+void setMode(const std::string& path, unsigned mode);
+
+/// Copies the file or tree `from` to the new path `to`, links followed when
+/// `followLinks`, else kept as links; throws "cannot copy FROM: REASON".
+void copyTree(const std::string& from, const std::string& to, bool followLinks);
+
 /// Removes a path and everything below it on destruction unless released.
 class TempPath {
 public:

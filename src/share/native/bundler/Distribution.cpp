@@ -12,13 +12,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
-
 void moveTo(const std::string& from, const std::string& to) {
     if (const int error = BundleFiles::renamePath(from, to)) {
-        fail("cannot move " + from + " to " + to + ": " + BundleFiles::errorText(error));
+        fail("cannot move " + from + " to " + to + ": " + BundleFiles::errorText(error),
+             KV_SOURCE_CODE_POS);
     }
 }
 
@@ -42,12 +39,13 @@ void makeZip(const std::string& app, const std::string& out) {
     const std::vector<std::string> argv = zipCommand(
         Subprocess::findOnPath("ditto"), Subprocess::findOnPath("zip"), app, out);
     if (argv[0].empty()) {
-        fail("--zip needs ditto or zip, neither of which is on the PATH");
+        fail("--zip needs ditto or zip, neither of which is on the PATH", KV_SOURCE_CODE_POS);
     }
     const ProgramResult r = Subprocess::run(argv, FileUtils::dirname(app));
     if (r.status != 0) {
         fail(FileUtils::basename(argv[0]) + " failed on " + out + ": " +
-             RuntimeLink::reason(r.err + r.out));
+                 RuntimeLink::reason(r.err + r.out),
+             KV_SOURCE_CODE_POS);
     }
 }
 
@@ -65,10 +63,24 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
     }
     moveTo(folder.get() + "/" + name, app);
     if (ec) {
-        fail("cannot link /Applications for the disk image: " + ec.message());
+        fail("cannot link /Applications for the disk image: " + ec.message(), KV_SOURCE_CODE_POS);
     }
     if (r.status != 0) {
-        fail("hdiutil failed on " + out + ": " + RuntimeLink::reason(r.err + r.out));
+        fail("hdiutil failed on " + out + ": " + RuntimeLink::reason(r.err + r.out),
+             KV_SOURCE_CODE_POS);
+    }
+}
+
+void makeArtifacts(const BundlePlan& plan, const Staging& staging,
+                   const BundleSigner::Signer& signer) {
+    if (!plan.zipTarget.empty()) {
+        makeZip(staging.bundle(), staging.artifact("zip"));
+    }
+    if (!plan.dmgTarget.empty()) {
+        makeImage(plan.hdiutil, staging.bundle(), staging.artifact("dmg"));
+        if (!signer.identity.empty()) {
+            BundleSigner::signImage(signer, staging.artifact("dmg"), plan.dmgTarget);
+        }
     }
 }
 

@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "BundleOptions.h"
+#include "BundlePlan.h"
+#include "BundleSigner.h"
+#include "Staging.h"
+
 /// The download artifacts made from a finished bundle.
 namespace Distribution {
 
@@ -22,6 +27,12 @@ void makeZip(const std::string& app, const std::string& out);
 /// is moved into a folder beside it for the time it takes and moved back.
 /// Throws with hdiutil's reason when it fails.
 void makeImage(const std::string& hdiutil, const std::string& app, const std::string& out);
+
+/// Makes the zip file and the disk image the plan asks for in the staging
+/// directory, so that they appear only with the bundle; the image is signed
+/// when `signer` has an identity. Throws with the tool's reason when one fails.
+void makeArtifacts(const BundlePlan& plan, const Staging& staging,
+                   const BundleSigner::Signer& signer);
 
 } // namespace Distribution
 

@@ -14,10 +14,6 @@ PlistValue::PlistValue(PlistXml xml) : value(std::move(xml)) {}
 
 namespace {
 
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
-
 struct UsageKind {
     const char* kind;
     const char* key;
@@ -86,7 +82,7 @@ std::pair<std::string, std::string> splitPair(const std::string& value, const st
                                               const std::string& form) {
     const std::size_t eq = value.find('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) {
-        fail(option + " needs " + form + ": " + value);
+        fail(option + " needs " + form + ": " + value, KV_SOURCE_CODE_POS);
     }
     return {value.substr(0, eq), value.substr(eq + 1)};
 }
@@ -94,7 +90,7 @@ std::pair<std::string, std::string> splitPair(const std::string& value, const st
 void checkUnique(std::vector<std::string>& seen, const std::string& value,
                  const std::string& option) {
     if (std::find(seen.begin(), seen.end(), value) != seen.end()) {
-        fail(option + " names " + value + " twice");
+        fail(option + " names " + value + " twice", KV_SOURCE_CODE_POS);
     }
     seen.push_back(value);
 }
@@ -107,7 +103,8 @@ void addFileTypes(const std::vector<std::string>& given, const std::string& iden
     for (const std::string& value : given) {
         const auto [ext, description] = splitPair(value, "--file-type", "EXT=DESCRIPTION");
         if (ext[0] == '.' || ext.find('/') != std::string::npos) {
-            fail("--file-type needs an extension without '.' or '/' in front of '=': " + value);
+            fail("--file-type needs an extension without '.' or '/' in front of '=': " + value,
+                 KV_SOURCE_CODE_POS);
         }
         checkUnique(seen, tstrings::toLower(ext), "--file-type");
         const std::string uti = identifier + "." + identifierPart(ext);
@@ -146,7 +143,8 @@ void addUrlSchemes(const std::vector<std::string>& given, const std::string& ide
         }
         if (!valid) {
             fail("--url-scheme needs a letter followed by letters, digits, '+', '-' or '.': " +
-                 scheme);
+                     scheme,
+                 KV_SOURCE_CODE_POS);
         }
         checkUnique(seen, tstrings::toLower(scheme), "--url-scheme");
         types.push_back(std::vector<PlistEntry>{
@@ -167,7 +165,8 @@ void addUsages(const std::vector<std::string>& given, std::vector<PlistEntry>& e
         const auto known = std::find_if(std::begin(usageKinds), std::end(usageKinds),
                                         [&](const UsageKind& u) { return kind == u.kind; });
         if (known == std::end(usageKinds)) {
-            fail("--usage: unknown kind " + kind + " (known: " + InfoPlist::usageKindNames() + ")");
+            fail("--usage: unknown kind " + kind + " (known: " + InfoPlist::usageKindNames() + ")",
+                 KV_SOURCE_CODE_POS);
         }
         checkUnique(seen, kind, "--usage");
         entries.push_back({known->key, kindAndText.second});
@@ -184,7 +183,9 @@ std::string categoryValue(const std::string& given) {
     }
     if (!valid) {
         fail("--category needs a name of lower-case letters, digits and '-' (such as "
-             "developer-tools): " + given);
+             "developer-tools): " +
+                 given,
+             KV_SOURCE_CODE_POS);
     }
     return categoryPrefix + name;
 }

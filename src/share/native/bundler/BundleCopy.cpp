@@ -1,0 +1,74 @@
+#include "BundleCopy.h"
+
+#include <filesystem>
+
+#include "AppPaths.h"
+#include "BundleFiles.h"
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace BundleCopy {
+
+void copyApplication(const BundleOptions& o, const BundlePlan& plan, const Staging& staging) {
+    const std::string launcher = staging.contents() + "/MacOS/" + plan.name;
+    std::error_code ec;
+    fs::copy_file(o.launcher, launcher, ec);
+    if (ec) {
+        fail("cannot copy the launcher " + o.launcher + ": " + ec.message(), KV_SOURCE_CODE_POS);
+    }
+    BundleFiles::setMode(launcher, 0755);
+    // Links are followed: the bundle must not point back into the build tree.
+    for (const std::string& input : plan.inputs) {
+        BundleFiles::copyTree(input, staging.appDir() + "/" + FileUtils::basename(input),
+                              /*followLinks=*/true);
+    }
+    if (!o.splash.empty()) {
+        BundleFiles::copyTree(o.splash, staging.appDir() + "/" + FileUtils::basename(o.splash),
+                              /*followLinks=*/true);
+    }
+    if (!o.icon.empty()) {
+        BundleFiles::makeDirs(staging.contents() + "/Resources");
+        BundleFiles::copyTree(o.icon,
+                              staging.contents() + "/Resources/" + FileUtils::basename(o.icon),
+                              /*followLinks=*/true);
+    }
+}
+
+void placeRuntime(const BundleOptions& o, const BundlePlan& plan, const Staging& staging,
+                  const Warn& warn) {
+    const std::string home = staging.contents() + "/runtime/Contents/Home";
+    BundleFiles::makeDirs(staging.contents() + "/runtime/Contents");
+    if (plan.jlink) {
+        std::vector<AppEntry> roots = plan.classPath;
+        if (plan.mainJar) {
+            roots.insert(roots.begin(), *plan.mainJar);
+        }
+        const std::string modules =
+            plan.jlink->addModules
+                ? *plan.jlink->addModules
+                : RuntimeLink::applicationModules(
+                      *plan.jlink, AppPaths::stagedPaths(roots, staging.appDir()),
+                      AppPaths::stagedPaths(plan.modulePath, staging.appDir()), !o.splash.empty());
+        RuntimeLink::link(*plan.jlink, modules, home, warn);
+        return;
+    }
+    if (plan.copyRuntime) {
+        BundleFiles::copyTree(plan.runtimeHome, home, /*followLinks=*/false);
+        return;
+    }
+    // The runtime finds its home from its library's real path, so one link to
+    // the library stands in for a whole copied runtime.
+    BundleFiles::makeDirs(home + "/lib");
+    std::error_code ec;
+    fs::create_symlink(
+        BundleFiles::realPath(plan.runtimeHome + "/lib/libjli.so", "the runtime library"),
+        home + "/lib/libjli.dylib", ec);
+    if (ec) {
+        fail("cannot link the runtime library into " + home + ": " + ec.message(),
+             KV_SOURCE_CODE_POS);
+    }
+}
+
+} // namespace BundleCopy
