@@ -388,15 +388,19 @@ TEST_F(MakeBundle, MainModuleMustHoldItsMainClass) {
     }
 }
 
-TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundle) {
+TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundleOrMissing) {
     kvtest::writeJar(tmp / "in/main.jar",
                   {{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: lib/d.jar ../../x.jar \n"
-                                            " ../../../up.jar /abs/y.jar\n\n"},
+                                            " ../../../up.jar /abs/y.jar lib/e.jar\n\n"},
                    {"a/B.class", "class bytes"}});
-    const kvtest::ProcessResult r =
-        tool(basic({"--input", tmp / "in/main.jar", "--main-jar", "main.jar"}));
+    kvtest::writeFile(tmp / "in/lib/d.jar", "");
+    const kvtest::ProcessResult r = tool(
+        basic({"--input", tmp / "in/main.jar", "--input", tmp / "in/lib", "--main-jar", "main.jar"}));
     ASSERT_EQ(0, r.exitCode) << r.err;
-    const std::string warning =
-        "kovalu-bundle: warning: the manifest Class-Path of main.jar points outside the bundle: ";
-    EXPECT_EQ(warning + "../../../up.jar\n" + warning + "/abs/y.jar\n", r.err);
+    const std::string warning = "kovalu-bundle: warning: the manifest Class-Path of main.jar ";
+    const std::string missing = ", which is not among the application files\n";
+    EXPECT_EQ(warning + "names ../../x.jar" + missing + warning +
+                  "points outside the bundle: ../../../up.jar\n" + warning +
+                  "points outside the bundle: /abs/y.jar\n" + warning + "names lib/e.jar" + missing,
+              r.err);
 }

@@ -133,7 +133,8 @@ protected:
 
 TEST_F(SignBundle, SignsRuntimeMachOFilesThenTheLauncherThenTheBundle) {
     const std::string mine = tmp / "mine.plist";
-    kvtest::writeFile(mine, "<plist/>");
+    kvtest::writeFile(mine, "<plist><dict><key>com.apple.security.cs.allow-jit</key><true/>"
+                            "</dict></plist>");
     // The user's entitlements first: no default may be written beside the bundle.
     for (const auto &[identity, entitlements] : std::vector<std::pair<std::string, std::string>>{
              {"-", mine}, {"Developer ID Application: Kovalu (T1)", ""}, {"-", ""}}) {
@@ -520,16 +521,19 @@ TEST_F(SignBundle, UsageDescriptionsAddTheirEntitlementsToTheDefaults) {
               "('com.apple.security.device.audio-input', True), "
               "('com.apple.security.device.camera', True)]\n",
               plist(tmp / "out/Demo.entitlements", {}));
-    // A file of the user's that lacks one is used, with a warning.
+    // A file of the user's that lacks one is used, with a warning for each,
+    // the runtime's own first.
     kvtest::writeFile(tmp / "mine.plist", "<plist><dict><key>com.apple.security.device.camera"
                                           "</key><true/></dict></plist>");
     const kvtest::ProcessResult mine =
         tool({"--name", "Demo", "--force", "--sign", "-", "--entitlements", tmp / "mine.plist",
               "--usage", "camera=C", "--usage", "microphone=M"});
     EXPECT_EQ(0, mine.exitCode);
-    EXPECT_EQ("kovalu-bundle: warning: " + tmp / "mine.plist" +
-                  " does not grant com.apple.security.device.audio-input, which the usage "
-                  "descriptions need\n",
+    const std::string warning = "kovalu-bundle: warning: " + tmp / "mine.plist" + " does not grant ";
+    EXPECT_EQ(warning + "com.apple.security.cs.allow-jit, without which the Java runtime cannot "
+                        "run under the hardened runtime\n" +
+                  warning + "com.apple.security.device.audio-input, which the usage descriptions "
+                            "need\n",
               mine.err);
 }
 

@@ -31,8 +31,10 @@ bool holdsClass(const AppEntry& entry, const std::string& classFile) {
            });
 }
 
-/// Warns of a jar in the bundle whose manifest reaches outside it.
-void checkManifestClassPath(const AppEntry& jar, const Warn& warn) {
+/// Warns of a jar in the bundle whose manifest reaches outside it or names a
+/// file the bundle will not hold: the launch would fail on a missing class.
+void checkManifestClassPath(const BundleOptions& o, const BundlePlan& plan, const AppEntry& jar,
+                            const Warn& warn) {
     if (jar.given[0] == '/' || BundleFiles::isDirectory(jar.source)) {
         return;
     }
@@ -43,15 +45,49 @@ void checkManifestClassPath(const AppEntry& jar, const Warn& warn) {
         return; // The Java runtime skips a jar it cannot read; so does this check.
     }
     // Contents/app lies two levels below the bundle's root.
-    const fs::path inBundle = fs::path("Contents/app") / fs::path(jar.given).parent_path();
+    const fs::path dir = fs::path(jar.given).parent_path();
+    const fs::path inBundle = fs::path("Contents/app") / dir;
     for (const std::string& entry : Manifest::classPath(manifest)) {
         const fs::path resolved = (inBundle / entry).lexically_normal();
         const bool url = entry.find(':') != std::string::npos;
         if (url || entry[0] == '/' || resolved.empty() || *resolved.begin() == "..") {
             warn("the manifest Class-Path of " + jar.given +
                  " points outside the bundle: " + entry);
+            continue;
+        }
+        const std::string source = AppPaths::findSource(o, plan, (dir / entry).string());
+        if (source.empty() || !BundleFiles::exists(source, "the manifest class path entry")) {
+            warn("the manifest Class-Path of " + jar.given + " names " + entry +
+                 ", which is not among the application files");
         }
     }
+}
+
+bool holdsAutomaticModule(const AppEntry& entry, const std::string& name) {
+    for (const auto& place : ModulePath::places(entry.given, entry.source)) {
+        if (!BundleFiles::isRegularFile(place.second)) {
+            continue;
+        }
+        try {
+            const JarFile jar(place.second);
+            const std::vector<std::string> names = jar.names();
+            const bool explicitModule =
+                std::any_of(names.begin(), names.end(), [](const std::string& n) {
+                    return n == "module-info.class" ||
+                           ModulePath::versionedEntry(n) == "module-info.class";
+                });
+            std::string automatic = Manifest::attribute(jar.manifest(), "Automatic-Module-Name");
+            if (automatic.empty()) {
+                automatic = ModulePath::automaticName(BundleFiles::fileName(place.second));
+            }
+            if (!explicitModule && automatic == name) {
+                return true;
+            }
+        } catch (const KvErrorBase&) {
+            continue; // The runtime skips what it cannot read.
+        }
+    }
+    return false;
 }
 
 void checkMainModule(const BundleOptions& o, const BundlePlan& plan) {
@@ -79,8 +115,24 @@ void checkMainModule(const BundleOptions& o, const BundlePlan& plan) {
             return;
         }
     }
-    // Not one of the application's explicit modules: the runtime's own or an
-    // automatic one, which only the runtime resolves.
+    // Not one of the application's explicit modules: an automatic one or the
+    // runtime's own, when the runtime lists its modules.
+    for (const AppEntry& entry : plan.modulePath) {
+        if (holdsAutomaticModule(entry, name)) {
+            return;
+        }
+    }
+    std::string release;
+    try {
+        release = BundleFiles::readText(plan.runtimeHome + "/release");
+    } catch (const KvErrorBase&) {
+        return;
+    }
+    const std::string modules = " " + RuntimeLink::releaseValue(release, "MODULES") + " ";
+    if (modules != "  " && modules.find(" " + name + " ") == std::string::npos) {
+        fail("the main module " + name + " is neither on the module path nor in the runtime",
+             KV_SOURCE_CODE_POS);
+    }
 }
 
 } // namespace
@@ -98,11 +150,11 @@ std::string findSource(const BundleOptions& o, const BundlePlan& plan, const std
         rest /= *part;
     }
     for (const std::string& input : plan.inputs) {
-        if (FileUtils::basename(input) == first) {
+        if (BundleFiles::fileName(input) == first) {
             return rest.empty() ? input : (fs::path(input) / rest).string();
         }
     }
-    if (!o.splash.empty() && FileUtils::basename(o.splash) == first && rest.empty()) {
+    if (!o.splash.empty() && BundleFiles::fileName(o.splash) == first && rest.empty()) {
         return o.splash;
     }
     return std::string();
@@ -149,10 +201,10 @@ void checkMain(const BundleOptions& o, const BundlePlan& plan, const Warn& warn)
         }
     }
     for (const AppEntry& entry : plan.classPath) {
-        checkManifestClassPath(entry, warn);
+        checkManifestClassPath(o, plan, entry, warn);
     }
     if (plan.mainJar) {
-        checkManifestClassPath(*plan.mainJar, warn);
+        checkManifestClassPath(o, plan, *plan.mainJar, warn);
     }
     const std::string classFile = classFileOf(mainClass);
     for (const AppEntry& entry : searched) {

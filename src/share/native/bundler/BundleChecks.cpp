@@ -1,6 +1,7 @@
 #include "BundleChecks.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "AppPaths.h"
@@ -18,6 +19,8 @@ using BundleFiles::existsAsIs;
 using BundleFiles::isDirectory;
 using BundleFiles::isRegularFile;
 
+using BundleChecks::readEntitlements;
+
 namespace {
 
 void checkName(const BundleOptions& o, BundlePlan& plan) {
@@ -25,6 +28,19 @@ void checkName(const BundleOptions& o, BundlePlan& plan) {
     // never find its configuration.
     if (o.name.find('\\') != std::string::npos) {
         fail("--name must not contain a backslash: " + o.name, KV_SOURCE_CODE_POS);
+    }
+    // ':' would split the class path that holds the bundle's path, and a
+    // macro name would be expanded again at every launch, never settling.
+    if (o.name.find(':') != std::string::npos) {
+        fail("--name must not contain ':', which would split the class path: " + o.name,
+             KV_SOURCE_CODE_POS);
+    }
+    for (const char* macro : {"$APPDIR", "$BINDIR", "$ROOTDIR"}) {
+        if (o.name.find(macro) != std::string::npos) {
+            fail("--name must not contain " + std::string(macro) +
+                     ", which the launcher would expand: " + o.name,
+                 KV_SOURCE_CODE_POS);
+        }
     }
     plan.name = tstrings::endsWith(o.name, ".app") ? o.name.substr(0, o.name.size() - 4) : o.name;
     // NAME.app would otherwise become NAME.app.app.
@@ -55,6 +71,12 @@ void checkValues(const BundleOptions& o, BundlePlan& plan) {
     }
     if (o.version.empty()) {
         fail("--version must not be empty", KV_SOURCE_CODE_POS);
+    }
+    for (const std::string& option : o.javaOptions) {
+        // The runtime would take it for the main class.
+        if (option.empty() || option[0] != '-') {
+            fail("--java-option must begin with '-': " + option, KV_SOURCE_CODE_POS);
+        }
     }
     plan.identifier = o.identifier.empty() ? InfoPlist::defaultIdentifier(plan.name) : o.identifier;
     if (!InfoPlist::isValidIdentifier(plan.identifier)) {
@@ -96,6 +118,42 @@ void checkFiles(const BundleOptions& o) {
     }
 }
 
+// A link inside an input is copied as a link, so that a framework keeps its
+// Versions/Current: it must stay inside the input and lead somewhere.
+void checkLinks(const std::string& input) {
+    const std::string root = BundleFiles::realPath(input, "the input");
+    if (!isDirectory(root)) {
+        return;
+    }
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_symlink()) {
+            continue;
+        }
+        const std::string link = input + it->path().string().substr(root.size());
+        std::error_code linkError;
+        const std::string target = fs::read_symlink(it->path(), linkError).string();
+        const fs::path resolved = fs::canonical(it->path(), linkError);
+        if (linkError == std::errc::no_such_file_or_directory) {
+            fail("--input holds a link that leads nowhere: " + link + " -> " + target,
+                 KV_SOURCE_CODE_POS);
+        }
+        if (linkError) {
+            fail("cannot resolve the link " + link + " -> " + target + ": " +
+                     linkError.message(),
+                 KV_SOURCE_CODE_POS);
+        }
+        if (!BundleFiles::isWithin(resolved.string(), root)) {
+            fail("--input holds a link that leaves it: " + link + " -> " + target,
+                 KV_SOURCE_CODE_POS);
+        }
+    }
+    if (ec) {
+        fail("cannot list the files of the input " + input + ": " + ec.message(),
+             KV_SOURCE_CODE_POS);
+    }
+}
+
 void checkInputs(const BundleOptions& o, BundlePlan& plan) {
     std::vector<std::string> seen{plan.name + ".cfg", ".package"};
     for (std::string input : o.inputs) {
@@ -106,8 +164,8 @@ void checkInputs(const BundleOptions& o, BundlePlan& plan) {
         while (input.size() > 1 && input.back() == '/') {
             input.pop_back();
         }
-        const std::string base = FileUtils::basename(input);
-        if (!FileUtils::isPlainName(base)) {
+        const std::string base = BundleFiles::fileName(input);
+        if (base.empty() || base == "." || base == "..") {
             fail("--input needs a named file or directory: " + input, KV_SOURCE_CODE_POS);
         }
         if (std::find(seen.begin(), seen.end(), base) != seen.end()) {
@@ -116,9 +174,10 @@ void checkInputs(const BundleOptions& o, BundlePlan& plan) {
                  KV_SOURCE_CODE_POS);
         }
         seen.push_back(base);
+        checkLinks(input);
         plan.inputs.push_back(input);
     }
-    const std::string splashBase = FileUtils::basename(o.splash);
+    const std::string splashBase = BundleFiles::fileName(o.splash);
     if (!o.splash.empty() && std::find(seen.begin(), seen.end(), splashBase) != seen.end()) {
         fail("the splash image would overwrite the application file " + splashBase,
              KV_SOURCE_CODE_POS);
@@ -181,6 +240,14 @@ void checkOutput(const BundleOptions& o, BundlePlan& plan) {
     }
     plan.outputDir = FileUtils::removeTrailingSlash(resolved.string());
     plan.target = plan.outputDir + "/" + plan.name + ".app";
+    for (const std::string& input : plan.inputs) {
+        if (isDirectory(input) &&
+            BundleFiles::isWithin(plan.outputDir, BundleFiles::realPath(input, "the input"))) {
+            fail("--output " + o.output + " is inside the input " + input +
+                     ", which would then hold the bundle being made",
+                 KV_SOURCE_CODE_POS);
+        }
+    }
     if (existsAsIs(plan.target) && !o.force) {
         fail(plan.target + " already exists (use --force to replace it)", KV_SOURCE_CODE_POS);
     }
@@ -191,12 +258,46 @@ void checkOutput(const BundleOptions& o, BundlePlan& plan) {
     checkTarget(o, plan.entitlementsTarget);
 }
 
+std::string xmlString(const std::string& text) {
+    return "<string>" + InfoPlist::xmlEscape(text) + "</string>";
+}
+
+/// The version's first number, 0 when it starts with none.
+int majorVersion(const std::string& xml) {
+    const std::string prefix = "<string>";
+    return xml.compare(0, prefix.size(), prefix) == 0 ? std::atoi(xml.c_str() + prefix.size()) : 0;
+}
+
+// The Finder opens the bundle by these keys, and the launcher runs on macOS
+// 11 and later only.
+void checkReplacedKeys(const BundlePlan& plan, const std::vector<PlistEntry>& theirs) {
+    for (const PlistEntry& e : theirs) {
+        const PlistXml* xml = std::get_if<PlistXml>(&e.value.value);
+        const std::string text = xml ? xml->text : std::string();
+        if (e.key == "CFBundleExecutable" && text != xmlString(plan.name)) {
+            fail("--info-plist must not change CFBundleExecutable: the Finder would not find "
+                 "the launcher Contents/MacOS/" + plan.name,
+                 KV_SOURCE_CODE_POS);
+        }
+        if (e.key == "CFBundlePackageType" && text != xmlString("APPL")) {
+            fail("--info-plist must not change CFBundlePackageType from APPL: the Finder "
+                 "would not open the bundle as an application",
+                 KV_SOURCE_CODE_POS);
+        }
+        if (e.key == "LSMinimumSystemVersion" && majorVersion(text) < 11) {
+            fail("--info-plist must not set LSMinimumSystemVersion below 11, the oldest macOS "
+                 "the launcher runs on: " + text,
+                 KV_SOURCE_CODE_POS);
+        }
+    }
+}
+
 // Read before anything is written, so that a bad value leaves nothing behind.
 void checkDeclarations(const BundleOptions& o, BundlePlan& plan, const Warn& warn) {
     const InfoPlist::Declarations declared{o.fileTypes, o.urlSchemes, o.usages,
                                            o.category,  o.copyright,  o.agent};
     plan.infoPlist = InfoPlist::bundleEntries(plan.name, plan.identifier, o.version,
-                                              o.icon.empty() ? "" : FileUtils::basename(o.icon));
+                                              o.icon.empty() ? "" : BundleFiles::fileName(o.icon));
     const std::vector<PlistEntry> more = InfoPlist::declarationEntries(declared, plan.identifier);
     plan.infoPlist.insert(plan.infoPlist.end(), more.begin(), more.end());
     if (o.infoPlist.empty()) {
@@ -208,6 +309,7 @@ void checkDeclarations(const BundleOptions& o, BundlePlan& plan, const Warn& war
     } catch (const KvErrorBase& e) {
         fail("cannot read --info-plist " + o.infoPlist + ": " + e.rawMessage(), KV_SOURCE_CODE_POS);
     }
+    checkReplacedKeys(plan, theirs);
     plan.infoPlist = InfoPlist::merge(plan.infoPlist, theirs, [&](const std::string& key) {
         warn("--info-plist replaces " + key);
     });
@@ -219,11 +321,15 @@ void checkGivenEntitlements(const BundleOptions& o, const BundlePlan& plan, cons
     if (o.entitlements.empty()) {
         return;
     }
-    std::vector<PlistEntry> given;
-    try {
-        given = PlistReader::topLevel(BundleFiles::readText(o.entitlements));
-    } catch (const KvErrorBase&) {
-        return; // codesign judges a file it cannot read
+    const std::vector<PlistEntry> given = readEntitlements(o.entitlements);
+    const std::string jit = "com.apple.security.cs.allow-jit";
+    const bool jitGranted = std::any_of(given.begin(), given.end(), [&](const PlistEntry& e) {
+        const PlistXml* xml = std::get_if<PlistXml>(&e.value.value);
+        return e.key == jit && xml && xml->text == "<true/>";
+    });
+    if (!jitGranted) {
+        warn(o.entitlements + " does not grant " + jit +
+             ", without which the Java runtime cannot run under the hardened runtime");
     }
     for (const PlistEntry& needed : InfoPlist::usageEntitlements(plan.infoPlist)) {
         const bool granted = std::any_of(given.begin(), given.end(),
@@ -264,21 +370,58 @@ void checkLinking(const BundleOptions& o, BundlePlan& plan) {
     }
 }
 
-void checkAppPaths(const BundleOptions& o, BundlePlan& plan) {
+// An absolute path would name a file of the build machine: one inside an
+// input names the input's copy in the bundle, and any other is refused.
+std::string bundledPath(const BundlePlan& plan, const char* option, const std::string& given,
+                        const Warn& warn) {
+    if (given.empty() || given[0] != '/') {
+        return given;
+    }
+    if (!exists(given, std::string(option) + " path")) {
+        return given; // refused as not found
+    }
+    const std::string real = BundleFiles::realPath(given, option);
+    for (const std::string& input : plan.inputs) {
+        const std::string home = BundleFiles::realPath(input, "the input");
+        if (BundleFiles::isWithin(real, home)) {
+            const std::string rel = BundleFiles::fileName(input) + real.substr(home.size());
+            warn(std::string(option) + " " + given + " is written as " + rel +
+                 ", its copy in the bundle");
+            return rel;
+        }
+    }
+    fail(std::string(option) + " " + given +
+             " is outside every --input: the bundle would need this file of the build machine "
+             "(give it with --input and name it relative to Contents/app)",
+         KV_SOURCE_CODE_POS);
+}
+
+void checkAppPaths(const BundleOptions& o, BundlePlan& plan, const Warn& warn) {
     if (!o.mainJar.empty()) {
-        plan.mainJar = AppPaths::entry(o, plan, "main jar", o.mainJar);
+        plan.mainJar = AppPaths::entry(o, plan, "main jar",
+                                       bundledPath(plan, "--main-jar", o.mainJar, warn));
     }
     for (const std::string& entry : o.classPath) {
-        plan.classPath.push_back(AppPaths::entry(o, plan, "class path entry", entry));
+        plan.classPath.push_back(AppPaths::entry(
+            o, plan, "class path entry", bundledPath(plan, "--class-path", entry, warn)));
     }
     for (const std::string& entry : o.modulePath) {
-        plan.modulePath.push_back(AppPaths::entry(o, plan, "module path entry", entry));
+        plan.modulePath.push_back(AppPaths::entry(
+            o, plan, "module path entry", bundledPath(plan, "--module-path", entry, warn)));
     }
 }
 
 } // namespace
 
 namespace BundleChecks {
+
+std::vector<PlistEntry> readEntitlements(const std::string& path) {
+    try {
+        return PlistReader::topLevel(BundleFiles::readText(path));
+    } catch (const KvErrorBase& e) {
+        fail("cannot read --entitlements " + path + ": " + e.rawMessage(), KV_SOURCE_CODE_POS);
+    }
+}
 
 BundlePlan check(const BundleOptions& o, const Warn& warn) {
     BundlePlan plan;
@@ -292,7 +435,7 @@ BundlePlan check(const BundleOptions& o, const Warn& warn) {
     checkGivenEntitlements(o, plan, warn);
     checkArtifacts(o, plan);
     checkLinking(o, plan);
-    checkAppPaths(o, plan);
+    checkAppPaths(o, plan, warn);
     AppPaths::checkMain(o, plan, warn);
     return plan;
 }

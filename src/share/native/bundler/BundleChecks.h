@@ -12,6 +12,10 @@ namespace BundleChecks {
 /// Throws with one line for a value that cannot work.
 BundlePlan check(const BundleOptions& o, const Warn& warn);
 
+/// The entries of the entitlements file `path`; throws "cannot read
+/// --entitlements PATH: REASON" when it is no XML property list.
+std::vector<PlistEntry> readEntitlements(const std::string& path);
+
 } // namespace BundleChecks
 
 #endif

@@ -12,6 +12,9 @@ namespace fs = std::filesystem;
 namespace BundleCopy {
 
 void copyApplication(const BundleOptions& o, const BundlePlan& plan, const Staging& staging) {
+    BundleFiles::makeDirs(staging.contents() + "/MacOS");
+    BundleFiles::makeDirs(staging.appDir());
+    BundleFiles::setMode(staging.bundle(), 0755);
     const std::string launcher = staging.contents() + "/MacOS/" + plan.name;
     std::error_code ec;
     fs::copy_file(o.launcher, launcher, ec);
@@ -19,19 +22,21 @@ void copyApplication(const BundleOptions& o, const BundlePlan& plan, const Stagi
         fail("cannot copy the launcher " + o.launcher + ": " + ec.message(), KV_SOURCE_CODE_POS);
     }
     BundleFiles::setMode(launcher, 0755);
-    // Links are followed: the bundle must not point back into the build tree.
+    // An input named through a link is copied as what it leads to; the links
+    // inside it, checked to stay inside, are kept as links.
     for (const std::string& input : plan.inputs) {
-        BundleFiles::copyTree(input, staging.appDir() + "/" + FileUtils::basename(input),
-                              /*followLinks=*/true);
+        BundleFiles::copyTree(BundleFiles::realPath(input, "the input"),
+                              staging.appDir() + "/" + BundleFiles::fileName(input),
+                              /*followLinks=*/false);
     }
     if (!o.splash.empty()) {
-        BundleFiles::copyTree(o.splash, staging.appDir() + "/" + FileUtils::basename(o.splash),
+        BundleFiles::copyTree(o.splash, staging.appDir() + "/" + BundleFiles::fileName(o.splash),
                               /*followLinks=*/true);
     }
     if (!o.icon.empty()) {
         BundleFiles::makeDirs(staging.contents() + "/Resources");
         BundleFiles::copyTree(o.icon,
-                              staging.contents() + "/Resources/" + FileUtils::basename(o.icon),
+                              staging.contents() + "/Resources/" + BundleFiles::fileName(o.icon),
                               /*followLinks=*/true);
     }
 }

@@ -1,4 +1,4 @@
-// BundleFiles::writeText, readText, realPath, exists, isDirectory,
+// BundleFiles::fileName, isWithin, writeText, readText, realPath, exists, isDirectory,
 // isRegularFile, existsAsIs, makeDirs, setMode and copyTree with the standard
 // file-system library.
 #include "BundleFiles.h"
@@ -12,6 +12,15 @@
 namespace fs = std::filesystem;
 
 namespace BundleFiles {
+
+std::string fileName(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isWithin(const std::string& inner, const std::string& outer) {
+    return inner == outer || inner.compare(0, outer.size() + 1, outer + "/") == 0;
+}
 
 void writeText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -146,9 +146,13 @@ const std::vector<OptionEntry>& optionTable() {
          "archive in ~/Library/Caches/<package or NAME> for a\n"
          "faster start",
          false, &O::cds},
-        {"--file-type", "EXT=DESCRIPTION",
-         "a document type the application opens and owns, with\n"
-         "its type exported under the identifier (repeatable)",
+        {"--file-type", "EXT=TYPE[:ROLE[:RANK]]",
+         "a document type the application opens (repeatable):\n"
+         "TYPE is a description of its own type, exported under\n"
+         "the identifier (rank Owner), or the identifier of a\n"
+         "known type such as public.plain-text, imported (rank\n"
+         "Alternate); ROLE Editor (default), Viewer, Shell or\n"
+         "None; RANK Owner, Default, Alternate or None",
          true, &O::fileTypes},
         {"--url-scheme", "SCHEME", "a URL scheme the application opens (repeatable)", true,
          &O::urlSchemes},

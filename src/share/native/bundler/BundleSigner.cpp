@@ -158,18 +158,50 @@ struct Scan {
     std::vector<BundleSigner::MachOFile> machO;
 };
 
+// A framework is signed by its versions (Versions/A), each after its
+// contents, as codesign and the notary service expect of a bundle; a shallow
+// framework and a nested application as a whole. A link (Versions/Current)
+// is not signed again.
+void addNestedBundle(const std::string& path, const std::string& rel, Scan& result) {
+    if (tstrings::endsWith(rel, ".app", tstrings::AnyCase)) {
+        result.machO.push_back({rel, false});
+        return;
+    }
+    if (!tstrings::endsWith(rel, ".framework", tstrings::AnyCase)) {
+        return;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(path + "/Versions", ec))) {
+        result.machO.push_back({rel, false});
+        return;
+    }
+    for (fs::directory_iterator v(path + "/Versions", ec), end; !ec && v != end; v.increment(ec)) {
+        if (v->is_directory() && !v->is_symlink()) {
+            result.machO.push_back({rel + "/Versions/" + v->path().filename().string(), false});
+        }
+    }
+}
+
 // Links are skipped: what they point at inside the bundle is signed as a
 // file, and what they point at outside is not ours to sign.
 Scan scan(const std::string& bundle) {
     Scan result;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file() || it->is_symlink()) {
+        if (it->is_symlink()) {
             continue;
         }
         const std::string path = it->path().string();
         const std::string rel = path.substr(bundle.size() + 1);
-        if (tstrings::startsWith(rel, "Contents/app/") && FileUtils::suffix(rel) == ".jar") {
+        if (it->is_directory()) {
+            addNestedBundle(path, rel, result);
+            continue;
+        }
+        if (!it->is_regular_file()) {
+            continue;
+        }
+        if (tstrings::startsWith(rel, "Contents/app/") &&
+            tstrings::endsWith(rel, ".jar", tstrings::AnyCase)) {
             result.jars.push_back(rel);
             continue;
         }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "BundleChecks.h"
 #include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -58,25 +59,31 @@ std::string signExisting(const BundleOptions& o) {
     if (!o.entitlements.empty() && !BundleFiles::isRegularFile(o.entitlements)) {
         fail("entitlements file not found: " + o.entitlements, KV_SOURCE_CODE_POS);
     }
-    BundleFiles::TempPath defaults;
-    std::string entitlements = o.entitlements;
-    if (entitlements.empty()) {
+    if (!o.entitlements.empty()) {
+        BundleChecks::readEntitlements(o.entitlements);
+    }
+    std::vector<PlistEntry> declared;
+    try {
+        declared = PlistReader::topLevel(BundleFiles::readText(bundle + "/Contents/Info.plist"));
+    } catch (const KvErrorBase& e) {
+        fail("cannot read " + bundle + "/Contents/Info.plist: " + e.rawMessage(),
+             KV_SOURCE_CODE_POS);
+    }
+    // A copy is signed and replaces the bundle at the end, so that a failure
+    // leaves the bundle as it was rather than half signed.
+    const std::string name = BundleFiles::fileName(bundle);
+    Staging staging(FileUtils::dirname(fs::absolute(bundle).string()),
+                    name.substr(0, name.size() - 4));
+    BundleFiles::copyTree(bundle, staging.bundle(), /*followLinks=*/false);
+    BundleSigner::Signer signer{codesign, o.identity, o.entitlements};
+    if (signer.entitlements.empty()) {
         // What the bundle's usage descriptions ask for, as when it is made
         // and signed in one run.
-        std::vector<PlistEntry> declared;
-        try {
-            declared =
-                PlistReader::topLevel(BundleFiles::readText(bundle + "/Contents/Info.plist"));
-        } catch (const KvErrorBase& e) {
-            fail("cannot read " + bundle + "/Contents/Info.plist: " + e.rawMessage(),
-                 KV_SOURCE_CODE_POS);
-        }
-        defaults.reset(BundleFiles::makeUniqueFile(
-            FileUtils::dirname(fs::absolute(bundle).string()) + "/.entitlements."));
-        entitlements = defaults.get();
-        BundleFiles::writeText(entitlements, defaultEntitlements(declared));
+        signer.entitlements = staging.artifact("entitlements");
+        BundleFiles::writeText(signer.entitlements, defaultEntitlements(declared));
     }
-    BundleSigner::signBundle({codesign, o.identity, entitlements}, bundle, bundle);
+    BundleSigner::signBundle(signer, staging.bundle(), bundle);
+    staging.moveIntoPlace(fs::absolute(bundle).string(), /*force=*/true);
     return bundle;
 }
 

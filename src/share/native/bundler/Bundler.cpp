@@ -11,13 +11,14 @@ namespace Bundler {
 
 std::string makeBundle(const BundleOptions& options, const Warn& warn) {
     const BundlePlan plan = BundleChecks::check(options, warn);
-    Staging staging(plan);
+    Staging staging(plan.outputDir, plan.name);
     BundleCopy::copyApplication(options, plan, staging);
     CfgWriter::writeConfiguration(options, plan, staging);
     BundleCopy::placeRuntime(options, plan, staging, warn);
     const BundleSigner::Signer signer = BundleSigning::signBundle(options, plan, staging);
     Distribution::makeArtifacts(plan, staging, signer);
-    staging.moveIntoPlace(options.force);
+    staging.moveIntoPlace(plan.target, options.force);
+    Distribution::moveArtifacts(plan, staging);
     return plan.target;
 }
 

@@ -32,7 +32,7 @@ std::string cfgText(const BundleOptions& o, const std::vector<std::string>& clas
         text += line(CfgNames::classPath, entry);
     }
     if (!o.splash.empty()) {
-        text += line(CfgNames::splash, "$APPDIR/" + FileUtils::basename(o.splash));
+        text += line(CfgNames::splash, "$APPDIR/" + BundleFiles::fileName(o.splash));
     }
     if (!o.mainModule.empty()) {
         text += line(CfgNames::mainModule, o.mainModule);

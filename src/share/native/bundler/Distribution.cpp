@@ -84,4 +84,16 @@ void makeArtifacts(const BundlePlan& plan, const Staging& staging,
     }
 }
 
+void moveArtifacts(const BundlePlan& plan, Staging& staging) {
+    if (!plan.entitlementsTarget.empty()) {
+        staging.moveArtifact("entitlements", plan.entitlementsTarget);
+    }
+    if (!plan.zipTarget.empty()) {
+        staging.moveArtifact("zip", plan.zipTarget);
+    }
+    if (!plan.dmgTarget.empty()) {
+        staging.moveArtifact("dmg", plan.dmgTarget);
+    }
+}
+
 } // namespace Distribution

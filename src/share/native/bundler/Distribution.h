@@ -34,6 +34,10 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
 void makeArtifacts(const BundlePlan& plan, const Staging& staging,
                    const BundleSigner::Signer& signer);
 
+/// Moves the default entitlements, the zip file and the disk image the plan
+/// asks for beside the bundle; throws when one cannot be moved.
+void moveArtifacts(const BundlePlan& plan, Staging& staging);
+
 } // namespace Distribution
 
 #endif

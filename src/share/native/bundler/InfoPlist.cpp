@@ -95,35 +95,111 @@ void checkUnique(std::vector<std::string>& seen, const std::string& value,
     seen.push_back(value);
 }
 
+bool isOneOf(const std::string& word, std::initializer_list<const char*> words) {
+    return std::any_of(words.begin(), words.end(), [&](const char* w) { return word == w; });
+}
+
+/// A type the system or another application declares, named by its
+/// identifier (public.plain-text, com.adobe.pdf): two or more dot-separated
+/// parts of letters, digits and '-'.
+bool isTypeIdentifier(const std::string& text) {
+    std::vector<std::string> parts;
+    tstrings::split(parts, text, ".");
+    return parts.size() >= 2 && std::all_of(parts.begin(), parts.end(), [](const std::string& p) {
+               return !p.empty() && std::all_of(p.begin(), p.end(), [](char c) {
+                   return c != '.' && isIdentifierChar(static_cast<unsigned char>(c));
+               });
+           });
+}
+
+/// One --file-type value: EXT=TYPE[:ROLE[:RANK]], TYPE being a description
+/// of the application's own type or the identifier of a known one.
+struct FileType {
+    std::string ext;
+    std::string type;
+    std::string role;
+    std::string rank;
+    bool known;
+};
+
+const std::initializer_list<const char*> roles{"Editor", "Viewer", "Shell", "None"};
+const std::initializer_list<const char*> ranks{"Owner", "Default", "Alternate", "None"};
+
+FileType parseFileType(const std::string& value) {
+    const auto [ext, rest] =
+        splitPair(value, "--file-type", "EXT=DESCRIPTION or EXT=TYPE.IDENTIFIER[:ROLE[:RANK]]");
+    if (ext[0] == '.' || ext.find('/') != std::string::npos) {
+        fail("--file-type needs an extension without '.' or '/' in front of '=': " + value,
+             KV_SOURCE_CODE_POS);
+    }
+    FileType t{ext, rest, "", "", false};
+    // ROLE and RANK are taken only when they are among the words the system
+    // knows, so that a description may hold a ':' of its own.
+    std::vector<std::string> parts;
+    tstrings::split(parts, rest, ":");
+    if (parts.size() >= 3 && isOneOf(parts[parts.size() - 2], roles) &&
+        isOneOf(parts.back(), ranks)) {
+        t.rank = parts.back();
+        t.role = parts[parts.size() - 2];
+    } else if (parts.size() >= 2 && isOneOf(parts.back(), roles)) {
+        t.role = parts.back();
+    }
+    const std::size_t cut = (t.role.empty() ? 0 : t.role.size() + 1) +
+                            (t.rank.empty() ? 0 : t.rank.size() + 1);
+    t.type = rest.substr(0, rest.size() - cut);
+    if (t.type.empty()) {
+        fail("--file-type needs a description or type identifier before the role: " + value,
+             KV_SOURCE_CODE_POS);
+    }
+    t.known = isTypeIdentifier(t.type);
+    // A type the system already knows is opened, not owned.
+    t.role = t.role.empty() ? "Editor" : t.role;
+    t.rank = t.rank.empty() ? (t.known ? "Alternate" : "Owner") : t.rank;
+    return t;
+}
+
+PlistValue typeDeclaration(const std::string& uti, const std::string& description,
+                           const std::string& ext) {
+    std::vector<PlistEntry> declared{{"UTTypeIdentifier", uti}};
+    if (!description.empty()) {
+        declared.push_back({"UTTypeDescription", description});
+        declared.push_back({"UTTypeConformsTo", std::vector<PlistValue>{"public.data"}});
+    }
+    declared.push_back(
+        {"UTTypeTagSpecification",
+         std::vector<PlistEntry>{{"public.filename-extension", std::vector<PlistValue>{ext}}}});
+    return declared;
+}
+
 void addFileTypes(const std::vector<std::string>& given, const std::string& identifier,
                   std::vector<PlistEntry>& entries) {
     std::vector<PlistValue> documents;
     std::vector<PlistValue> exported;
+    std::vector<PlistValue> imported;
     std::vector<std::string> seen;
     for (const std::string& value : given) {
-        const auto [ext, description] = splitPair(value, "--file-type", "EXT=DESCRIPTION");
-        if (ext[0] == '.' || ext.find('/') != std::string::npos) {
-            fail("--file-type needs an extension without '.' or '/' in front of '=': " + value,
-                 KV_SOURCE_CODE_POS);
-        }
-        checkUnique(seen, tstrings::toLower(ext), "--file-type");
-        const std::string uti = identifier + "." + identifierPart(ext);
+        const FileType t = parseFileType(value);
+        checkUnique(seen, tstrings::toLower(t.ext), "--file-type");
+        const std::string uti = t.known ? t.type : identifier + "." + identifierPart(t.ext);
         documents.push_back(std::vector<PlistEntry>{
-            {"CFBundleTypeName", description},
-            {"CFBundleTypeRole", "Editor"},
-            {"LSHandlerRank", "Owner"},
+            {"CFBundleTypeName", t.type},
+            {"CFBundleTypeRole", t.role},
+            {"LSHandlerRank", t.rank},
             {"LSItemContentTypes", std::vector<PlistValue>{uti}}});
-        exported.push_back(std::vector<PlistEntry>{
-            {"UTTypeIdentifier", uti},
-            {"UTTypeDescription", description},
-            {"UTTypeConformsTo", std::vector<PlistValue>{"public.data"}},
-            {"UTTypeTagSpecification",
-             std::vector<PlistEntry>{
-                 {"public.filename-extension", std::vector<PlistValue>{ext}}}}});
+        if (t.known) {
+            imported.push_back(typeDeclaration(uti, "", t.ext));
+        } else {
+            exported.push_back(typeDeclaration(uti, t.type, t.ext));
+        }
     }
     if (!documents.empty()) {
         entries.push_back({"CFBundleDocumentTypes", documents});
+    }
+    if (!exported.empty()) {
         entries.push_back({"UTExportedTypeDeclarations", exported});
+    }
+    if (!imported.empty()) {
+        entries.push_back({"UTImportedTypeDeclarations", imported});
     }
 }
 

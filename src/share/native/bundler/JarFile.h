@@ -15,8 +15,8 @@ public:
     /// True when the jar holds an entry of this name.
     bool contains(const std::string& name) const;
 
-    /// The text of META-INF/MANIFEST.MF, empty without one. A compressed
-    /// manifest is read with the system's `unzip`; throws when that fails.
+    /// The text of META-INF/MANIFEST.MF, stored or deflated, empty without
+    /// one; throws when it is damaged or larger than 16 MiB.
     std::string manifest() const;
 
     /// The content of the entry `name`, stored or deflated; with `limit`, only

@@ -1,22 +1,43 @@
 #include "Staging.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "ErrorHandling.h"
 
-Staging::Staging(const BundlePlan& plan) : plan(plan) {
-    BundleFiles::makeDirs(plan.outputDir);
-    staging.reset(BundleFiles::makeUniqueDir(plan.outputDir + "/." + plan.name + ".app."));
-    bundleDir = staging.get() + "/" + plan.name + ".app";
-    contentsDir = bundleDir + "/Contents";
-    applicationDir = contentsDir + "/app";
-    BundleFiles::makeDirs(contentsDir + "/MacOS");
-    BundleFiles::makeDirs(applicationDir);
-    BundleFiles::setMode(bundleDir, 0755);
+namespace fs = std::filesystem;
+
+namespace {
+
+// Only directories of this tool's own pattern, .NAME.app.XXXXXX, and only
+// those whose run has ended: another run may be building beside this one.
+void removeAbandoned(const std::string& dir, const std::string& name) {
+    const std::string prefix = "." + name + ".app.";
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        if (entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0 &&
+            it->is_directory() && !it->is_symlink() &&
+            BundleFiles::InUse::isAbandoned(it->path().string())) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
+    }
+}
+
+} // namespace
+
+Staging::Staging(const std::string& dir, const std::string& name) : outputDir(dir), name(name) {
+    BundleFiles::makeDirs(outputDir);
+    removeAbandoned(outputDir, name);
+    staging.reset(BundleFiles::makeUniqueDir(outputDir + "/." + name + ".app."));
+    onSignal = std::make_unique<BundleFiles::RemovedOnSignal>(staging.get());
+    inUse = std::make_unique<BundleFiles::InUse>(staging.get());
+    bundleDir = staging.get() + "/" + name + ".app";
 }
 
 std::string Staging::artifact(const std::string& kind) const {
-    return staging.get() + "/" + plan.name + "." + kind;
+    return staging.get() + "/" + name + "." + kind;
 }
 
 void Staging::moveArtifact(const std::string& kind, const std::string& to) {
@@ -26,13 +47,11 @@ void Staging::moveArtifact(const std::string& kind, const std::string& to) {
     }
 }
 
-void Staging::moveIntoPlace(bool force) {
-    const std::string& target = plan.target;
+void Staging::moveIntoPlace(const std::string& target, bool force) {
     BundleFiles::TempPath old;
     if (force && BundleFiles::existsAsIs(target)) {
-        old.reset(BundleFiles::makeUniqueDir(plan.outputDir + "/." + plan.name + ".app.old."));
-        if (const int error =
-                BundleFiles::renamePath(target, old.get() + "/" + plan.name + ".app")) {
+        old.reset(BundleFiles::makeUniqueDir(outputDir + "/." + name + ".app.old."));
+        if (const int error = BundleFiles::renamePath(target, old.get() + "/" + name + ".app")) {
             fail("cannot move the existing " + target + " aside: " + BundleFiles::errorText(error),
                  KV_SOURCE_CODE_POS);
         }
@@ -42,26 +61,13 @@ void Staging::moveIntoPlace(bool force) {
     if (const int error = BundleFiles::renamePath(bundleDir, target)) {
         if (!old.get().empty()) {
             // Put the replaced bundle back rather than lose it.
-            BundleFiles::renamePath(old.get() + "/" + plan.name + ".app", target);
+            BundleFiles::renamePath(old.get() + "/" + name + ".app", target);
         }
         if (error == EEXIST || error == ENOTEMPTY || error == ENOTDIR) {
             fail(target + " already exists (use --force to replace it)", KV_SOURCE_CODE_POS);
         }
-        fail("cannot move the bundle into place: " + target + ": " + BundleFiles::errorText(error),
+        fail("cannot move the bundle into place: " + target + ": " +
+                 BundleFiles::errorText(error),
              KV_SOURCE_CODE_POS);
-    }
-    if (!plan.entitlementsTarget.empty()) {
-        if (const int error =
-                BundleFiles::renamePath(artifact("entitlements"), plan.entitlementsTarget)) {
-            fail("cannot write the entitlements beside the bundle: " + plan.entitlementsTarget +
-                     ": " + BundleFiles::errorText(error),
-                 KV_SOURCE_CODE_POS);
-        }
-    }
-    if (!plan.zipTarget.empty()) {
-        moveArtifact("zip", plan.zipTarget);
-    }
-    if (!plan.dmgTarget.empty()) {
-        moveArtifact("dmg", plan.dmgTarget);
     }
 }

@@ -23,6 +23,10 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd =
 /// holds one; empty when none does.
 std::string findOnPath(const std::string& name);
 
+/// Sends `signal` to the program `run` is waiting for, if any, and waits for
+/// it to end. Safe to call from a signal handler.
+void stopRunning(int signal);
+
 } // namespace Subprocess
 
 #endif
