@@ -2,6 +2,7 @@
 // codesign first on the PATH and Info.plist read back by a real plist parser.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,11 +23,12 @@ namespace {
 // Records each call as one line of tab-separated arguments and keeps a copy of
 // the entitlements it was given; fails on a path matching KVTEST_CODESIGN_FAIL,
 // else marks a file it signs by appending "+signed".
-const char *const kCodesign = R"(#!/bin/sh
+const char* const kCodesign = R"(#!/bin/sh
 for a in "$@"; do printf '%s\t' "$a"; last=$a; done >>"$KVTEST_CODESIGN_RECORD"
 printf '\n' >>"$KVTEST_CODESIGN_RECORD"
 while [ $# -gt 1 ]; do [ "$1" != --entitlements ] || cp "$2" "$KVTEST_CODESIGN_RECORD.ent"; shift; done
 case $last in ${KVTEST_CODESIGN_FAIL:-/}) exit 3 ;; esac
+[ -z "$KVTEST_CODESIGN_SIGNAL" ] || kill -"$KVTEST_CODESIGN_SIGNAL" $PPID
 [ ! -f "$last" ] || printf '+signed' >>"$last"
 )";
 
@@ -228,6 +230,8 @@ TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
         {{"--sign", "-", "--entitlements", tmp / "none"},
          "entitlements file not found: " + tmp / "none"},
         {{"--sign", "-"}, tmp / "out/Demo.entitlements already exists (use --force to replace it)"},
+        {{"--sign", "-", "--force", "--entitlements", tmp / "jdk/release"},
+         "cannot read --entitlements " + tmp / "jdk/release" + ": no <plist> element"},
     };
     for (const auto &[more, message] : cases) {
         SCOPED_TRACE(message);
@@ -297,14 +301,22 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
     kvtest::writeJar(tmp / "in/lib/native.jar", outer);
     kvtest::writeJar(tmp / "in/lib/plain.jar", {entries[0], entries[1]});
     kvtest::writeFile(tmp / "in/lib/libjni.dylib", thinMachO('\x06'));
+    kvtest::writeJar(tmp / "in/lib/LIB.JAR", {{"libq.dylib", thinMachO('\x06')}});
+    // A framework is signed by its version, after what it holds.
+    kvtest::writeFile(tmp / "in/lib/F.framework/Versions/A/F", thinMachO('\x06'));
+    kvtest::makeSymlink("A", tmp / "in/lib/F.framework/Versions/Current");
+    kvtest::makeSymlink("Versions/Current/F", tmp / "in/lib/F.framework/F");
     const kvtest::ProcessResult r =
         tool({"--name", "Demo", "--sign", "-", "--input", tmp / "in/lib"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string home = "APP/Contents/runtime/Contents/Home/";
     EXPECT_EQ((std::vector<std::string>{
+                  "APP/Contents/app/lib!/libq.dylib",
                   "APP/Contents/app/lib!!/libz.dylib",
                   "APP/Contents/app/lib!/libfoo.dylib",
                   "APP/Contents/app/lib!/libbar.jnilib",
+                  "APP/Contents/app/lib/F.framework/Versions/A/F",
+                  "APP/Contents/app/lib/F.framework/Versions/A",
                   "APP/Contents/app/lib/libjni.dylib",
                   home + "lib/server/libjvm.dylib",
                   home + "bin/java +E",
@@ -465,9 +477,11 @@ TEST_F(SignBundle, InfoPlistDeclarationsReadBackAsGiven) {
     const std::vector<std::tuple<Args, Args, std::string, std::string>> cases{
         {{"--file-type", "kvd=" + text, "--file-type", "x-y=Other"},
          {"CFBundleDocumentTypes", "UTExportedTypeDeclarations"},
-         "[('CFBundleDocumentTypes', [{'CFBundleTypeName': " + std::string("'R&D <\"\\'> \xc2\xa9 ]]> \xe6\x97\xa5'") +
+         "[('CFBundleDocumentTypes', [{'CFBundleTypeName': " +
+             std::string("'R&D <\"\\'> \xc2\xa9 ]]> \xe6\x97\xa5'") +
              ", 'CFBundleTypeRole': 'Editor', 'LSHandlerRank': 'Owner', 'LSItemContentTypes': "
-             "['app.kovalu.Demo.kvd']}, {'CFBundleTypeName': 'Other', 'CFBundleTypeRole': 'Editor', "
+             "['app.kovalu.Demo.kvd']}, {'CFBundleTypeName': 'Other', 'CFBundleTypeRole': "
+             "'Editor', "
              "'LSHandlerRank': 'Owner', 'LSItemContentTypes': ['app.kovalu.Demo.x-y']}]), "
              "('NSHighResolutionCapable', True), ('UTExportedTypeDeclarations', "
              "[{'UTTypeIdentifier': 'app.kovalu.Demo.kvd', 'UTTypeDescription': " +
@@ -476,6 +490,19 @@ TEST_F(SignBundle, InfoPlistDeclarationsReadBackAsGiven) {
              "{'public.filename-extension': ['kvd']}}, {'UTTypeIdentifier': 'app.kovalu.Demo.x-y', "
              "'UTTypeDescription': 'Other', 'UTTypeConformsTo': ['public.data'], "
              "'UTTypeTagSpecification': {'public.filename-extension': ['x-y']}}])]\n",
+         ""},
+        // A type the system knows is imported, with the role and rank given.
+        {{"--file-type", "txt=public.plain-text:Viewer", "--file-type", "md=A: b:Shell:Default"},
+         {"CFBundleDocumentTypes", "UTExportedTypeDeclarations", "UTImportedTypeDeclarations"},
+         "[('CFBundleDocumentTypes', [{'CFBundleTypeName': 'public.plain-text', "
+         "'CFBundleTypeRole': 'Viewer', 'LSHandlerRank': 'Alternate', 'LSItemContentTypes': "
+         "['public.plain-text']}, {'CFBundleTypeName': 'A: b', 'CFBundleTypeRole': 'Shell', "
+         "'LSHandlerRank': 'Default', 'LSItemContentTypes': ['app.kovalu.Demo.md']}]), "
+         "('NSHighResolutionCapable', True), ('UTExportedTypeDeclarations', [{'UTTypeIdentifier': "
+         "'app.kovalu.Demo.md', 'UTTypeDescription': 'A: b', 'UTTypeConformsTo': ['public.data'], "
+         "'UTTypeTagSpecification': {'public.filename-extension': ['md']}}]), "
+         "('UTImportedTypeDeclarations', [{'UTTypeIdentifier': 'public.plain-text', "
+         "'UTTypeTagSpecification': {'public.filename-extension': ['txt']}}])]\n",
          ""},
         {{"--url-scheme", "kov+x.1", "--identifier", "com.example.demo"},
          {"CFBundleURLTypes"},
@@ -537,19 +564,61 @@ TEST_F(SignBundle, UsageDescriptionsAddTheirEntitlementsToTheDefaults) {
               mine.err);
 }
 
-TEST_F(SignBundle, FailureOnAJarEntryLeavesTheJarAsItWas) {
+TEST_F(SignBundle, AFailedSignLeavesTheBundleAsItWas) {
     kvtest::writeJar(tmp / "in/native.jar", {{"a/libx.dylib", thinMachO('\x06')}, {"b.txt", "b"}});
     ASSERT_EQ(0, tool({"--name", "Demo", "--input", tmp / "in/native.jar"}).exitCode);
     const std::string app = tmp / "out/Demo.app";
-    const kvtest::ProcessResult r = kvtest::runProcess(
-        {KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-"},
-        {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
-         {"KVTEST_CODESIGN_RECORD", tmp / "record"},
-         {"KVTEST_CODESIGN_FAIL", std::string("*/libx.dylib")}});
-    EXPECT_EQ(1, r.exitCode);
-    EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + app +
-                             "/Contents/app/native.jar!/a/libx.dylib: "))
-        << r.err;
-    EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"), kvtest::readFile(app + "/Contents/app/native.jar"));
-    EXPECT_EQ("", kvtest::runProcess({"/usr/bin/find", tmp / "out", "-name", ".*"}).out);
+    // On the jar's entry, and on the launcher after the jar was rewritten.
+    for (const std::string failOn : {"*/libx.dylib", "*/MacOS/Demo"}) {
+        SCOPED_TRACE(failOn);
+        const kvtest::ProcessResult r =
+            kvtest::runProcess({KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-"},
+                               {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
+                                {"KVTEST_CODESIGN_RECORD", tmp / "record"},
+                                {"KVTEST_CODESIGN_FAIL", failOn}});
+        EXPECT_EQ(1, r.exitCode);
+        const std::string at = failOn == "*/MacOS/Demo"
+                                   ? "/Contents/MacOS/Demo: "
+                                   : "/Contents/app/native.jar!/a/libx.dylib: ";
+        EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + app + at)) << r.err;
+        EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"),
+                  kvtest::readFile(app + "/Contents/app/native.jar"));
+        EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),
+                  kvtest::readFile(app + "/Contents/MacOS/Demo"));
+        EXPECT_EQ("Demo.app\n", listing());
+    }
+}
+
+// An interrupted run leaves nothing behind, and the next one removes what a
+// killed run left (its lock released), but not another run's directory.
+TEST_F(SignBundle, InterruptedRunRemovesItsStagingAndTheNextOneAnAbandonedOne) {
+    kvtest::writeFile(tmp / "out/.Demo.app.Killed/.lock", "");
+    kvtest::writeFile(tmp / "out/.Demo.app.Killed/Demo.app/Contents/x", "");
+    kvtest::writeFile(tmp / "out/.Demo.app.NoLock/x", "");
+    for (const char* signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        Args argv{KVTEST_MAKE_BUNDLE,
+                  "--launcher",
+                  KVTEST_LAUNCHER_PATH,
+                  "--runtime",
+                  tmp / "jdk",
+                  "--output",
+                  tmp / "out",
+                  "--input",
+                  tmp / "in/classes",
+                  "--class-path",
+                  "classes",
+                  "--main-class",
+                  "a.B",
+                  "--name",
+                  "Demo",
+                  "--sign",
+                  "-"};
+        const kvtest::ProcessResult r =
+            kvtest::runProcess(argv, {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
+                                      {"KVTEST_CODESIGN_RECORD", tmp / "record"},
+                                      {"KVTEST_CODESIGN_SIGNAL", std::string(signal)}});
+        EXPECT_EQ(std::string(signal) == "INT" ? SIGINT : SIGTERM, r.signal);
+        EXPECT_EQ(".Demo.app.NoLock\n", listing());
+    }
 }

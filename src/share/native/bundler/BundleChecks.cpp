@@ -262,6 +262,13 @@ std::string xmlString(const std::string& text) {
     return "<string>" + InfoPlist::xmlEscape(text) + "</string>";
 }
 
+std::string stringValue(const std::string& xml) {
+    const std::size_t open = xml.find('>');
+    const std::size_t close = xml.rfind('<');
+    return open < close && close != std::string::npos ? xml.substr(open + 1, close - open - 1)
+                                                      : xml;
+}
+
 /// The version's first number, 0 when it starts with none.
 int majorVersion(const std::string& xml) {
     const std::string prefix = "<string>";
@@ -286,7 +293,8 @@ void checkReplacedKeys(const BundlePlan& plan, const std::vector<PlistEntry>& th
         }
         if (e.key == "LSMinimumSystemVersion" && majorVersion(text) < 11) {
             fail("--info-plist must not set LSMinimumSystemVersion below 11, the oldest macOS "
-                 "the launcher runs on: " + text,
+                 "the launcher runs on: " +
+                     stringValue(text),
                  KV_SOURCE_CODE_POS);
         }
     }
