@@ -375,6 +375,8 @@ void checkLinking(const BundleOptions& o, BundlePlan& plan) {
         fail("--add-modules needs --jlink", KV_SOURCE_CODE_POS);
     } else if (!o.jmods.empty()) {
         fail("--jmods needs --jlink", KV_SOURCE_CODE_POS);
+    } else if (o.jlinkMinimal) {
+        fail("--jlink-minimal needs --jlink", KV_SOURCE_CODE_POS);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "tstrings.h"
 
 namespace fs = std::filesystem;
 
@@ -50,12 +51,28 @@ void placeRuntime(const BundleOptions& o, const BundlePlan& plan, const Staging&
         if (plan.mainJar) {
             roots.insert(roots.begin(), *plan.mainJar);
         }
-        const std::string modules =
+        std::string modules =
             plan.jlink->addModules
                 ? *plan.jlink->addModules
                 : RuntimeLink::applicationModules(
                       *plan.jlink, AppPaths::stagedPaths(roots, staging.appDir()),
                       AppPaths::stagedPaths(plan.modulePath, staging.appDir()), !o.splash.empty());
+        // Given modules are taken as they are; found ones miss what is reached
+        // only as a service (HTTPS keys, locale names, charsets).
+        if (!plan.jlink->addModules && !o.jlinkMinimal) {
+            std::vector<std::string> services;
+            for (const std::string& m : RuntimeLink::serviceModules(*plan.jlink)) {
+                if (("," + modules + ",").find("," + m + ",") == std::string::npos) {
+                    modules += "," + m;
+                    services.push_back(m);
+                }
+            }
+            if (!services.empty()) {
+                warn("--jlink adds " + tstrings::join(services.begin(), services.end(), ", ") +
+                     ", which applications reach only as services (--jlink-minimal leaves "
+                     "them out)");
+            }
+        }
         RuntimeLink::link(*plan.jlink, modules, home, warn);
         return;
     }

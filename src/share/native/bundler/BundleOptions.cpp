@@ -128,8 +128,16 @@ const std::vector<OptionEntry>& optionTable() {
         {"--jlink", nullptr,
          "instead of copying or linking the runtime, write a\n"
          "runtime of only the modules the application needs\n"
-         "with the runtime's bin/jlink",
+         "with the runtime's bin/jlink; to those bin/jdeps finds\n"
+         "it adds the modules applications reach only as\n"
+         "services: jdk.crypto.ec (where the runtime has it),\n"
+         "jdk.localedata and jdk.charsets (about 24 MB)",
          false, &O::jlink},
+        {"--jlink-minimal", nullptr,
+         "with --jlink: leave out the service modules --jlink\n"
+         "adds (elliptic-curve keys, locale data other than\n"
+         "English, most charsets)",
+         false, &O::jlinkMinimal},
         {"--add-modules", "LIST",
          "with --jlink: the modules to link (comma-separated); by\n"
          "default bin/jdeps finds them in the main jar, the class\n"

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "ModuleInfo.h"
 #include "ModulePath.h"
@@ -240,6 +241,25 @@ std::string applicationModules(const JlinkPlan& plan, const std::vector<AppPath>
                             KV_SOURCE_CODE_POS);
     }
     return tstrings::join(unique.begin(), unique.end(), ",");
+}
+
+std::vector<std::string> serviceModules(const JlinkPlan& plan) {
+    std::string listed;
+    try {
+        listed = " " + releaseValue(BundleFiles::readText(plan.home + "/release"), "MODULES") + " ";
+    } catch (const KvErrorBase&) {
+    }
+    const std::string jmods = plan.jmodsDir.empty() ? plan.home + "/jmods" : plan.jmodsDir;
+    std::vector<std::string> found;
+    for (const char* name : {"jdk.crypto.ec", "jdk.localedata", "jdk.charsets"}) {
+        std::error_code ec;
+        const bool listedHere = plan.jmodsDir.empty() && listed.find(" " + std::string(name) + " ") !=
+                                                              std::string::npos;
+        if (listedHere || fs::exists(jmods + "/" + name + ".jmod", ec)) {
+            found.push_back(name);
+        }
+    }
+    return found;
 }
 
 void link(const JlinkPlan& plan, const std::string& modules, const std::string& home,
