@@ -77,39 +77,13 @@ void checkJmods(JlinkPlan& plan, const std::string& jmods, const std::string& ve
     }
 }
 
-/// The descriptors of the modules in one module path entry: a modular jar, an
-/// exploded module, or a directory of either.
-void collectModules(const JlinkPlan& plan, const std::string& entry,
-                    std::vector<ModuleDescriptor>& modules) {
-    for (const auto& place : ModulePath::places(entry, entry)) {
-        const fs::path path = place.second;
-        std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            if (fs::is_regular_file(path / "module-info.class", ec)) {
-                modules.push_back(ModuleInfo::fromClassFile(readText(path / "module-info.class")));
-            }
-            continue;
-        }
-        if (path.extension() != ".jar") {
-            continue;
-        }
-        const ProgramResult r = Subprocess::run(
-            {plan.home + "/bin/jar", "--describe-module", "--file", path.string()});
-        if (r.status != 0) {
-            throw makeException("jar cannot describe the module " + path.string() + ": " +
-                                    RuntimeLink::reason(r.err + r.out),
-                                KV_SOURCE_CODE_POS);
-        }
-        modules.push_back(ModuleInfo::fromDescription(r.out));
-    }
-}
-
 /// The runtime modules that the application's own modules require.
-std::vector<std::string> declaredModules(const JlinkPlan& plan,
-                                         const std::vector<AppPath>& modulePath) {
+std::vector<std::string> declaredModules(const std::vector<AppPath>& modulePath) {
     std::vector<ModuleDescriptor> modules;
     for (const AppPath& entry : modulePath) {
-        collectModules(plan, entry.path, modules);
+        for (const FoundModule& found : ModulePath::explicitModules(entry.shown, entry.path)) {
+            modules.push_back(found.module);
+        }
     }
     std::set<std::string> own;
     for (const ModuleDescriptor& m : modules) {
@@ -223,7 +197,7 @@ std::string applicationModules(const JlinkPlan& plan, const std::vector<AppPath>
     }
     std::vector<std::string> modules;
     tstrings::split(modules, lastLine(r.out), ",", tstrings::DropEmptyPieces);
-    const std::vector<std::string> declared = declaredModules(plan, modulePath);
+    const std::vector<std::string> declared = declaredModules(modulePath);
     modules.insert(modules.end(), declared.begin(), declared.end());
     // The splash screen is drawn by a library of java.desktop, which no class names.
     if (splash) {
