@@ -208,6 +208,7 @@ TEST_F(SignBundle, InfoPlistParsesAndNamesTheIcon) {
 
 TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
     kvtest::writeFile(tmp / "out/Demo.entitlements", "mine");
+    kvtest::writeFile(tmp / "in/png.icns", "\x89PNG\r\n");
     const std::string ctl = "must not contain control characters";
     const std::vector<std::pair<Args, std::string>> cases{
         {{"--name", "a\x01"
@@ -226,6 +227,16 @@ TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
         {{"--launcher", tmp / "in"}, "launcher is not a regular file: " + tmp / "in"},
         {{"--icon", tmp / "record"}, "icon not found: " + tmp / "record"},
         {{"--icon", tmp / "jdk/release"}, "--icon needs an .icns file: " + tmp / "jdk/release"},
+        {{"--icon", tmp / "in/png.icns"},
+         "--icon is no icns image (it does not start with \"icns\"): " + tmp / "in/png.icns"},
+        {{"--icon", tmp / "in"}, "--icon needs an .icns file, not a directory: " + tmp / "in"},
+        {{"--runtime", tmp / "jdk/bin/java"},
+         "--runtime needs the Java runtime's home directory, not a file: " + tmp / "jdk/bin/java"},
+        {{"--version", "v2"},
+         "--version needs one to three numbers separated by '.', as macOS reads it (1.2.3): v2"},
+        {{"--version", "1.2.3.4"},
+         "--version needs one to three numbers separated by '.', as macOS reads it (1.2.3): "
+         "1.2.3.4"},
         {{"--entitlements", tmp / "in/a&b.icns"}, "--entitlements needs --sign"},
         {{"--sign", "-", "--entitlements", tmp / "none"},
          "entitlements file not found: " + tmp / "none"},

@@ -72,6 +72,12 @@ void checkValues(const BundleOptions& o, BundlePlan& plan) {
     if (o.version.empty()) {
         fail("--version must not be empty", KV_SOURCE_CODE_POS);
     }
+    if (!InfoPlist::isValidVersion(o.version)) {
+        fail("--version needs one to three numbers separated by '.', as macOS reads it "
+             "(1.2.3): " +
+                 o.version,
+             KV_SOURCE_CODE_POS);
+    }
     for (const std::string& option : o.javaOptions) {
         // The runtime would take it for the main class.
         if (option.empty() || option[0] != '-') {
@@ -95,6 +101,10 @@ void checkFiles(const BundleOptions& o) {
     }
     if ((fs::status(o.launcher, ec).permissions() & fs::perms::owner_exec) == fs::perms::none) {
         fail("launcher is not executable: " + o.launcher, KV_SOURCE_CODE_POS);
+    }
+    if (isRegularFile(o.runtime)) {
+        fail("--runtime needs the Java runtime's home directory, not a file: " + o.runtime,
+             KV_SOURCE_CODE_POS);
     }
     if (!exists(o.runtime, "the Java runtime home") || !isDirectory(o.runtime)) {
         fail("Java runtime home not found: " + o.runtime, KV_SOURCE_CODE_POS);
@@ -185,11 +195,19 @@ void checkInputs(const BundleOptions& o, BundlePlan& plan) {
 }
 
 void checkIconAndSigning(const BundleOptions& o, BundlePlan& plan) {
+    if (!o.icon.empty() && isDirectory(o.icon)) {
+        fail("--icon needs an .icns file, not a directory: " + o.icon, KV_SOURCE_CODE_POS);
+    }
     if (!o.icon.empty() && !isRegularFile(o.icon)) {
         fail("icon not found: " + o.icon, KV_SOURCE_CODE_POS);
     }
     if (!o.icon.empty() && FileUtils::suffix(o.icon) != ".icns") {
         fail("--icon needs an .icns file: " + o.icon, KV_SOURCE_CODE_POS);
+    }
+    // An .icns image starts with its magic; a renamed PNG shows no icon.
+    if (!o.icon.empty() && BundleFiles::readText(o.icon).compare(0, 4, "icns") != 0) {
+        fail("--icon is no icns image (it does not start with \"icns\"): " + o.icon,
+             KV_SOURCE_CODE_POS);
     }
     if (o.identity.empty()) {
         if (!o.entitlements.empty()) {

@@ -1,6 +1,7 @@
 #include "InfoPlist.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "ErrorHandling.h"
 #include "tstrings.h"
@@ -249,6 +250,48 @@ void addUsages(const std::vector<std::string>& given, std::vector<PlistEntry>& e
     }
 }
 
+// The categories the App Store and the Finder know; any other is ignored.
+const char* const categories[] = {"business",
+                                  "developer-tools",
+                                  "education",
+                                  "entertainment",
+                                  "finance",
+                                  "games",
+                                  "graphics-design",
+                                  "healthcare-fitness",
+                                  "lifestyle",
+                                  "medical",
+                                  "music",
+                                  "news",
+                                  "photography",
+                                  "productivity",
+                                  "reference",
+                                  "social-networking",
+                                  "sports",
+                                  "travel",
+                                  "utilities",
+                                  "video",
+                                  "weather",
+                                  "action-games",
+                                  "adventure-games",
+                                  "arcade-games",
+                                  "board-games",
+                                  "card-games",
+                                  "casino-games",
+                                  "dice-games",
+                                  "educational-games",
+                                  "family-games",
+                                  "kids-games",
+                                  "music-games",
+                                  "puzzle-games",
+                                  "racing-games",
+                                  "role-playing-games",
+                                  "simulation-games",
+                                  "sports-games",
+                                  "strategy-games",
+                                  "trivia-games",
+                                  "word-games"};
+
 std::string categoryValue(const std::string& given) {
     const std::string name = tstrings::startsWith(given, categoryPrefix)
                                  ? given.substr(std::string(categoryPrefix).size())
@@ -260,6 +303,12 @@ std::string categoryValue(const std::string& given) {
     if (!valid) {
         fail("--category needs a name of lower-case letters, digits and '-' (such as "
              "developer-tools): " +
+                 given,
+             KV_SOURCE_CODE_POS);
+    }
+    if (std::find(std::begin(categories), std::end(categories), name) == std::end(categories)) {
+        fail("--category is none of the categories macOS knows (business, developer-tools, "
+             "games, productivity, utilities, ...): " +
                  given,
              KV_SOURCE_CODE_POS);
     }
@@ -415,6 +464,16 @@ bool isValidUtf8(const std::string& text) {
         at += length;
     }
     return true;
+}
+
+bool isValidVersion(const std::string& version) {
+    std::vector<std::string> parts;
+    tstrings::split(parts, version, ".");
+    return !parts.empty() && parts.size() <= 3 && version.back() != '.' &&
+           std::all_of(parts.begin(), parts.end(), [](const std::string& p) {
+               return !p.empty() && p.size() <= 9 &&
+                      std::all_of(p.begin(), p.end(), [](char c) { return c >= '0' && c <= '9'; });
+           });
 }
 
 bool isValidIdentifier(const std::string& identifier) {

@@ -338,6 +338,12 @@ std::string JarFile::readStored(const Entry& entry, std::size_t limit) const {
     }
     const unsigned long data =
         entry.localHeader + 30 + littleEndian(header, 26, 2) + littleEndian(header, 28, 2);
+    // An entry's data lies before the central directory: a size that says
+    // otherwise is damage, not a reason to allocate it.
+    if (data > directoryOffset || entry.compressedSize > directoryOffset - data) {
+        throw makeException("cannot read " + path + " as a jar: damaged entry " + entry.name,
+                            KV_SOURCE_CODE_POS);
+    }
     return readAt(in, data, std::min<std::size_t>(entry.compressedSize, limit));
 }
 

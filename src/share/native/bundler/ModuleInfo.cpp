@@ -129,6 +129,10 @@ ModuleDescriptor fromClassFile(const std::string& bytes) {
     if (!module) {
         throw makeException("module-info.class has no Module attribute", KV_SOURCE_CODE_POS);
     }
+    // No runtime accepts a module without a name, nor could the tool tell it.
+    if (module->name.empty()) {
+        throw makeException("module-info.class names no module", KV_SOURCE_CODE_POS);
+    }
     module->mainClass = mainClass;
     return *module;
 }

@@ -35,8 +35,10 @@ TEST(ModuleInfo, FromClassFileKeepsRunTimeRequirements) {
 
 TEST(ModuleInfo, FromClassFileRefusesWhatHoldsNoDescriptor) {
     const std::string whole = moduleInfo();
+    std::string unnamed = whole; // the module's name an empty constant
+    unnamed.replace(unnamed.find(std::string("\x01\0\x01m", 4)), 4, std::string("\x01\0\0", 3));
     for (const std::string& bytes : {std::string(), whole.substr(0, whole.size() - 12),
-                                     "\xca\xfe\xba\xbf" + whole.substr(4)}) {
+                                     "\xca\xfe\xba\xbf" + whole.substr(4), unnamed}) {
         EXPECT_NE("", kvtest::thrownBy([&] { ModuleInfo::fromClassFile(bytes); }).raw);
     }
 }
