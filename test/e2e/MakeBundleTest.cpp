@@ -535,3 +535,18 @@ TEST_F(MakeBundle, WritesPathsAndLinksThatHoldOnAnotherMac) {
     EXPECT_EQ("A", readLink(bundle() + "/Contents/app/Foo.framework/Versions/Current"));
     EXPECT_EQ("Versions/Current/Foo", readLink(bundle() + "/Contents/app/Foo.framework/Foo"));
 }
+
+// The hidden staging directory is named after NAME, cut where it would not fit.
+TEST_F(MakeBundle, ANameThatFitsAsNameAppIsMade) {
+    std::string accented;
+    for (int i = 0; i < 124; ++i) {
+        accented += "\xc3\xa9";
+    }
+    for (const std::string& name : {std::string(250, 'n'), accented}) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "out"});
+        const kvtest::ProcessResult r =
+            tool(with(KVTEST_LAUNCHER_PATH, name, tmp / "jdk", tmp / "out", mainClass()));
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        EXPECT_EQ(std::vector<std::string>{name + ".app"}, entries(tmp / "out"));
+    }
+}

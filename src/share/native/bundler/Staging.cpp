@@ -1,5 +1,6 @@
 #include "Staging.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -9,10 +10,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+/// ".NAME.app.", with NAME cut (at a character's start) so that the
+/// directory's name, six characters longer, fits where NAME.app fits.
+std::string stagingPrefix(const std::string& name) {
+    const std::size_t longest = 255 - 6 - 6 - 5; // ".", ".app.", XXXXXX, "old."
+    std::size_t size = std::min(name.size(), longest);
+    while (size > 0 && size < name.size() &&
+           (static_cast<unsigned char>(name[size]) & 0xc0) == 0x80) {
+        --size;
+    }
+    return "." + name.substr(0, size) + ".app.";
+}
+
 // Only directories of this tool's own pattern, .NAME.app.XXXXXX, and only
 // those whose run has ended: another run may be building beside this one.
 void removeAbandoned(const std::string& dir, const std::string& name) {
-    const std::string prefix = "." + name + ".app.";
+    const std::string prefix = stagingPrefix(name);
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string entry = it->path().filename().string();
@@ -30,7 +43,7 @@ void removeAbandoned(const std::string& dir, const std::string& name) {
 Staging::Staging(const std::string& dir, const std::string& name) : outputDir(dir), name(name) {
     BundleFiles::makeDirs(outputDir);
     removeAbandoned(outputDir, name);
-    staging.reset(BundleFiles::makeUniqueDir(outputDir + "/." + name + ".app."));
+    staging.reset(BundleFiles::makeUniqueDir(outputDir + "/" + stagingPrefix(name)));
     onSignal = std::make_unique<BundleFiles::RemovedOnSignal>(staging.get());
     inUse = std::make_unique<BundleFiles::InUse>(staging.get());
     bundleDir = staging.get() + "/" + name + ".app";
@@ -50,7 +63,7 @@ void Staging::moveArtifact(const std::string& kind, const std::string& to) {
 void Staging::moveIntoPlace(const std::string& target, bool force) {
     BundleFiles::TempPath old;
     if (force && BundleFiles::existsAsIs(target)) {
-        old.reset(BundleFiles::makeUniqueDir(outputDir + "/." + name + ".app.old."));
+        old.reset(BundleFiles::makeUniqueDir(outputDir + "/" + stagingPrefix(name) + "old."));
         if (const int error = BundleFiles::renamePath(target, old.get() + "/" + name + ".app")) {
             fail("cannot move the existing " + target + " aside: " + BundleFiles::errorText(error),
                  KV_SOURCE_CODE_POS);
