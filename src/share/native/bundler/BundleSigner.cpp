@@ -10,7 +10,6 @@
 #include "FileUtils.h"
 #include "JarFile.h"
 #include "MachO.h"
-#include "RuntimeLink.h"
 #include "Subprocess.h"
 #include "tstrings.h"
 
@@ -56,7 +55,7 @@ void codesign(const BundleSigner::Signer& s, const std::string& path, bool entit
     argv.push_back(path);
     const ProgramResult r = Subprocess::run(argv);
     if (r.status != 0) {
-        fail("codesign failed on " + shownAs + ": " + RuntimeLink::reason(r.err + r.out),
+        fail("codesign failed on " + shownAs + ": " + Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
     }
 }
@@ -271,7 +270,7 @@ void signImage(const Signer& s, const std::string& image, const std::string& sho
     argv.push_back(image);
     const ProgramResult r = Subprocess::run(argv);
     if (r.status != 0) {
-        fail("codesign failed on " + shownAs + ": " + RuntimeLink::reason(r.err + r.out),
+        fail("codesign failed on " + shownAs + ": " + Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
     }
 }

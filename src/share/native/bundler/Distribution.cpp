@@ -5,7 +5,6 @@
 #include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
-#include "RuntimeLink.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -44,7 +43,7 @@ void makeZip(const std::string& app, const std::string& out) {
     const ProgramResult r = Subprocess::run(argv, FileUtils::dirname(app));
     if (r.status != 0) {
         fail(FileUtils::basename(argv[0]) + " failed on " + out + ": " +
-                 RuntimeLink::reason(r.err + r.out),
+                 Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
     }
 }
@@ -66,7 +65,7 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
         fail("cannot link /Applications for the disk image: " + ec.message(), KV_SOURCE_CODE_POS);
     }
     if (r.status != 0) {
-        fail("hdiutil failed on " + out + ": " + RuntimeLink::reason(r.err + r.out),
+        fail("hdiutil failed on " + out + ": " + Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
     }
 }

@@ -192,7 +192,7 @@ std::string applicationModules(const JlinkPlan& plan, const std::vector<AppPath>
         all.insert(all.end(), modulePath.begin(), modulePath.end());
         const std::string bad = unreadablePath(plan, all);
         throw makeException("jdeps cannot analyse " + (bad.empty() ? "the application" : bad) +
-                                ": " + reason(r.err + r.out),
+                                ": " + Subprocess::reason(r.err + r.out),
                             KV_SOURCE_CODE_POS);
     }
     std::vector<std::string> modules;
@@ -251,7 +251,8 @@ void link(const JlinkPlan& plan, const std::string& modules, const std::string& 
     }
     const ProgramResult r = Subprocess::run(argv);
     if (r.status != 0) {
-        throw makeException("jlink failed: " + reason(r.err + r.out), KV_SOURCE_CODE_POS);
+        throw makeException("jlink failed: " + Subprocess::reason(r.err + r.out),
+                            KV_SOURCE_CODE_POS);
     }
     std::error_code ec;
     if (!fs::exists(home + "/lib/libjli.dylib", ec) && fs::exists(home + "/lib/libjli.so", ec)) {
@@ -266,36 +267,6 @@ void link(const JlinkPlan& plan, const std::string& modules, const std::string& 
         warn("no class-data archive in the runtime for " + plan.otherPlatform +
              ": run its bin/java -Xshare:dump there");
     }
-}
-
-std::string reason(const std::string& output) {
-    std::vector<std::string> lines;
-    tstrings::split(lines, output, "\n", tstrings::DropEmptyPieces);
-    for (std::string line : lines) {
-        if (line.find("Exception: ") == std::string::npos && line.find("Error: ") == std::string::npos) {
-            continue;
-        }
-        if (tstrings::startsWith(line, "Exception in thread \"")) {
-            const std::size_t end = line.find("\" ", 21);
-            line = end == std::string::npos ? line : line.substr(end + 2);
-        }
-        if (tstrings::startsWith(line, "Error: ")) {
-            line = line.substr(7);
-        }
-        // Exception class names in front: "java.io.IOException: ...".
-        for (std::size_t colon; (colon = line.find(": ")) != std::string::npos;) {
-            const std::string head = line.substr(0, colon);
-            const bool isName = head.find_first_not_of(
-                                    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.$") ==
-                                std::string::npos;
-            if (!isName || !(tstrings::endsWith(head, "Exception") || tstrings::endsWith(head, "Error"))) {
-                break;
-            }
-            line = line.substr(colon + 2);
-        }
-        return line;
-    }
-    return lines.empty() ? "no output" : lines.front();
 }
 
 } // namespace RuntimeLink

@@ -50,10 +50,6 @@ std::vector<std::string> serviceModules(const JlinkPlan& plan);
 void link(const JlinkPlan& plan, const std::string& modules, const std::string& home,
           const std::function<void(const std::string&)>& warn);
 
-/// The line of a Java tool's output that says what went wrong, without the
-/// exception names in front of it; else its first non-empty line.
-std::string reason(const std::string& output);
-
 } // namespace RuntimeLink
 
 #endif
