@@ -87,6 +87,25 @@ for path in glob.glob('/usr/share/java/jansi*.jar'):
         if head[:4] in (b'\xcf\xfa\xed\xfe', b'\xca\xfe\xba\xbe', b'\xca\xfe\xba\xbf'):
             put('MachO', os.path.basename(path) + '-' + info.filename.replace('/', '_'), head)
 
+# The first entries of each larger jar (jansi's, with its native libraries
+# for macOS), in a jar of their own that fits the fuzzer's input size.
+for path in sorted(glob.glob('/usr/share/java/*.jar')):
+    if os.path.islink(path) or os.path.getsize(path) <= limit:
+        continue
+    try:
+        z = zipfile.ZipFile(path)
+        cut = io.BytesIO()
+        with zipfile.ZipFile(cut, 'w', compression=zipfile.ZIP_DEFLATED) as w:
+            for info in z.infolist()[:30]:
+                data = z.read(info)
+                if cut.tell() + len(data) > limit:
+                    break
+                w.writestr(info, data, compress_type=info.compress_type)
+    except (zipfile.BadZipFile, OSError, NotImplementedError):
+        continue
+    if len(cut.getvalue()) <= limit:
+        put('JarFile', 'first-of-' + os.path.basename(path), cut.getvalue())
+
 # A jar inside a jar, as Spring Boot nests them, and a zip64 jar.
 if jars:
     inner = open(jars[0], 'rb').read()
