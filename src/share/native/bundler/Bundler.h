@@ -8,6 +8,9 @@
 
 namespace Bundler {
 
+/// Receives one warning line, without the program's prefix.
+using Warn = ::Warn;
+
 /// Checks everything `options` ask for, then writes NAME.app in a hidden
 /// directory beside its place and renames it into place; returns the bundle's
 /// path. Throws with one line, leaving nothing of this run behind, when a
