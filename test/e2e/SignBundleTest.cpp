@@ -436,16 +436,22 @@ TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
 }
 
 TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle) {
-    const std::vector<std::tuple<bool, Args, std::string>> cases{
-        {false, {}, "--dmg needs hdiutil, which is not on the PATH (it comes with macOS)"},
-        {true, {}, ""},
-        {true, {"--sign", "-"}, ""},
+    const char* const failing =
+        "#!/bin/sh\necho 'hdiutil: create failed - No space left' >&2\nexit 1\n";
+    const std::vector<std::tuple<const char*, Args, std::string>> cases{
+        {nullptr, {}, "--dmg needs hdiutil, which is not on the PATH (it comes with macOS)"},
+        // Named as the user will find it, not by the hidden place it was made in.
+        {failing,
+         {},
+         "hdiutil failed on " + tmp / "out/Demo.dmg" + ": hdiutil: create failed - No space left"},
+        {kHdiutil, {}, ""},
+        {kHdiutil, {"--sign", "-"}, ""},
     };
     for (const auto &[hdiutil, more, message] : cases) {
         SCOPED_TRACE(message + (more.empty() ? "" : " signed"));
         ::unlink((tmp / "record").c_str());
         if (hdiutil) {
-            kvtest::writeFile(tmp / "bin/hdiutil", kHdiutil);
+            kvtest::writeFile(tmp / "bin/hdiutil", hdiutil);
             ::chmod((tmp / "bin/hdiutil").c_str(), 0755);
         }
         Args options{"--name", "Demo", "--dmg", "--force"};

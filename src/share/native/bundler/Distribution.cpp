@@ -34,7 +34,7 @@ std::vector<std::string> zipCommand(const std::string& ditto, const std::string&
     return {zip, "-q", "-r", "-y", out, FileUtils::basename(app)};
 }
 
-void makeZip(const std::string& app, const std::string& out) {
+void makeZip(const std::string& app, const std::string& out, const std::string& shownAs) {
     const std::vector<std::string> argv = zipCommand(
         Subprocess::findOnPath("ditto"), Subprocess::findOnPath("zip"), app, out);
     if (argv[0].empty()) {
@@ -42,13 +42,14 @@ void makeZip(const std::string& app, const std::string& out) {
     }
     const ProgramResult r = Subprocess::run(argv, FileUtils::dirname(app));
     if (r.status != 0) {
-        fail(FileUtils::basename(argv[0]) + " failed on " + out + ": " +
+        fail(FileUtils::basename(argv[0]) + " failed on " + shownAs + ": " +
                  Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
     }
 }
 
-void makeImage(const std::string& hdiutil, const std::string& app, const std::string& out) {
+void makeImage(const std::string& hdiutil, const std::string& app, const std::string& out,
+               const std::string& shownAs) {
     const std::string name = FileUtils::basename(app);
     BundleFiles::TempPath folder;
     folder.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(app) + "/.image."));
@@ -65,7 +66,7 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
         fail("cannot link /Applications for the disk image: " + ec.message(), KV_SOURCE_CODE_POS);
     }
     if (r.status != 0) {
-        fail("hdiutil failed on " + out + ": " + Subprocess::reason(r.err + r.out),
+        fail("hdiutil failed on " + shownAs + ": " + Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
     }
 }
@@ -73,10 +74,10 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
 void makeArtifacts(const BundlePlan& plan, const Staging& staging,
                    const BundleSigner::Signer& signer) {
     if (!plan.zipTarget.empty()) {
-        makeZip(staging.bundle(), staging.artifact("zip"));
+        makeZip(staging.bundle(), staging.artifact("zip"), plan.zipTarget);
     }
     if (!plan.dmgTarget.empty()) {
-        makeImage(plan.hdiutil, staging.bundle(), staging.artifact("dmg"));
+        makeImage(plan.hdiutil, staging.bundle(), staging.artifact("dmg"), plan.dmgTarget);
         if (!signer.identity.empty()) {
             BundleSigner::signImage(signer, staging.artifact("dmg"), plan.dmgTarget);
         }
