@@ -214,10 +214,11 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
     const std::string in = tmp / "in";
     // Inputs whose links leave them, lead nowhere or loop; plists that would
     // stop the Finder or claim an older macOS.
-    for (const char* dir : {"leaves", "dangles", "loops"}) {
+    for (const char* dir : {"leaves", "absolute", "dangles", "loops"}) {
         kvtest::writeFile(tmp / ("links/" + std::string(dir) + "/a/B.class"), "class bytes");
     }
     kvtest::makeSymlink("../../in/app.jar", tmp / "links/leaves/app.jar");
+    kvtest::makeSymlink(tmp / "links/absolute/a", tmp / "links/absolute/b");
     kvtest::makeSymlink("gone.jar", tmp / "links/dangles/x.jar");
     kvtest::makeSymlink("loop", tmp / "links/loops/loop");
     const auto plist = [&](const std::string& key, const std::string& value) {
@@ -304,6 +305,8 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
              "machine (give it with --input and name it relative to Contents/app)"},
         {basic(links("leaves")), "--input holds a link that leaves it: " + tmp.path() +
                                      "/links/leaves/app.jar -> ../../in/app.jar"},
+        {basic(links("absolute")), "--input holds a link that leaves it: " + tmp.path() +
+                                       "/links/absolute/b -> " + tmp.path() + "/links/absolute/a"},
         {basic(links("dangles")), "--input holds a link that leads nowhere: " + tmp.path() +
                                       "/links/dangles/x.jar -> gone.jar"},
         {basic(links("loops")), "cannot resolve the link " + tmp.path() +

@@ -140,21 +140,29 @@ void checkLinks(const std::string& input) {
         if (!it->is_symlink()) {
             continue;
         }
-        const std::string link = input + it->path().string().substr(root.size());
+        const std::string inside = it->path().string().substr(root.size() + 1);
+        const std::string link = input + "/" + inside;
         std::error_code linkError;
-        const std::string target = fs::read_symlink(it->path(), linkError).string();
+        const fs::path target = fs::read_symlink(it->path(), linkError);
+        // Copied as it is, the link must lead where it leads now from inside
+        // the copy: relative, and not up past the input's top.
+        const fs::path lexical = (fs::path(inside).parent_path() / target).lexically_normal();
+        if (target.is_absolute() || lexical.empty() || *lexical.begin() == "..") {
+            fail("--input holds a link that leaves it: " + link + " -> " + target.string(),
+                 KV_SOURCE_CODE_POS);
+        }
         const fs::path resolved = fs::canonical(it->path(), linkError);
         if (linkError == std::errc::no_such_file_or_directory) {
-            fail("--input holds a link that leads nowhere: " + link + " -> " + target,
+            fail("--input holds a link that leads nowhere: " + link + " -> " + target.string(),
                  KV_SOURCE_CODE_POS);
         }
         if (linkError) {
-            fail("cannot resolve the link " + link + " -> " + target + ": " +
+            fail("cannot resolve the link " + link + " -> " + target.string() + ": " +
                      linkError.message(),
                  KV_SOURCE_CODE_POS);
         }
         if (!BundleFiles::isWithin(resolved.string(), root)) {
-            fail("--input holds a link that leaves it: " + link + " -> " + target,
+            fail("--input holds a link that leaves it: " + link + " -> " + target.string(),
                  KV_SOURCE_CODE_POS);
         }
     }
