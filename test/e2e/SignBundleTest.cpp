@@ -391,6 +391,8 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
         {{app, "--sign", "-", "--zip"}, "sign takes only --sign and --entitlements: --zip"},
         {{tmp / "out", "--sign", "-"}, "not a bundle (NAME.app holding Contents): " + tmp / "out"},
         {{app}, "sign needs --sign IDENTITY"},
+        {{app, "--sign", "-", "--entitlements", tmp / "jdk/release"},
+         "cannot read --entitlements " + tmp / "jdk/release" + ": no <plist> element"},
         {{app + "/", "--sign", "-"}, ""},
     };
     for (const auto &[args, message] : cases) {

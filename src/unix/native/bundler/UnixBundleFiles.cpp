@@ -122,9 +122,9 @@ RemovedOnSignal::RemovedOnSignal(const std::string& path) {
     removeArgv[3] = ::strdup(path.c_str());
     struct sigaction action {};
     action.sa_handler = onSignal;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaddset(&action.sa_mask, SIGINT);
-    ::sigaddset(&action.sa_mask, SIGTERM);
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
     // A signal the process was started to ignore stays ignored.
     for (const auto& [signal, previous] : {std::make_pair(SIGINT, &previousInt),
                                            std::make_pair(SIGTERM, &previousTerm)}) {
