@@ -317,6 +317,8 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
          "--name must not contain $APPDIR, which the launcher would expand: Cost$APPDIR"},
         {basic({"--input", in + "/classes", "--module-path", "classes", "--main-module", "foo"}),
          "the main module foo is neither on the module path nor in the runtime"},
+        {basic({"--jlink-minimal", "--input", in + "/app.jar", "--main-jar", "app.jar"}),
+         "--jlink-minimal needs --jlink"},
         {basic({"--java-option", "Xmx256m", "--input", in + "/app.jar", "--main-jar", "app.jar"}),
          "--java-option must begin with '-': Xmx256m"},
         {basic({"--info-plist", plist("CFBundleExecutable", "Other"), "--main-class", "a.B"}),

@@ -131,7 +131,7 @@ const std::vector<OptionEntry>& optionTable() {
          "with the runtime's bin/jlink; to those bin/jdeps finds\n"
          "it adds the modules applications reach only as\n"
          "services: jdk.crypto.ec (where the runtime has it),\n"
-         "jdk.localedata and jdk.charsets (about 24 MB)",
+         "jdk.localedata and jdk.charsets (24 to 28 MiB)",
          false, &O::jlink},
         {"--jlink-minimal", nullptr,
          "with --jlink: leave out the service modules --jlink\n"
