@@ -418,16 +418,19 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
 }
 
 TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
-    const kvtest::ProcessResult r = tool({"--name", "Demo", "--zip"});
+    kvtest::writeFile(tmp / "in/Caf\xc3\xa9.txt", "");
+    const kvtest::ProcessResult r =
+        tool({"--name", "Demo", "--zip", "--input", tmp / "in/Caf\xc3\xa9.txt"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     EXPECT_EQ("Demo.app\nDemo.zip\n", listing());
     const std::string listed =
         kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo.zip"}).out;
     const std::string home = "Demo.app/Contents/runtime/Contents/Home/";
-    for (const std::string &line :
-         {home + "lib/link.dylib 0o777 l  -> server/libjvm.dylib",
-          std::string("Demo.app/Contents/MacOS/Demo 0o755 - "),
-          std::string("Demo.app/Contents/Info.plist 0o644 - ")}) {
+    for (const std::string& line : {home + "lib/link.dylib 0o777 l  -> server/libjvm.dylib",
+                                    std::string("Demo.app/Contents/MacOS/Demo 0o755 - "),
+                                    // Flagged as UTF-8, or Python would read it as code page 437.
+                                    std::string("Demo.app/Contents/app/Caf\xc3\xa9.txt 0o644 - "),
+                                    std::string("Demo.app/Contents/Info.plist 0o644 - ")}) {
         EXPECT_NE(std::string::npos, listed.find(line + "\n")) << line << "\n" << listed;
     }
     for (const std::string &line : e2e::lines(listed)) {

@@ -5,6 +5,7 @@
 #include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "JarFile.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -45,6 +46,11 @@ void makeZip(const std::string& app, const std::string& out, const std::string& 
         fail(FileUtils::basename(argv[0]) + " failed on " + shownAs + ": " +
                  Subprocess::reason(r.err + r.out),
              KV_SOURCE_CODE_POS);
+    }
+    // zip stores the names' bytes as they are but does not say they are
+    // UTF-8, which macOS's Archive Utility then reads as another encoding.
+    if (FileUtils::basename(argv[0]) == "zip") {
+        JarFile(out).flagUtf8Names();
     }
 }
 

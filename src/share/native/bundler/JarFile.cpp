@@ -5,6 +5,7 @@
 
 #include "ErrorHandling.h"
 #include "Inflate.h"
+#include "InfoPlist.h"
 #include "tstrings.h"
 
 namespace {
@@ -312,6 +313,33 @@ void JarFile::writeWithReplacements(const std::map<std::string, std::string>& re
     to.close();
     if (!in || !to) {
         throw fail("cannot write " + out);
+    }
+}
+
+void JarFile::flagUtf8Names() const {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    // Reads the two flag bytes at `at`, sets bit 11 and writes them back.
+    const auto flag = [&file](unsigned long at) {
+        char bytes[2] = {};
+        file.seekg(static_cast<std::streamoff>(at));
+        file.read(bytes, 2);
+        bytes[1] = static_cast<char>(bytes[1] | 0x08);
+        file.seekp(static_cast<std::streamoff>(at));
+        file.write(bytes, 2);
+    };
+    unsigned long central = directoryOffset;
+    for (const Entry& entry : entries) {
+        const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
+                                       [](char c) { return (c & 0x80) == 0; });
+        if (!ascii && InfoPlist::isValidUtf8(entry.name)) {
+            flag(entry.localHeader + 6);
+            flag(central + 8);
+        }
+        central += static_cast<unsigned long>(entry.central.size());
+    }
+    file.close();
+    if (!file) {
+        throw makeException("cannot mark the UTF-8 names of " + path, KV_SOURCE_CODE_POS);
     }
 }
 

@@ -39,7 +39,13 @@ public:
     void writeWithReplacements(const std::map<std::string, std::string>& replacements,
                                const std::string& out) const;
 
-private:
+    /// Sets the language encoding flag (bit 11: the name is UTF-8) of each
+    /// entry whose name is UTF-8 and not plain ASCII, in its local header and
+    /// central record, in place, as `zip` off macOS leaves it unset. Throws
+    /// when the file cannot be written.
+    void flagUtf8Names() const;
+
+  private:
     struct Entry {
         std::string name;
         unsigned method;
