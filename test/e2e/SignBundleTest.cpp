@@ -22,12 +22,12 @@ namespace {
 
 // Records each call as one line of tab-separated arguments and keeps a copy of
 // the entitlements it was given; fails on a path matching KVTEST_CODESIGN_FAIL,
-// else marks a file it signs by appending "+signed".
+// naming it, else marks a file it signs by appending "+signed".
 const char* const kCodesign = R"(#!/bin/sh
 for a in "$@"; do printf '%s\t' "$a"; last=$a; done >>"$KVTEST_CODESIGN_RECORD"
 printf '\n' >>"$KVTEST_CODESIGN_RECORD"
 while [ $# -gt 1 ]; do [ "$1" != --entitlements ] || cp "$2" "$KVTEST_CODESIGN_RECORD.ent"; shift; done
-case $last in ${KVTEST_CODESIGN_FAIL:-/}) exit 3 ;; esac
+case $last in ${KVTEST_CODESIGN_FAIL:-/}) echo "$last: invalid" >&2; exit 3 ;; esac
 [ -z "$KVTEST_CODESIGN_SIGNAL" ] || kill -"$KVTEST_CODESIGN_SIGNAL" $PPID
 [ ! -f "$last" ] || printf '+signed' >>"$last"
 )";
@@ -182,12 +182,16 @@ TEST_F(SignBundle, SignsRuntimeMachOFilesThenTheLauncherThenTheBundle) {
 }
 
 TEST_F(SignBundle, FailingCodesignLeavesNothingBehind) {
-    for (const char *failOn : {"*/java", "*/MacOS/Demo", "*/Demo.app"}) {
+    const std::string app = tmp / "out/Demo.app";
+    for (const auto& [failOn, path] : std::vector<std::pair<const char*, std::string>>{
+             {"*/java", app + "/Contents/runtime/Contents/Home/bin/java"},
+             {"*/MacOS/Demo", app + "/Contents/MacOS/Demo"},
+             {"*/Demo.app", app}}) {
         SCOPED_TRACE(failOn);
         const kvtest::ProcessResult r = tool({"--name", "Demo", "--sign", "-"}, failOn);
         EXPECT_EQ(1, r.exitCode);
-        EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + tmp / "out/Demo.app"))
-            << r.err;
+        // codesign's own words name the bundle where it will be, not the hidden place.
+        EXPECT_EQ("kovalu-bundle: codesign failed on " + path + ": " + path + ": invalid\n", r.err);
         EXPECT_EQ("", listing());
     }
 }
@@ -603,6 +607,7 @@ TEST_F(SignBundle, AFailedSignLeavesTheBundleAsItWas) {
                                    ? "/Contents/MacOS/Demo: "
                                    : "/Contents/app/native.jar!/a/libx.dylib: ";
         EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + app + at)) << r.err;
+        EXPECT_EQ(std::string::npos, r.err.find("/.Demo.app.")) << r.err;
         EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"),
                   kvtest::readFile(app + "/Contents/app/native.jar"));
         EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),

@@ -82,8 +82,13 @@ std::string signExisting(const BundleOptions& o) {
         signer.entitlements = staging.artifact("entitlements");
         BundleFiles::writeText(signer.entitlements, defaultEntitlements(declared));
     }
-    BundleSigner::signBundle(signer, staging.bundle(), bundle);
-    staging.moveIntoPlace(fs::absolute(bundle).string(), /*force=*/true);
+    const std::string target = fs::absolute(bundle).string();
+    try {
+        BundleSigner::signBundle(signer, staging.bundle(), bundle);
+    } catch (const KvErrorBase& e) {
+        fail(staging.shown(e.rawMessage(), target), KV_SOURCE_CODE_POS);
+    }
+    staging.moveIntoPlace(target, /*force=*/true);
     return bundle;
 }
 

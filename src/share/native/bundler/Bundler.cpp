@@ -5,6 +5,7 @@
 #include "BundleSigning.h"
 #include "CfgWriter.h"
 #include "Distribution.h"
+#include "ErrorHandling.h"
 #include "Staging.h"
 
 namespace Bundler {
@@ -12,13 +13,17 @@ namespace Bundler {
 std::string makeBundle(const BundleOptions& options, const Warn& warn) {
     const BundlePlan plan = BundleChecks::check(options, warn);
     Staging staging(plan.outputDir, plan.name);
-    BundleCopy::copyApplication(options, plan, staging);
-    CfgWriter::writeConfiguration(options, plan, staging);
-    BundleCopy::placeRuntime(options, plan, staging, warn);
-    const BundleSigner::Signer signer = BundleSigning::signBundle(options, plan, staging);
-    Distribution::makeArtifacts(plan, staging, signer);
-    staging.moveIntoPlace(plan.target, options.force);
-    Distribution::moveArtifacts(plan, staging);
+    try {
+        BundleCopy::copyApplication(options, plan, staging);
+        CfgWriter::writeConfiguration(options, plan, staging);
+        BundleCopy::placeRuntime(options, plan, staging, warn);
+        const BundleSigner::Signer signer = BundleSigning::signBundle(options, plan, staging);
+        Distribution::makeArtifacts(plan, staging, signer);
+        staging.moveIntoPlace(plan.target, options.force);
+        Distribution::moveArtifacts(plan, staging);
+    } catch (const KvErrorBase& e) {
+        fail(staging.shown(e.rawMessage(), plan.target), KV_SOURCE_CODE_POS);
+    }
     return plan.target;
 }
 

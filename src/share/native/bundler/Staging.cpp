@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "ErrorHandling.h"
+#include "tstrings.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +48,11 @@ Staging::Staging(const std::string& dir, const std::string& name) : outputDir(di
     onSignal = std::make_unique<BundleFiles::RemovedOnSignal>(staging.get());
     inUse = std::make_unique<BundleFiles::InUse>(staging.get());
     bundleDir = staging.get() + "/" + name + ".app";
+}
+
+std::string Staging::shown(const std::string& message, const std::string& target) const {
+    return tstrings::replace(tstrings::replace(message, bundleDir, target), staging.get(),
+                             outputDir);
 }
 
 std::string Staging::artifact(const std::string& kind) const {

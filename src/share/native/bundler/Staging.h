@@ -19,6 +19,10 @@ public:
     Staging(const Staging&) = delete;
     Staging& operator=(const Staging&) = delete;
 
+    /// Says `message` again with the hidden places of this run named as the
+    /// user will find them: the bundle as `target`, an artifact beside it.
+    std::string shown(const std::string& message, const std::string& target) const;
+
     /// The bundle being built, NAME.app inside the staging directory, so that
     /// it is signed under its final name.
     const std::string& bundle() const { return bundleDir; }
