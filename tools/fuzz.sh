@@ -20,7 +20,8 @@ if ! { CC=$cc CXX=$cxx cmake -S "$root" -B "$build" -G Ninja \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKOVALU_FUZZ=ON -DKOVALU_SANITIZE=ON -DKOVALU_WERROR=ON -DKOVALU_BUILD_TESTS=OFF &&
     cmake --build "$build" -j2 --target CfgLoadFuzzer CfgExpandFuzzer LaunchDataFuzzer \
-        JarFileFuzzer InflateFuzzer PlistReaderFuzzer MachOFuzzer ModuleInfoFuzzer; } \
+        JarManifestFuzzer JarFileFuzzer InflateFuzzer PlistReaderFuzzer MachOFuzzer \
+        ModuleInfoFuzzer; } \
     >"$log" 2>&1; then
     tail -n 40 "$log" >&2
     echo "fuzz: FAIL: build failed, full log in $log" >&2
@@ -69,6 +70,7 @@ run() {
 run CfgLoadFuzzer 4096 "$root/fuzz/corpus/cfg"
 run CfgExpandFuzzer 4096 "$root/fuzz/corpus/cfg"
 run LaunchDataFuzzer 4096
+run JarManifestFuzzer 4096 "$root/fuzz/corpus/jar"
 run JarFileFuzzer 65536 "$seeds/JarFile"
 run InflateFuzzer 4096 "$seeds/Inflate"
 run PlistReaderFuzzer 8192 "$seeds/PlistReader" "$root/fuzz/corpus/PlistReader"
