@@ -68,7 +68,7 @@ TEST_F(JlinkBundle, ClassPathApplicationStartsFromItsOwnRuntimeAlsoWhenMoved) {
     compile(work / "classes");
     const kvtest::ProcessResult made =
         bundle({"--input", work / "classes", "--class-path", "classes", "--main-class",
-                "probe.Main", "--java-option", "-XshowSettings:properties"});
+                "probe.Main", "--java-option", "-XshowSettings:properties", "--jlink-minimal"});
     ASSERT_EQ(0, made.exitCode) << made.err;
 
     const std::string home = "/Probe.app/Contents/runtime/Contents/Home";
@@ -93,6 +93,13 @@ TEST_F(JlinkBundle, ModularApplicationGetsTheModulesItRequires) {
     const kvtest::ProcessResult made = bundle(
         {"--input", work / "mods", "--module-path", "mods", "--main-module", "probe/probe.Main"});
     ASSERT_EQ(0, made.exitCode) << made.err;
+    // With the modules reached only as services.
+    EXPECT_NE(std::string::npos, made.err.find("jdk.localedata, jdk.charsets, which applications "
+                                               "reach only as services"))
+        << made.err;
+    const std::string release =
+        kvtest::readFile(work / "out/Probe.app/Contents/runtime/Contents/Home/release");
+    EXPECT_NE(std::string::npos, release.find("jdk.localedata")) << release;
 
     const kvtest::ProcessResult r = start(work / "out");
     EXPECT_EQ(0, r.exitCode) << r.err;

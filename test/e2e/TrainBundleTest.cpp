@@ -146,7 +146,8 @@ TEST_F(TrainBundle, RefusedShippedCacheFallsBackToThePerUserCache) {
     const std::string app = work / "out/Train.app";
     const std::string cfg = app + "/Contents/app/Train.cfg";
     std::string text = kvtest::readFile(cfg);
-    text.replace(text.find("[JavaOptions]\n"), 14, "[JavaOptions]\njava-options=-XX:-UseCompressedOops\n");
+    text.replace(text.find("[JavaOptions]\n"), 14,
+                 "[JavaOptions]\njava-options=-XX:-UseCompressedOops\n");
     kvtest::writeFile(cfg, text);
     const Args before = CacheFiles::listDir(app + "/Contents/app");
 
@@ -235,11 +236,12 @@ TEST_F(TrainBundle, WhatCannotBeTrainedShipsNothing) {
 // that the bundle's seal covers it.
 TEST_F(TrainBundle, TrainedBeforeTheBundleIsSigned) {
     // Notes for each path it signs whether a trained cache is there yet.
-    kvtest::writeFile(work / "bin/codesign", "#!/bin/sh\n"
-                                             "for a; do last=$a; done\n"
-                                             "if find \"$OUT\" -name Train.aot | grep -q .; then\n"
-                                             "  echo \"${last##*/} trained\"\n"
-                                             "else echo \"${last##*/} untrained\"; fi >>\"$OUT.log\"\n");
+    kvtest::writeFile(work / "bin/codesign",
+                      "#!/bin/sh\n"
+                      "for a; do last=$a; done\n"
+                      "if find \"$OUT\" -name Train.aot | grep -q .; then\n"
+                      "  echo \"${last##*/} trained\"\n"
+                      "else echo \"${last##*/} untrained\"; fi >>\"$OUT.log\"\n");
     ::chmod((work / "bin/codesign").c_str(), 0755);
     const kvtest::ProcessResult made =
         bundle({"--train", "--sign", "-"}, temurin25,

@@ -2,6 +2,7 @@
 // any failure into one line on standard error and exit status 1.
 #include <iostream>
 
+#include "BundleSigning.h"
 #include "Bundler.h"
 #include "ErrorHandling.h"
 
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (sign) {
-            std::cout << Bundler::signExisting(options) << std::endl;
+            std::cout << BundleSigning::signExisting(options) << std::endl;
             return 0;
         }
         const std::string bundle = Bundler::makeBundle(options, [](const std::string& warning) {

@@ -87,6 +87,10 @@ std::string defaultIdentifier(const std::string& name);
 /// True when `text` is well-formed UTF-8, as a property list's text must be.
 bool isValidUtf8(const std::string& text);
 
+/// True for a version macOS reads as CFBundleShortVersionString: one to three
+/// numbers separated by '.' (1, 1.2, 1.2.3).
+bool isValidVersion(const std::string& version);
+
 /// True for a non-empty identifier of only ASCII letters, digits, '.' and '-'.
 bool isValidIdentifier(const std::string& identifier);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 #include "BundleFiles.h"
@@ -18,10 +19,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
 
 // What the launcher honours for the tool's training launches only.
 const char* const trainVariable = "KOVALU_AOT_TRAIN";
@@ -97,7 +94,7 @@ public:
         fs::remove_all(home, ec);
         fs::create_directory(home, ec);
         if (ec) {
-            fail("cannot create the directory " + home + ": " + ec.message());
+            fail("cannot create the directory " + home + ": " + ec.message(), KV_SOURCE_CODE_POS);
         }
         std::vector<std::string> env;
         for (char** item = environ; item && *item; ++item) {
@@ -147,8 +144,8 @@ bool isCache(const std::string& path, std::uint64_t& size) {
 
 // What differed between the recording launch and the one with the cache;
 // empty when nothing did.
-std::string difference(const ProgramResult& recorded, const ProgramResult& checked,
-                       bool timedOut, int timeoutSeconds) {
+std::string difference(const ProgramResult& recorded, const ProgramResult& checked, bool timedOut,
+                       int timeoutSeconds) {
     if (timedOut) {
         return (tstrings::any() << "did not end within " << timeoutSeconds << " seconds").str();
     }
@@ -159,8 +156,8 @@ std::string difference(const ProgramResult& recorded, const ProgramResult& check
     }
     if (checked.out != recorded.out) {
         std::size_t line = 1;
-        for (std::size_t i = 0; i < checked.out.size() && i < recorded.out.size() &&
-                                checked.out[i] == recorded.out[i];
+        for (std::size_t i = 0;
+             i < checked.out.size() && i < recorded.out.size() && checked.out[i] == recorded.out[i];
              ++i) {
             line += checked.out[i] == '\n';
         }
@@ -180,10 +177,10 @@ namespace StartupTraining {
 std::optional<Plan> plan(const BundleOptions& o) {
     if (!o.train) {
         if (!o.trainArguments.empty()) {
-            fail("--train-argument needs --train");
+            fail("--train-argument needs --train", KV_SOURCE_CODE_POS);
         }
         if (!o.trainTimeout.empty()) {
-            fail("--train-timeout needs --train");
+            fail("--train-timeout needs --train", KV_SOURCE_CODE_POS);
         }
         return std::nullopt;
     }
@@ -193,11 +190,26 @@ std::optional<Plan> plan(const BundleOptions& o) {
         const std::string& t = o.trainTimeout;
         if (t.size() > 6 || t.find_first_not_of("0123456789") != std::string::npos ||
             std::atoi(t.c_str()) < 1) {
-            fail("--train-timeout needs a whole number of seconds from 1 to 999999: " + t);
+            fail("--train-timeout needs a whole number of seconds from 1 to 999999: " + t,
+                 KV_SOURCE_CODE_POS);
         }
         plan.timeoutSeconds = std::atoi(t.c_str());
     }
     return plan;
+}
+
+std::optional<Plan> check(const BundleOptions& options, const BundlePlan& build) {
+    std::optional<Plan> training = plan(options);
+    if (!training) {
+        return training;
+    }
+    if (build.jlink && !build.jlink->otherPlatform.empty()) {
+        fail("--train runs the bundle on this " + hostPlatform() +
+                 " host, and --jmods links a runtime for " + build.jlink->otherPlatform,
+             KV_SOURCE_CODE_POS);
+    }
+    checkRuntime(BundleFiles::readText(build.runtimeHome + "/release"));
+    return training;
 }
 
 std::string hostPlatform() {
@@ -223,15 +235,17 @@ void checkRuntime(const std::string& releaseText) {
     const int feature = std::atoi(version.c_str());
     if (feature < 25) {
         fail("--train needs a runtime of Java 25 or later, not " +
-             (version.empty() ? std::string("one without JAVA_VERSION") : "Java " + version) +
-             ": an earlier runtime's start-up archive does not survive the move to the "
-             "user's disk (the per-user cache of --cds still applies)");
+                 (version.empty() ? std::string("one without JAVA_VERSION") : "Java " + version) +
+                 ": an earlier runtime's start-up archive does not survive the move to the "
+                 "user's disk (the per-user cache of --cds still applies)",
+             KV_SOURCE_CODE_POS);
     }
     const std::string platform = RuntimeLink::releaseValue(releaseText, "OS_NAME") + " " +
                                  normalArch(RuntimeLink::releaseValue(releaseText, "OS_ARCH"));
     if (platform != hostPlatform()) {
         fail("--train runs the bundle on this " + hostPlatform() +
-             " host, and its runtime is for " + platform);
+                 " host, and its runtime is for " + platform,
+             KV_SOURCE_CODE_POS);
     }
 }
 
@@ -244,17 +258,19 @@ std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::s
         fail((tstrings::any() << "the training run did not end within " << plan.timeoutSeconds
                               << " seconds: give --train-argument to make the application end "
                                  "after its start, or a longer --train-timeout")
-                 .str());
+                 .str(),
+             KV_SOURCE_CODE_POS);
     }
     if (recorded.status != 0) {
         fail((tstrings::any() << "the training run failed with exit status " << recorded.status
                               << ": " << tail(recorded.err))
-                 .str());
+                 .str(),
+             KV_SOURCE_CODE_POS);
     }
     std::error_code ec;
     if (!fs::is_regular_file(runs.file(".aotconf"), ec) ||
         fs::file_size(runs.file(".aotconf"), ec) == 0) {
-        fail("the training run wrote no start-up cache: " + runs.whyNone());
+        fail("the training run wrote no start-up cache: " + runs.whyNone(), KV_SOURCE_CODE_POS);
     }
     const ProgramResult created = runs.run("create", timedOut);
     std::uint64_t size = 0;
@@ -262,7 +278,8 @@ std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::s
         fail((tstrings::any() << "creating the start-up cache failed"
                               << (timedOut ? " (timed out)" : "") << " with exit status "
                               << created.status << ": " << runs.whyNone())
-                 .str());
+                 .str(),
+             KV_SOURCE_CODE_POS);
     }
     fs::remove(runs.file(".log"), ec);
     const ProgramResult checked = runs.run("check", timedOut);
@@ -284,8 +301,10 @@ std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::s
                         ec);
     }
     if (ec) {
-        fail("cannot write " + shipped + ": " + ec.message());
+        fail("cannot write " + shipped + ": " + ec.message(), KV_SOURCE_CODE_POS);
     }
+    std::clog << "kovalu-bundle: start-up cache Contents/app/" << name << ".aot: " << size
+              << " bytes\n";
     return size;
 }
 

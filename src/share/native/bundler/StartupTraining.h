@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BundleOptions.h"
+#include "BundlePlan.h"
 
 /// --train: the start-up cache that the bundle ships, trained by running the
 /// assembled bundle through its own launcher, as a user would start it.
@@ -25,6 +26,11 @@ struct Plan {
 /// without --train.
 std::optional<Plan> plan(const BundleOptions& options);
 
+/// `plan` of the options, with the build's runtime checked: its release
+/// file must allow training here (`checkRuntime`), and --jmods must not link
+/// for another platform. Throws with one line before anything is written.
+std::optional<Plan> check(const BundleOptions& options, const BundlePlan& build);
+
 /// The platform of this host as runtime release files name it, e.g.
 /// "Darwin aarch64".
 std::string hostPlatform();
@@ -36,8 +42,9 @@ void checkRuntime(const std::string& releaseText);
 
 /// Trains the launcher `name` of the bundle at `bundleDir`: a recording
 /// launch, the create step, and a launch with the new cache whose output and
-/// exit status must be the recording's. Writes "Contents/app/<name>.aot" and
-/// returns its size; returns 0, writing nothing, after one line to `warn`
+/// exit status must be the recording's. Writes "Contents/app/<name>.aot",
+/// says its size on standard error and returns it; returns 0, writing
+/// nothing, after one line to `warn`
 /// when the launch with the cache differs. Throws with one line, writing
 /// nothing into the bundle, when a run fails, times out or writes no cache.
 std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::string& name,

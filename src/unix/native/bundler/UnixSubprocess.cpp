@@ -1,14 +1,16 @@
-// Subprocess::run and Subprocess::findOnPath with posix_spawn and pipes.
+// Subprocess::run, runLimited, findOnPath and stopRunning with posix_spawn,
+// pipes and kill.
 #include "Subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +22,9 @@
 extern char** environ;
 
 namespace {
+
+/// The program `run` waits for, for a signal handler to stop.
+std::atomic<pid_t> running{0};
 
 class Fd {
 public:
@@ -195,6 +200,7 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd) 
         throw makeException("cannot start " + argv[0] + ": " + std::strerror(rc),
                             KV_SOURCE_CODE_POS);
     }
+    running = pid;
     out.write.close();
     err.write.close();
     ProgramResult result;
@@ -203,9 +209,11 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd) 
     } catch (...) {
         // Reap the child also when its output could not be read.
         waitFor(pid);
+        running = 0;
         throw;
     }
     result.status = waitFor(pid);
+    running = 0;
     return result;
 }
 
@@ -239,6 +247,7 @@ ProgramResult runLimited(const std::vector<std::string>& argv, const std::vector
         throw makeException("cannot start " + argv[0] + ": " + std::strerror(rc),
                             KV_SOURCE_CODE_POS);
     }
+    running = pid;
     out.write.close();
     err.write.close();
     ProgramResult result;
@@ -267,10 +276,23 @@ ProgramResult runLimited(const std::vector<std::string>& argv, const std::vector
     } catch (...) {
         ::kill(-pid, SIGKILL);
         waitFor(pid);
+        running = 0;
         throw;
     }
+    running = 0;
     timedOut = deadline.timedOut;
     return result;
+}
+
+void stopRunning(int signal) {
+    const pid_t pid = running;
+    if (pid <= 0) {
+        return;
+    }
+    ::kill(pid, signal);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 std::string findOnPath(const std::string& name) {

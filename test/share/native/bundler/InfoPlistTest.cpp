@@ -95,9 +95,12 @@ TEST(InfoPlist, PlistTextNestsArraysAndDictionaries) {
 TEST(InfoPlist, DeclarationsRefuseMalformedAndRepeatedValues) {
     using D = InfoPlist::Declarations;
     const std::pair<D, std::string> cases[] = {
-        {D{{"kv"}, {}, {}, "", "", false}, "--file-type needs EXT=DESCRIPTION: kv"},
-        {D{{"=Doc"}, {}, {}, "", "", false}, "--file-type needs EXT=DESCRIPTION: =Doc"},
-        {D{{"kv="}, {}, {}, "", "", false}, "--file-type needs EXT=DESCRIPTION: kv="},
+        {D{{"kv"}, {}, {}, "", "", false},
+         "--file-type needs EXT=DESCRIPTION or EXT=TYPE.IDENTIFIER[:ROLE[:RANK]]: kv"},
+        {D{{"=Doc"}, {}, {}, "", "", false},
+         "--file-type needs EXT=DESCRIPTION or EXT=TYPE.IDENTIFIER[:ROLE[:RANK]]: =Doc"},
+        {D{{"kv="}, {}, {}, "", "", false},
+         "--file-type needs EXT=DESCRIPTION or EXT=TYPE.IDENTIFIER[:ROLE[:RANK]]: kv="},
         {D{{".kv=Doc"}, {}, {}, "", "", false},
          "--file-type needs an extension without '.' or '/' in front of '=': .kv=Doc"},
         {D{{"kv=A", "KV=B"}, {}, {}, "", "", false}, "--file-type names kv twice"},
@@ -114,6 +117,9 @@ TEST(InfoPlist, DeclarationsRefuseMalformedAndRepeatedValues) {
         {D{{}, {}, {}, "Games", "", false},
          "--category needs a name of lower-case letters, digits and '-' (such as "
          "developer-tools): Games"},
+        {D{{}, {}, {}, "gamez", "", false},
+         "--category is none of the categories macOS knows (business, developer-tools, games, "
+         "productivity, utilities, ...): gamez"},
         {D{{}, {}, {}, "public.app-category.", "", false},
          "--category needs a name of lower-case letters, digits and '-' (such as "
          "developer-tools): public.app-category."},
