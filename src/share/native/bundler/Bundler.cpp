@@ -15,9 +15,11 @@
 #include "InfoPlist.h"
 #include "JarFile.h"
 #include "ModulePath.h"
+#include "Notarization.h"
 #include "PlistReader.h"
 #include "RuntimeLink.h"
 #include "Subprocess.h"
+#include "ToolDefaults.h"
 #include "tstrings.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +77,11 @@ bool exists(const std::string& path, const std::string& what) {
 bool isDirectory(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(path, ec);
+}
+
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    return path.empty() ? path : fs::absolute(path, ec).lexically_normal().string();
 }
 
 void copyTree(const std::string& from, const std::string& to, fs::copy_options how) {
@@ -138,7 +145,9 @@ namespace Bundler {
 /// One run of the tool: the checks, then the steps that write the bundle.
 class Bundle {
 public:
-    Bundle(const BundleOptions& options, const Bundler::Warn& warn) : o(options), warn(warn) {}
+    Bundle(const BundleOptions& options, Progress& progress)
+        : o(options), progress(progress),
+          warn([&progress](const std::string& line) { progress.warn(line); }) {}
 
     std::string make();
 
@@ -166,12 +175,14 @@ private:
     void writeConfiguration();
     void placeRuntime();
     void signBundle();
+    void notarizeBundle();
     void makeArtifacts();
     void moveIntoPlace();
     void moveArtifact(const std::string& from, const std::string& to);
 
     const BundleOptions& o;
-    const Bundler::Warn& warn;
+    Progress& progress;
+    const Bundler::Warn warn;
     std::string name;
     std::string identifier;
     std::vector<std::string> inputs; // without trailing slashes
@@ -189,8 +200,11 @@ private:
     std::vector<PlistEntry> infoPlist;
     std::string zipTarget;
     std::string dmgTarget;
+    std::optional<Notarization::Notary> notary;
 
     TempPath staging;
+    TempPath zipStaging;
+    TempPath dmgStaging;
     TempPath entitlementsFile;
     std::string bundleDir;
     std::string contents;
@@ -206,6 +220,7 @@ std::string Bundle::make() {
     writeConfiguration();
     placeRuntime();
     signBundle();
+    notarizeBundle();
     makeArtifacts();
     moveIntoPlace();
     return target;
@@ -233,6 +248,12 @@ void Bundle::checkOptions() {
     if (o.version.empty()) {
         fail("--version must not be empty");
     }
+    if (!o.build.empty() && !InfoPlist::isVersionNumber(o.build)) {
+        fail("--build must be one to three numbers separated by periods: " + o.build);
+    }
+    if (!InfoPlist::isVersionNumber(o.minMacos) || InfoPlist::compareVersions(o.minMacos, "11.0") < 0) {
+        fail("--min-macos must be 11.0 or later, the launcher's floor: " + o.minMacos);
+    }
     identifier = o.identifier.empty() ? InfoPlist::defaultIdentifier(name) : o.identifier;
     if (!InfoPlist::isValidIdentifier(identifier)) {
         fail("--identifier may hold only letters, digits, '.' and '-': " + identifier);
@@ -245,6 +266,9 @@ void Bundle::checkOptions() {
     checkDeclarations();
     checkGivenEntitlements();
     checkArtifacts();
+    if (o.notarize || Notarization::hasCredentials(o)) {
+        notary.emplace(Notarization::planFor(o, progress));
+    }
     if (o.jlink) {
         jlink = RuntimeLink::plan(runtimeHome, o.addModules, o.jmods);
     } else if (o.addModules) {
@@ -252,6 +276,7 @@ void Bundle::checkOptions() {
     } else if (!o.jmods.empty()) {
         fail("--jmods needs --jlink");
     }
+    ToolDefaults::checkSameSystem(o.launcher, runtimeHome, jlink ? jlink->otherPlatform : "");
     if (!o.mainJar.empty()) {
         mainJar = appEntry("main jar", o.mainJar);
     }
@@ -401,6 +426,7 @@ void Bundle::checkDeclarations() {
     const InfoPlist::Declarations declared{o.fileTypes, o.urlSchemes, o.usages,
                                            o.category,  o.copyright,  o.agent};
     infoPlist = InfoPlist::bundleEntries(name, identifier, o.version,
+                                         o.build.empty() ? o.version : o.build, o.minMacos,
                                          o.icon.empty() ? "" : FileUtils::basename(o.icon));
     const std::vector<PlistEntry> more = InfoPlist::declarationEntries(declared, identifier);
     infoPlist.insert(infoPlist.end(), more.begin(), more.end());
@@ -446,7 +472,7 @@ void Bundle::checkArtifacts() {
         if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
             fail("--zip needs ditto or zip, neither of which is on the PATH");
         }
-        zipTarget = outputDir + "/" + name + ".zip";
+        zipTarget = ToolDefaults::downloadPath(outputDir, name, o.version, absolute(*o.zip), ".zip");
         checkArtifact(zipTarget);
     }
     if (o.dmg) {
@@ -454,7 +480,7 @@ void Bundle::checkArtifacts() {
         if (hdiutil.empty()) {
             fail("--dmg needs hdiutil, which is not on the PATH (it comes with macOS)");
         }
-        dmgTarget = outputDir + "/" + name + ".dmg";
+        dmgTarget = ToolDefaults::downloadPath(outputDir, name, o.version, absolute(*o.dmg), ".dmg");
         checkArtifact(dmgTarget);
     }
 }
@@ -466,6 +492,9 @@ void Bundle::checkArtifact(const std::string& path) {
     }
     if (fs::exists(fs::symlink_status(path, ec)) && !o.force) {
         fail(path + " already exists (use --force to replace it)");
+    }
+    if (!isDirectory(FileUtils::dirname(path))) {
+        fail("no directory for " + path);
     }
 }
 
@@ -673,16 +702,27 @@ void Bundle::placeRuntime() {
         if (mainJar) {
             roots.insert(roots.begin(), *mainJar);
         }
-        const std::string modules =
-            jlink->addModules ? *jlink->addModules
-                              : RuntimeLink::applicationModules(
-                                    *jlink, stagedPaths(roots, appDir),
-                                    stagedPaths(modulePath, appDir), !o.splash.empty());
+        std::string modules;
+        if (jlink->addModules) {
+            modules = *jlink->addModules;
+        } else {
+            Progress::Step step = progress.step("Finding the modules the application needs");
+            modules = RuntimeLink::applicationModules(*jlink, stagedPaths(roots, appDir),
+                                                      stagedPaths(modulePath, appDir),
+                                                      !o.splash.empty());
+            step.done();
+        }
+        const std::size_t count = std::count(modules.begin(), modules.end(), ',') + 1;
+        Progress::Step step = progress.step("Linking a runtime of " + std::to_string(count) +
+                                            (count == 1 ? " module" : " modules"));
         RuntimeLink::link(*jlink, modules, home, warn);
+        step.done();
         return;
     }
     if (copyRuntime) {
+        Progress::Step step = progress.step("Copying the runtime");
         copyTree(runtimeHome, home, fs::copy_options::copy_symlinks);
+        step.done();
         return;
     }
     // The runtime finds its home from its library's real path, so one link to
@@ -712,19 +752,38 @@ void Bundle::signBundle() {
         writeText(entitlements, InfoPlist::plistText(granted));
         setMode(entitlements, mode644);
     }
+    Progress::Step step = progress.step("Signing " + name + ".app");
     BundleSigner::signBundle({codesign, o.identity, entitlements}, bundleDir, target);
+    step.done();
+}
+
+// Before the downloads are made, so that they hold the stapled bundle.
+void Bundle::notarizeBundle() {
+    if (notary) {
+        Notarization::notarizeApp(*notary, bundleDir, target);
+    }
 }
 
 // Made in the staging directory, so that they appear only with the bundle.
 void Bundle::makeArtifacts() {
     if (o.zip) {
-        Distribution::makeZip(bundleDir, staging.get() + "/" + name + ".zip");
+        zipStaging.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(zipTarget) + "/.zip."));
+        Progress::Step step = progress.step("Writing " + FileUtils::basename(zipTarget));
+        Distribution::makeZip(bundleDir, zipStaging.get() + "/" + FileUtils::basename(zipTarget));
+        step.done();
     }
     if (o.dmg) {
-        const std::string image = staging.get() + "/" + name + ".dmg";
+        dmgStaging.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(dmgTarget) + "/.dmg."));
+        const std::string image = dmgStaging.get() + "/" + FileUtils::basename(dmgTarget);
+        Progress::Step step = progress.step("Writing " + FileUtils::basename(dmgTarget));
         Distribution::makeImage(hdiutil, bundleDir, image);
         if (!o.identity.empty()) {
             BundleSigner::signImage({codesign, o.identity, entitlements}, image, dmgTarget);
+        }
+        step.done();
+        if (notary) {
+            Notarization::submit(*notary, image, FileUtils::basename(dmgTarget));
+            Notarization::staple(*notary, image, dmgTarget);
         }
     }
 }
@@ -764,18 +823,18 @@ void Bundle::moveIntoPlace() {
         entitlementsFile.release();
     }
     if (o.zip) {
-        moveArtifact(staging.get() + "/" + name + ".zip", zipTarget);
+        moveArtifact(zipStaging.get() + "/" + FileUtils::basename(zipTarget), zipTarget);
     }
     if (o.dmg) {
-        moveArtifact(staging.get() + "/" + name + ".dmg", dmgTarget);
+        moveArtifact(dmgStaging.get() + "/" + FileUtils::basename(dmgTarget), dmgTarget);
     }
 }
 
-std::string makeBundle(const BundleOptions& options, const Warn& warn) {
-    return Bundle(options, warn).make();
+std::string makeBundle(const BundleOptions& options, Progress& progress) {
+    return Bundle(options, progress).make();
 }
 
-std::string signExisting(const BundleOptions& o) {
+std::string signExisting(const BundleOptions& o, Progress& progress) {
     const std::string bundle = FileUtils::removeTrailingSlash(o.bundle);
     if (!tstrings::endsWith(bundle, ".app") || !isDirectory(bundle + "/Contents")) {
         fail("not a bundle (NAME.app holding Contents): " + o.bundle);
@@ -810,7 +869,9 @@ std::string signExisting(const BundleOptions& o) {
         entitlements = defaults.get();
         writeText(entitlements, InfoPlist::plistText(granted));
     }
+    Progress::Step step = progress.step("Signing " + FileUtils::basename(bundle));
     BundleSigner::signBundle({codesign, o.identity, entitlements}, bundle, bundle);
+    step.done();
     return bundle;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "BundleOptions.h"
+#include "Progress.h"
 
 namespace Bundler {
 
@@ -15,13 +16,14 @@ using Warn = std::function<void(const std::string&)>;
 /// directory beside its place and renames it into place; returns the bundle's
 /// path. Throws with one line, leaving nothing of this run behind, when a
 /// check or a step fails or another run put a bundle in place first.
-std::string makeBundle(const BundleOptions& options, const Warn& warn);
+/// `progress` receives the step lines and warnings.
+std::string makeBundle(const BundleOptions& options, Progress& progress);
 
 /// Signs the existing bundle `options.bundle` in place, as makeBundle signs
 /// a new one; without --entitlements with the runtime's entitlements and
 /// those its Info.plist's usage descriptions need. Returns the bundle's path;
 /// throws with one line when a check or codesign fails.
-std::string signExisting(const BundleOptions& options);
+std::string signExisting(const BundleOptions& options, Progress& progress);
 
 /// The launcher's configuration file: `classPath`, `modulePath` and `mainJar`
 /// are given as they are to be written.
