@@ -121,6 +121,7 @@ TEST_F(JlinkBundle, RefusesWithOneLineAndLeavesNothing) {
             all.insert(all.end(), mainClass.begin(), mainClass.end());
         }
         all.insert(all.end(), options.begin(), options.end());
+        all.push_back("--quiet");
         const kvtest::ProcessResult r = bundle(all);
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);

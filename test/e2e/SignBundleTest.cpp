@@ -57,7 +57,8 @@ std::string thinMachO(char fileType) {
 const char *const kReadPlist = R"(import plistlib, sys
 with open(sys.argv[1], 'rb') as f:
     d = plistlib.load(f)
-print(sorted((k, v) for k, v in d.items() if k in sys.argv[2:] or v is True))
+print(sorted((k, v) for k, v in d.items()
+             if k in sys.argv[2:] or (v is True and k != 'CFBundleAllowMixedLocalizations')))
 )";
 
 class SignBundle : public ::testing::Test {
@@ -79,13 +80,17 @@ protected:
         kvtest::writeFile(tmp / "in/a&b.icns", "icns bytes");
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
         kvtest::makeDirs(tmp / "out");
+        // A macOS launcher to go with the macOS runtime; the tests never start it.
+        kvtest::writeFile(tmp / "launcher", thinMachO('\x02'));
+        ::chmod((tmp / "launcher").c_str(), 0755);
     }
 
+    /// Runs the tool quietly: the step lines have a test of their own.
     kvtest::ProcessResult tool(const Args &more, const char *failOn = nullptr) {
-        Args argv{KVTEST_MAKE_BUNDLE, "--launcher",   KVTEST_LAUNCHER_PATH, "--runtime",
+        Args argv{KVTEST_MAKE_BUNDLE, "--launcher",   tmp / "launcher", "--runtime",
                   tmp / "jdk",        "--output",     tmp / "out",          "--input",
                   tmp / "in/classes", "--class-path", "classes",            "--main-class",
-                  "a.B"};
+                  "a.B",              "--quiet"};
         argv.insert(argv.end(), more.begin(), more.end());
         return kvtest::runProcess(
             argv,
@@ -196,11 +201,13 @@ TEST_F(SignBundle, InfoPlistParsesAndNamesTheIcon) {
     const std::string contents = tmp / "out/R&D <T>.app/Contents";
     EXPECT_EQ("icns bytes", kvtest::readFile(contents + "/Resources/a&b.icns"));
     EXPECT_EQ(
-        "[('CFBundleExecutable', 'R&D <T>'), ('CFBundleIconFile', 'a&b.icns'), "
+        "[('CFBundleAllowMixedLocalizations', True), ('CFBundleExecutable', 'R&D <T>'), "
+        "('CFBundleIconFile', 'a&b.icns'), "
         "('CFBundleName', 'R&D <T>'), ('CFBundleVersion', '2.0'), "
         "('LSMinimumSystemVersion', '11.0'), ('NSHighResolutionCapable', True)]\n",
-        plist(contents + "/Info.plist", {"CFBundleExecutable", "CFBundleIconFile", "CFBundleName",
-                                         "CFBundleVersion", "LSMinimumSystemVersion"}));
+        plist(contents + "/Info.plist",
+              {"CFBundleAllowMixedLocalizations", "CFBundleExecutable", "CFBundleIconFile",
+               "CFBundleName", "CFBundleVersion", "LSMinimumSystemVersion"}));
 }
 
 TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
@@ -245,7 +252,7 @@ TEST_F(SignBundle, MissingCodesignFailsBeforeWritingAnything) {
     }
     Args argv{KVTEST_MAKE_BUNDLE,
               "--launcher",
-              KVTEST_LAUNCHER_PATH,
+              tmp / "launcher",
               "--name",
               "Demo",
               "--runtime",
@@ -364,10 +371,10 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
     ASSERT_EQ(0, tool({"--name", "Demo", "--usage", "microphone=To record"}).exitCode);
     const std::string app = tmp / "out/Demo.app";
     const std::vector<std::pair<Args, std::string>> cases{
-        {{app, "--sign", "-", "--zip"}, "sign takes only --sign and --entitlements: --zip"},
+        {{app, "--sign", "-", "--zip"}, "sign takes only --sign, --entitlements and --quiet: --zip"},
         {{tmp / "out", "--sign", "-"}, "not a bundle (NAME.app holding Contents): " + tmp / "out"},
         {{app}, "sign needs --sign IDENTITY"},
-        {{app + "/", "--sign", "-"}, ""},
+        {{app + "/", "--sign", "-", "-q"}, ""},
     };
     for (const auto &[args, message] : cases) {
         SCOPED_TRACE(message);
@@ -394,9 +401,9 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
 TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
     const kvtest::ProcessResult r = tool({"--name", "Demo", "--zip"});
     ASSERT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ("Demo.app\nDemo.zip\n", listing());
+    EXPECT_EQ("Demo-1.0.zip\nDemo.app\n", listing());
     const std::string listed =
-        kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo.zip"}).out;
+        kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo-1.0.zip"}).out;
     const std::string home = "Demo.app/Contents/runtime/Contents/Home/";
     for (const std::string &line :
          {home + "lib/link.dylib 0o777 l  -> server/libjvm.dylib",
@@ -432,10 +439,12 @@ TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle)
             EXPECT_EQ("", listing());
             continue;
         }
-        EXPECT_EQ(more.empty() ? "Demo.app\nDemo.dmg\n" : "Demo.app\nDemo.dmg\nDemo.entitlements\n",
+        EXPECT_EQ(more.empty() ? "Demo-1.0.dmg\nDemo.app\n"
+                               : "Demo-1.0.dmg\nDemo.app\nDemo.entitlements\n",
                   listing());
         // The stand-in marks what it signs: the image in place is the signed one.
-        EXPECT_EQ(more.empty() ? "image\n" : "image\n+signed", kvtest::readFile(tmp / "out/Demo.dmg"));
+        EXPECT_EQ(more.empty() ? "image\n" : "image\n+signed",
+                  kvtest::readFile(tmp / "out/Demo-1.0.dmg"));
         const std::vector<std::string> record = e2e::lines(kvtest::readFile(tmp / "record.hdiutil"));
         ASSERT_EQ(4u, record.size());
         EXPECT_EQ(0u, record[0].find("create -volname Demo -srcfolder ")) << record[0];
@@ -447,7 +456,7 @@ TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle)
             ASSERT_FALSE(c.empty());
             EXPECT_EQ("APP", c[c.size() - 2].back());
             EXPECT_EQ(Args({"--force", "--sign", "-"}), Args(c.back().begin(), c.back().end() - 1));
-            EXPECT_EQ("/Demo.dmg", c.back().back().substr(c.back().back().rfind('/')));
+            EXPECT_EQ("/Demo-1.0.dmg", c.back().back().substr(c.back().back().rfind('/')));
         }
     }
 }
@@ -538,7 +547,7 @@ TEST_F(SignBundle, FailureOnAJarEntryLeavesTheJarAsItWas) {
     ASSERT_EQ(0, tool({"--name", "Demo", "--input", tmp / "in/native.jar"}).exitCode);
     const std::string app = tmp / "out/Demo.app";
     const kvtest::ProcessResult r = kvtest::runProcess(
-        {KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-"},
+        {KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-", "--quiet"},
         {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
          {"KVTEST_CODESIGN_RECORD", tmp / "record"},
          {"KVTEST_CODESIGN_FAIL", std::string("*/libx.dylib")}});

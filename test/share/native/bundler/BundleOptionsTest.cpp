@@ -58,8 +58,8 @@ TEST(BundleOptions, SignTakesABundleAndOnlyItsSigningOptions) {
     const std::pair<Args, std::string> cases[] = {
         {{}, "sign needs the path of a bundle first"},
         {{"--sign", "-"}, "sign needs the path of a bundle first"},
-        {{"A.app", "--zip"}, "sign takes only --sign and --entitlements: --zip"},
-        {{"A.app", "B.app"}, "sign takes only --sign and --entitlements: B.app"},
+        {{"A.app", "--zip"}, "sign takes only --sign, --entitlements and --quiet: --zip"},
+        {{"A.app", "B.app"}, "sign takes only --sign, --entitlements and --quiet: B.app"},
         {{"A.app", "--sign"}, "--sign needs a value"},
     };
     for (const auto& [args, message] : cases) {

@@ -32,16 +32,17 @@ TEST(InfoPlist, PlistTextKeepsOrderAndEscapesKeysAndValues) {
 TEST(InfoPlist, BundleEntriesNameTheIconOnlyWhenGiven) {
     for (const std::string icon : {"", "a.icns"}) {
         std::vector<std::string> keys;
-        for (const PlistEntry& e : InfoPlist::bundleEntries("N", "id", "2", icon)) {
+        for (const PlistEntry& e : InfoPlist::bundleEntries("N", "id", "2", "2", "11.0", icon)) {
             keys.push_back(e.key);
         }
-        std::vector<std::string> expected{"CFBundleDevelopmentRegion", "CFBundleExecutable",
+        std::vector<std::string> expected{"CFBundleAllowMixedLocalizations",
+                                          "CFBundleDevelopmentRegion", "CFBundleExecutable",
                                           "CFBundleIdentifier", "CFBundleInfoDictionaryVersion",
                                           "CFBundleName", "CFBundlePackageType",
                                           "CFBundleShortVersionString", "CFBundleVersion",
                                           "LSMinimumSystemVersion", "NSHighResolutionCapable"};
         if (!icon.empty()) {
-            expected.insert(expected.begin() + 2, "CFBundleIconFile");
+            expected.insert(expected.begin() + 3, "CFBundleIconFile");
         }
         EXPECT_EQ(expected, keys) << icon;
     }
