@@ -43,9 +43,12 @@ int verify(const std::string& given, const std::function<void(const std::string&
         }
     }
     if (!missing.empty()) {
+        const std::string last = missing.back();
+        missing.pop_back();
+        const std::string named =
+            missing.empty() ? last + " is" : tstrings::join(missing.begin(), missing.end(), ", ") + " and " + last + " are";
         throw makeException("verify needs codesign, spctl and xcrun, which come with macOS: " +
-                                tstrings::join(missing.begin(), missing.end(), ", ") +
-                                (missing.size() == 1 ? " is" : " are") + " not on the PATH",
+                                named + " not on the PATH",
                             KV_SOURCE_CODE_POS);
     }
     int failed = 0;
