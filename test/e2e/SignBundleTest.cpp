@@ -297,6 +297,10 @@ TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
         {{"--sign", "-", "--entitlements", tmp / "none"},
          "entitlements file not found: " + tmp / "none"},
         {{"--sign", "-"}, tmp / "out/Demo.entitlements already exists (use --force to replace it)"},
+        {{"--min-macos", "10.15"}, "--min-macos must be 11.0 or later, the launcher's floor: 10.15"},
+        {{"--min-macos", "11.0.0.1"}, "--min-macos must be 11.0 or later, the launcher's floor: 11.0.0.1"},
+        {{"--build", "1.x"}, "--build must be one to three numbers separated by periods: 1.x"},
+        {{"--zip", tmp / "none/Demo.zip"}, "no directory for " + tmp / "none/Demo.zip"},
     };
     for (const auto &[more, message] : cases) {
         SCOPED_TRACE(message);
@@ -479,6 +483,12 @@ TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
         EXPECT_EQ(std::string::npos, line.find("__MACOSX")) << line;
         EXPECT_EQ(std::string::npos, line.find("/._")) << line;
     }
+    // A name of the user's, in another directory.
+    kvtest::makeDirs(tmp / "dl");
+    ASSERT_EQ(0, tool({"--name", "Demo", "--force", "--zip", tmp / "dl/My.zip"}).exitCode);
+    EXPECT_EQ(kvtest::readFile(tmp / "out/Demo-1.0.zip").substr(0, 4),
+              kvtest::readFile(tmp / "dl/My.zip").substr(0, 4));
+    EXPECT_EQ("My.zip\n", kvtest::runProcess({"/bin/ls", "-A", tmp / "dl"}).out);
 }
 
 TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle) {
@@ -569,6 +579,13 @@ TEST_F(SignBundle, InfoPlistDeclarationsReadBackAsGiven) {
          "[('CFBundleName', 'Other & name'), ('Extra', [3, {'r': 1.5}]), "
          "('LSUIElement', False), ('NSHighResolutionCapable', True)]\n",
          warned + "CFBundleName\n" + warned + "LSUIElement\n"},
+        {{"--version", "2.1", "--build", "417", "--min-macos", "12.3"},
+         {"CFBundleShortVersionString", "CFBundleVersion", "LSMinimumSystemVersion",
+          "CFBundleAllowMixedLocalizations"},
+         "[('CFBundleAllowMixedLocalizations', True), ('CFBundleShortVersionString', '2.1'), "
+         "('CFBundleVersion', '417'), ('LSMinimumSystemVersion', '12.3'), "
+         "('NSHighResolutionCapable', True)]\n",
+         ""},
     };
     for (const auto &[options, keys, expected, warnings] : cases) {
         SCOPED_TRACE(options[0]);

@@ -238,8 +238,7 @@ BundleOptions parseOptions(const std::vector<std::string>& args) {
             std::visit(Store{options, args[i]}, entry->target);
             continue;
         }
-        if (entry->valueName[0] == '[' &&
-            (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-')) {
+        if (entry->valueName[0] == '[' && (i + 1 == args.size() || args[i + 1][0] == '-')) {
             std::visit(Store{options, std::string()}, entry->target);
             continue;
         }
@@ -289,8 +288,7 @@ BundleOptions parseCommandOptions(const std::string& command,
             throw makeException(command + " takes " + takes + ": " + rest[i], KV_SOURCE_CODE_POS);
         }
         const bool optionalValue = entry->valueName && entry->valueName[0] == '[';
-        i += entry->valueName && (!optionalValue || (i + 1 < rest.size() && !rest[i + 1].empty() &&
-                                                     rest[i + 1][0] != '-'))
+        i += entry->valueName && (!optionalValue || (i + 1 < rest.size() && rest[i + 1][0] != '-'))
                  ? 1
                  : 0;
     }

@@ -47,7 +47,7 @@ private:
     }
 
     JsonValue value(int depth) {
-        if (depth > maxDepth) {
+        if (depth >= maxDepth) {
             fail("nested too deeply");
         }
         skipSpace();

@@ -137,3 +137,16 @@ TEST(InfoPlist, MergeReplacesInPlaceAndAddsTheRest) {
     EXPECT_EQ("<string>x</string>", std::get<PlistXml>(merged[0].value.value).text);
     EXPECT_EQ(std::vector<std::string>{"A"}, replaced);
 }
+
+TEST(InfoPlist, VersionNumbersAreOneToThreeNumbersComparedPartByPart) {
+    for (const char* good : {"11", "11.0", "12.3.1", "0"}) {
+        EXPECT_TRUE(InfoPlist::isVersionNumber(good)) << good;
+    }
+    for (const char* bad : {"", "11.", ".1", "1.2.3.4", "1.x", "v2", "1 0", "-1", "1234567890"}) {
+        EXPECT_FALSE(InfoPlist::isVersionNumber(bad)) << bad;
+    }
+    EXPECT_EQ(0, InfoPlist::compareVersions("11", "11.0.0"));
+    EXPECT_LT(InfoPlist::compareVersions("10.15", "11.0"), 0);
+    EXPECT_GT(InfoPlist::compareVersions("11.0.1", "11.0"), 0);
+    EXPECT_GT(InfoPlist::compareVersions("12", "11.9"), 0);
+}
