@@ -705,7 +705,7 @@ TEST_F(SignBundle, NotarizeCommandSubmitsStaplesOrSaysWhyNot) {
     const std::vector<Row> rows{
         {{app, "--keychain-profile", "notary", "--quiet"}, "Accepted", "",
          {submitApp + "--keychain-profile notary", "stapler staple TMP/out/Demo.app"}},
-        {{app, "--key", tmp / "K.p8", "--key-id", "KID", "--issuer", "ISS", "-q"}, "Accepted", "",
+        {{app, "--key", tmp / "K.p8", "--key-id", "KID", "--issuer", "ISS", "-q", "--zip"}, "Accepted", "",
          {submitApp + "--key TMP/K.p8 --key-id KID --issuer ISS", "stapler staple TMP/out/Demo.app"}},
         {{tmp / "out/Demo.dmg", "--keychain-profile", "notary", "-q"}, "Accepted", "",
          {"notarytool submit TMP/out/Demo.dmg --wait --output-format json --keychain-profile notary",
@@ -739,7 +739,16 @@ TEST_F(SignBundle, NotarizeCommandSubmitsStaplesOrSaysWhyNot) {
             command(args, {{"KVTEST_NOTARY", row.status}}, row.status != "nomac");
         EXPECT_EQ(row.err, r.err);
         EXPECT_EQ(row.err.empty() ? 0 : 1, r.exitCode);
-        EXPECT_EQ(row.err.empty() ? row.args[0] + "\n" : "", r.out);
+        const bool zip = row.args.back() == "--zip";
+        EXPECT_EQ(row.err.empty() ? row.args[0] + "\n" + (zip ? tmp / "out/Demo-1.0.zip\n" : "") : "",
+                  r.out);
+        if (zip) {
+            // Zipped after stapling: the download carries the ticket.
+            EXPECT_NE(std::string::npos,
+                      kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip,
+                                          tmp / "out/Demo-1.0.zip"}).out.find("Demo.app/Contents/CodeResources"));
+            ::unlink((tmp / "out/Demo-1.0.zip").c_str());
+        }
         EXPECT_EQ(row.calls, xcrunCalls());
         // Only an accepted bundle carries a ticket; a password never goes on a command line.
         const bool stapled = !row.calls.empty() && row.calls.back() == "stapler staple TMP/out/Demo.app";

@@ -67,7 +67,8 @@ std::string bundleVersion(const std::string& app) {
 std::string zipAfterStapling(const BundleOptions& o, const std::string& app) {
     const std::string name = FileUtils::basename(app).substr(0, FileUtils::basename(app).size() - 4);
     const std::string target = ToolDefaults::downloadPath(
-        FileUtils::dirname(fs::absolute(app).string()), name, bundleVersion(app), *o.zip, ".zip");
+        FileUtils::dirname(fs::absolute(app).string()), name, bundleVersion(app),
+        o.zip->empty() ? *o.zip : fs::absolute(*o.zip).lexically_normal().string(), ".zip");
     std::error_code ec;
     if (fs::exists(fs::symlink_status(target, ec)) && !o.force) {
         fail(target + " already exists (use --force to replace it)");
