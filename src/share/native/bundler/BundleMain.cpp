@@ -29,9 +29,9 @@ int run(const std::string& argv0, const std::vector<std::string>& args) {
     }
     const std::string command =
         args[0] == "sign" || args[0] == "notarize" || args[0] == "verify" ? args[0] : "";
-    const BundleOptions options = command.empty()
-                                      ? parseOptions(args)
-                                      : parseCommandOptions(command, {args.begin() + 1, args.end()});
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    const BundleOptions options =
+        command.empty() ? parseOptions(args) : parseCommandOptions(command, rest);
     if (options.help) {
         std::cout << usageText();
         return 0;

@@ -54,8 +54,9 @@ struct BundleOptions {
 };
 
 /// One command-line option: its spelling, what its value is called (none for a
-/// switch; in brackets for a value that may be left out), its help text, whether its value must be free of control
-/// characters, and the member its value goes to.
+/// switch; in brackets for a value that may be left out), its help text,
+/// whether its value must be free of control characters, and the member its
+/// value goes to.
 struct OptionEntry {
     const char* name;
     const char* valueName;

@@ -251,7 +251,8 @@ void Bundle::checkOptions() {
     if (!o.build.empty() && !InfoPlist::isVersionNumber(o.build)) {
         fail("--build must be one to three numbers separated by periods: " + o.build);
     }
-    if (!InfoPlist::isVersionNumber(o.minMacos) || InfoPlist::compareVersions(o.minMacos, "11.0") < 0) {
+    if (!InfoPlist::isVersionNumber(o.minMacos) ||
+        InfoPlist::compareVersions(o.minMacos, "11.0") < 0) {
         fail("--min-macos must be 11.0 or later, the launcher's floor: " + o.minMacos);
     }
     identifier = o.identifier.empty() ? InfoPlist::defaultIdentifier(name) : o.identifier;
@@ -472,7 +473,8 @@ void Bundle::checkArtifacts() {
         if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
             fail("--zip needs ditto or zip, neither of which is on the PATH");
         }
-        zipTarget = ToolDefaults::downloadPath(outputDir, name, o.version, absolute(*o.zip), ".zip");
+        zipTarget =
+            ToolDefaults::downloadPath(outputDir, name, o.version, absolute(*o.zip), ".zip");
         checkArtifact(zipTarget);
     }
     if (o.dmg) {
@@ -480,7 +482,8 @@ void Bundle::checkArtifacts() {
         if (hdiutil.empty()) {
             fail("--dmg needs hdiutil, which is not on the PATH (it comes with macOS)");
         }
-        dmgTarget = ToolDefaults::downloadPath(outputDir, name, o.version, absolute(*o.dmg), ".dmg");
+        dmgTarget =
+            ToolDefaults::downloadPath(outputDir, name, o.version, absolute(*o.dmg), ".dmg");
         checkArtifact(dmgTarget);
     }
 }

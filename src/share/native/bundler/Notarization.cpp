@@ -65,7 +65,8 @@ std::string bundleVersion(const std::string& app) {
 }
 
 std::string zipAfterStapling(const BundleOptions& o, const std::string& app) {
-    const std::string name = FileUtils::basename(app).substr(0, FileUtils::basename(app).size() - 4);
+    const std::string base = FileUtils::basename(app);
+    const std::string name = base.substr(0, base.size() - 4);
     const std::string target = ToolDefaults::downloadPath(
         FileUtils::dirname(fs::absolute(app).string()), name, bundleVersion(app),
         o.zip->empty() ? *o.zip : fs::absolute(*o.zip).lexically_normal().string(), ".zip");
@@ -75,8 +76,9 @@ std::string zipAfterStapling(const BundleOptions& o, const std::string& app) {
     }
     BundleFiles::TempPath staged;
     staged.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(target) + "/.zip."));
-    Distribution::makeZip(fs::absolute(app).string(), staged.get() + "/" + FileUtils::basename(target));
-    if (const int error = BundleFiles::renamePath(staged.get() + "/" + FileUtils::basename(target), target)) {
+    const std::string zip = staged.get() + "/" + FileUtils::basename(target);
+    Distribution::makeZip(fs::absolute(app).string(), zip);
+    if (const int error = BundleFiles::renamePath(zip, target)) {
         fail("cannot move " + target + " into place: " + BundleFiles::errorText(error));
     }
     return target;

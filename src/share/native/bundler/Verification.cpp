@@ -46,7 +46,9 @@ int verify(const std::string& given, const std::function<void(const std::string&
         const std::string last = missing.back();
         missing.pop_back();
         const std::string named =
-            missing.empty() ? last + " is" : tstrings::join(missing.begin(), missing.end(), ", ") + " and " + last + " are";
+            missing.empty()
+                ? last + " is"
+                : tstrings::join(missing.begin(), missing.end(), ", ") + " and " + last + " are";
         throw makeException("verify needs codesign, spctl and xcrun, which come with macOS: " +
                                 named + " not on the PATH",
                             KV_SOURCE_CODE_POS);
