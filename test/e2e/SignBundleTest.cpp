@@ -483,6 +483,9 @@ TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
         EXPECT_EQ(std::string::npos, line.find("__MACOSX")) << line;
         EXPECT_EQ(std::string::npos, line.find("/._")) << line;
     }
+    // Into an output directory made for it.
+    ASSERT_EQ(0, tool({"--name", "Demo", "--zip", "--output", tmp / "fresh"}).exitCode);
+    EXPECT_EQ("Demo-1.0.zip\nDemo.app\n", kvtest::runProcess({"/bin/ls", "-A", tmp / "fresh"}).out);
     // A name of the user's, in another directory.
     kvtest::makeDirs(tmp / "dl");
     ASSERT_EQ(0, tool({"--name", "Demo", "--force", "--zip", tmp / "dl/My.zip"}).exitCode);

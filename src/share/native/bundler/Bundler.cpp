@@ -496,7 +496,8 @@ void Bundle::checkArtifact(const std::string& path) {
     if (fs::exists(fs::symlink_status(path, ec)) && !o.force) {
         fail(path + " already exists (use --force to replace it)");
     }
-    if (!isDirectory(FileUtils::dirname(path))) {
+    // The output directory is made when missing; a directory the user named is not.
+    if (FileUtils::dirname(path) != outputDir && !isDirectory(FileUtils::dirname(path))) {
         fail("no directory for " + path);
     }
 }

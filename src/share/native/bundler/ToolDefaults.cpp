@@ -125,7 +125,8 @@ std::string downloadPath(const std::string& dir, const std::string& name,
     if (!given.empty()) {
         return given;
     }
-    return dir + "/" + name + (version.empty() ? "" : "-" + version) + suffix;
+    const bool named = !version.empty() && FileUtils::isPlainName(name + "-" + version + suffix);
+    return dir + "/" + name + (named ? "-" + version : "") + suffix;
 }
 
 } // namespace ToolDefaults

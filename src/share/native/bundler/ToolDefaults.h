@@ -36,7 +36,8 @@ void checkSameSystem(const std::string& launcher, const std::string& runtimeHome
                      const std::string& linkedPlatform);
 
 /// Where a download goes: `given` when not empty, else
-/// DIR/NAME-VERSION.SUFFIX (DIR/NAME.SUFFIX without a version).
+/// DIR/NAME-VERSION.SUFFIX (DIR/NAME.SUFFIX without a version, or with one
+/// that cannot be part of a file name).
 std::string downloadPath(const std::string& dir, const std::string& name,
                          const std::string& version, const std::string& given,
                          const std::string& suffix);

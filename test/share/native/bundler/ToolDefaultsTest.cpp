@@ -22,6 +22,7 @@ TEST(ToolDefaults, SystemOfAnExecutableFromItsFirstBytes) {
 TEST(ToolDefaults, DownloadNamesCarryTheVersionUnlessGiven) {
     EXPECT_EQ("/o/Demo-1.2.zip", ToolDefaults::downloadPath("/o", "Demo", "1.2", "", ".zip"));
     EXPECT_EQ("/o/Demo.dmg", ToolDefaults::downloadPath("/o", "Demo", "", "", ".dmg"));
+    EXPECT_EQ("/o/Demo.dmg", ToolDefaults::downloadPath("/o", "Demo", "1/2", "", ".dmg"));
     EXPECT_EQ("/d/x.zip", ToolDefaults::downloadPath("/o", "Demo", "1.2", "/d/x.zip", ".zip"));
 }
 
