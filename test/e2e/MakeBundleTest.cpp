@@ -415,7 +415,7 @@ TEST_F(MakeBundle, UsageCommandsAndTheToolsOwnVersion) {
                                 "\n  version "}) {
         EXPECT_NE(std::string::npos, help.out.find(command)) << command;
     }
-    for (const char* asked : {"version", "-V"}) {
+    for (const char* asked : {"version", "-V", "--version"}) {
         const kvtest::ProcessResult r = tool({asked});
         EXPECT_EQ(0, r.exitCode);
         EXPECT_TRUE(std::regex_match(r.out, version)) << r.out;

@@ -23,7 +23,8 @@ int run(const std::string& argv0, const std::vector<std::string>& args) {
         std::cerr << usageText();
         return 2;
     }
-    if (args.size() == 1 && (args[0] == "version" || args[0] == "-V")) {
+    // "--version" alone has no bundle version to give: it asks for the tool's.
+    if (args.size() == 1 && (args[0] == "version" || args[0] == "-V" || args[0] == "--version")) {
         std::cout << "kovalu-bundle " << KOVALU_VERSION << std::endl;
         return 0;
     }
