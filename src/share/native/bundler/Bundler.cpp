@@ -268,7 +268,7 @@ void Bundle::checkOptions() {
     checkGivenEntitlements();
     checkArtifacts();
     if (o.notarize || Notarization::hasCredentials(o)) {
-        notary.emplace(Notarization::planFor(o, progress));
+        notary.emplace(Notarization::planFor(o));
     }
     if (o.jlink) {
         jlink = RuntimeLink::plan(runtimeHome, o.addModules, o.jmods);
@@ -764,7 +764,7 @@ void Bundle::signBundle() {
 // Before the downloads are made, so that they hold the stapled bundle.
 void Bundle::notarizeBundle() {
     if (notary) {
-        Notarization::notarizeApp(*notary, bundleDir, target);
+        Notarization::notarizeApp(*notary, progress, bundleDir, target);
     }
 }
 
@@ -786,8 +786,8 @@ void Bundle::makeArtifacts() {
         }
         step.done();
         if (notary) {
-            Notarization::submit(*notary, image, FileUtils::basename(dmgTarget));
-            Notarization::staple(*notary, image, dmgTarget);
+            Notarization::submit(*notary, progress, image, FileUtils::basename(dmgTarget));
+            Notarization::staple(*notary, progress, image, dmgTarget);
         }
     }
 }

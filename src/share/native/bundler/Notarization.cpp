@@ -31,18 +31,18 @@ std::vector<std::string> notarytool(const Notarization::Notary& n,
 
 // Why a submission failed, printed before the one error line: the log's
 // issues, or why there is no log.
-void reportLog(const Notarization::Notary& n, const std::string& id) {
+void reportLog(const Notarization::Notary& n, Progress& progress, const std::string& id) {
     const ProgramResult log = Subprocess::run(notarytool(n, {"log", id}));
     std::vector<std::string> issues;
     try {
         issues = Notarization::readIssues(log.out);
     } catch (const KvErrorBase&) {
-        n.progress.error("kovalu-bundle: cannot fetch the notary's log: " +
+        progress.error("kovalu-bundle: cannot fetch the notary's log: " +
                          Notarization::reason(log.err + log.out, ""));
         return;
     }
     for (const std::string& issue : issues) {
-        n.progress.error(issue);
+        progress.error(issue);
     }
 }
 
@@ -174,7 +174,7 @@ std::string reason(const std::string& output, const std::string& path) {
                         : tstrings::join(kept.begin(), kept.end(), "; ");
 }
 
-Notary planFor(const BundleOptions& o, Progress& progress) {
+Notary planFor(const BundleOptions& o) {
     if (!o.notarize) {
         fail("--keychain-profile, --key, --key-id and --issuer need --notarize");
     }
@@ -190,11 +190,12 @@ Notary planFor(const BundleOptions& o, Progress& progress) {
     if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
         fail("--notarize needs ditto or zip, neither of which is on the PATH");
     }
-    return Notary{xcrun, std::move(credentials), progress};
+    return Notary{xcrun, std::move(credentials)};
 }
 
-void submit(const Notary& n, const std::string& file, const std::string& shownAs) {
-    Progress::Step step = n.progress.step("Submitting " + shownAs + " for notarization");
+void submit(const Notary& n, Progress& progress, const std::string& file,
+            const std::string& shownAs) {
+    Progress::Step step = progress.step("Submitting " + shownAs + " for notarization");
     const ProgramResult r = Subprocess::run(
         notarytool(n, {"submit", file, "--wait", "--output-format", "json"}));
     Submission answer;
@@ -213,14 +214,15 @@ void submit(const Notary& n, const std::string& file, const std::string& shownAs
     }
     step.done(answer.status);
     if (!answer.id.empty()) {
-        reportLog(n, answer.id);
+        reportLog(n, progress, answer.id);
     }
     fail("the notary service found " + shownAs + " " + answer.status + ": " + answer.message +
          " (submission " + answer.id + ")");
 }
 
-void staple(const Notary& n, const std::string& path, const std::string& shownAs) {
-    Progress::Step step = n.progress.step("Stapling the ticket to " + shownAs);
+void staple(const Notary& n, Progress& progress, const std::string& path,
+            const std::string& shownAs) {
+    Progress::Step step = progress.step("Stapling the ticket to " + shownAs);
     const ProgramResult r = Subprocess::run({n.xcrun, "stapler", "staple", path});
     if (r.status != 0) {
         fail("stapler failed on " + shownAs + ": " + reason(r.out + r.err, path));
@@ -228,20 +230,21 @@ void staple(const Notary& n, const std::string& path, const std::string& shownAs
     step.done();
 }
 
-void notarizeApp(const Notary& n, const std::string& app, const std::string& shownAs) {
+void notarizeApp(const Notary& n, Progress& progress, const std::string& app,
+                 const std::string& shownAs) {
     // notarytool takes no bare bundle: it goes as a zip that keeps its parent.
     const std::string base = FileUtils::basename(app);
     BundleFiles::TempPath folder;
     folder.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(app) + "/.notarize."));
     const std::string zip = folder.get() + "/" + base.substr(0, base.size() - 4) + ".zip";
     {
-        Progress::Step step = n.progress.step("Zipping " + FileUtils::basename(shownAs) +
-                                              " for the notary service");
+        Progress::Step step =
+            progress.step("Zipping " + FileUtils::basename(shownAs) + " for the notary service");
         Distribution::makeZip(app, zip);
         step.done();
     }
-    submit(n, zip, FileUtils::basename(shownAs));
-    staple(n, app, shownAs);
+    submit(n, progress, zip, FileUtils::basename(shownAs));
+    staple(n, progress, app, shownAs);
 }
 
 std::vector<std::string> notarizeExisting(const BundleOptions& o, Progress& progress) {
@@ -255,16 +258,16 @@ std::vector<std::string> notarizeExisting(const BundleOptions& o, Progress& prog
     if (o.zip && !app) {
         fail("--zip goes with a bundle (NAME.app), whose ticket is stapled before it is zipped");
     }
-    const Notary notary{findXcrun(), credentialArguments(o), progress};
+    const Notary notary{findXcrun(), credentialArguments(o)};
     const std::string absolute = fs::absolute(path).string();
     if (app) {
-        notarizeApp(notary, absolute, path);
+        notarizeApp(notary, progress, absolute, path);
         return o.zip ? std::vector<std::string>{path, zipAfterStapling(o, path)}
                      : std::vector<std::string>{path};
     }
-    submit(notary, absolute, FileUtils::basename(path));
+    submit(notary, progress, absolute, FileUtils::basename(path));
     if (kind == ".dmg") {
-        staple(notary, absolute, path);
+        staple(notary, progress, absolute, path);
     } else {
         progress.warn("a ticket cannot be stapled to a zip: Gatekeeper fetches it online; "
                       "notarize the bundle with --zip to ship one that carries it");

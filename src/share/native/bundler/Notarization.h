@@ -43,29 +43,31 @@ std::vector<std::string> readIssues(const std::string& logJson);
 /// with "; ".
 std::string reason(const std::string& output, const std::string& path);
 
-/// One notarization's tools and credentials, and where its lines go.
+/// One notarization's xcrun and credential arguments.
 struct Notary {
     std::string xcrun;
     std::vector<std::string> credentials;
-    Progress& progress;
 };
 
 /// Checks a build's --notarize before anything is written: it needs --sign
 /// with an identity other than ad hoc, credentials, xcrun, and ditto or zip;
 /// credentials need --notarize. Throws with one line naming what is missing.
-Notary planFor(const BundleOptions& options, Progress& progress);
+Notary planFor(const BundleOptions& options);
 
-/// Submits `file` (a zip or disk image) and waits for the verdict. Anything
-/// but Accepted writes each issue of the notary's log as one line and throws
-/// with the status.
-void submit(const Notary& notary, const std::string& file, const std::string& shownAs);
+/// Submits `file` (a zip or disk image) and waits for the verdict, with a
+/// step line. Anything but Accepted writes each issue of the notary's log as
+/// one line and throws with the status.
+void submit(const Notary& notary, Progress& progress, const std::string& file,
+            const std::string& shownAs);
 
 /// Staples the ticket to a bundle or disk image; throws with stapler's reason.
-void staple(const Notary& notary, const std::string& path, const std::string& shownAs);
+void staple(const Notary& notary, Progress& progress, const std::string& path,
+            const std::string& shownAs);
 
 /// Zips the bundle `app` for the submission (beside it, removed after),
 /// submits it and staples the ticket to `app`.
-void notarizeApp(const Notary& notary, const std::string& app, const std::string& shownAs);
+void notarizeApp(const Notary& notary, Progress& progress, const std::string& app,
+                 const std::string& shownAs);
 
 /// The notarize command: submits `options.bundle` (.app, .zip or .dmg) and
 /// staples the ticket to a bundle or disk image; for a bundle with `--zip`,
