@@ -19,7 +19,8 @@ log=$build/build.log
 if ! { CC=$cc CXX=$cxx cmake -S "$root" -B "$build" -G Ninja \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKOVALU_FUZZ=ON -DKOVALU_SANITIZE=ON -DKOVALU_WERROR=ON -DKOVALU_BUILD_TESTS=OFF &&
-    cmake --build "$build" -j2 --target CfgLoadFuzzer CfgExpandFuzzer LaunchDataFuzzer JsonReaderFuzzer; } \
+    cmake --build "$build" -j2 --target CfgLoadFuzzer CfgExpandFuzzer LaunchDataFuzzer JarManifestFuzzer \
+        JsonReaderFuzzer; } \
     >"$log" 2>&1; then
     tail -n 40 "$log" >&2
     echo "fuzz: FAIL: build failed, full log in $log" >&2
@@ -60,6 +61,7 @@ run() {
 run CfgLoadFuzzer "$root/fuzz/corpus/cfg"
 run CfgExpandFuzzer "$root/fuzz/corpus/cfg"
 run LaunchDataFuzzer
+run JarManifestFuzzer "$root/fuzz/corpus/jar"
 run JsonReaderFuzzer "$root/fuzz/corpus/notarytool"
 
 if [ -n "$failed" ]; then

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,9 @@ public final class App {
 )";
 const char* const helperSource =
     "package cds;\npublic final class Helper { static String name() { return \"helper\"; } }\n";
+// A Java agent that does nothing.
+const char* const agentSource =
+    "package cds;\npublic final class Agent { public static void premain(String a) {} }\n";
 
 class ClassDataArchive : public ::testing::Test {
 protected:
@@ -81,6 +86,11 @@ protected:
               *built / "src/cds/Helper.java"});
         tool({*jdk + "/bin/jar", "--create", "--file", *built / "app.jar", "-C",
               *built / "classes", "."});
+        kvtest::writeFile(*built / "agent/cds/Agent.java", agentSource);
+        kvtest::writeFile(*built / "agent/manifest.txt", "Premain-Class: cds.Agent\n");
+        tool({*jdk + "/bin/javac", "-d", *built / "agent", *built / "agent/cds/Agent.java"});
+        tool({*jdk + "/bin/jar", "--create", "--file", *built / "agent.jar", "--manifest",
+              *built / "agent/manifest.txt", "-C", *built / "agent", "cds/Agent.class"});
         kvtest::makeDirs(*built / "lib/cds");
         ::rename((*built / "classes/cds/Helper.class").c_str(),
                  (*built / "lib/cds/Helper.class").c_str());
@@ -129,13 +139,16 @@ protected:
 
     /// Starts the launcher with "x" and expects the application's own output
     /// and exit status, nothing else.
-    void startCleanly(const std::string& what, const e2e::Env& extra = {}) {
+    /// `shell`, when given, starts it: "$0" is the launcher.
+    void startCleanly(const std::string& what, const e2e::Env& extra = {},
+                      const std::string& shell = std::string()) {
         e2e::Env vars = env();
         for (const auto& kv : extra) {
             vars[kv.first] = kv.second;
         }
-        const kvtest::ProcessResult r =
-            kvtest::runProcess({launcher, "x"}, vars, "", jvmTimeoutSeconds);
+        const Args argv =
+            shell.empty() ? Args{launcher, "x"} : Args{"/bin/sh", "-c", shell, launcher};
+        const kvtest::ProcessResult r = kvtest::runProcess(argv, vars, "", jvmTimeoutSeconds);
         EXPECT_EQ(3, r.exitCode) << what << "\n" << r.err;
         EXPECT_EQ("app x helper\n", r.out) << what;
         EXPECT_EQ("", r.err) << what;
@@ -143,17 +156,19 @@ protected:
 
     std::string cache() const { return work / "Library/Caches/Cds"; }
 
-    /// Until no launch is writing (its ".tmp" file is gone), at most the
-    /// time a JVM may take.
+    /// Until no launch is writing: the one that writes, the detached create
+    /// step included, holds the cache's lock to its end. At most the time a
+    /// JVM may take.
     void waitForWriting() const {
-        const auto writing = [this] {
-            const Args names = listDir(cache());
-            return std::any_of(names.begin(), names.end(), [](const std::string& n) {
-                return n.size() > 4 && n.compare(n.size() - 4, 4, ".tmp") == 0;
-            });
-        };
-        for (int i = 0; i < jvmTimeoutSeconds * 10 && writing(); ++i) {
+        const int fd = ::open((cache() + "/Cds.lock").c_str(), O_RDONLY | O_CLOEXEC);
+        for (int i = 0; fd >= 0 && i < jvmTimeoutSeconds * 10; ++i) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                break;
+            }
             ::usleep(100 * 1000);
+        }
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
 
@@ -246,7 +261,8 @@ TEST_F(ClassDataArchive, WrittenByTheFirstLaunchMappedByTheNext) {
 
 // On every runtime at hand: the cache is written by the first launch (on 25
 // created after it), mapped by the next, and a jar replaced by one of the
-// same size and modification time runs its new classes.
+// same size and modification time runs its new classes, also a jar that the
+// main jar names by its manifest's Class-Path.
 TEST_F(ClassDataArchive, EveryRuntimeMapsItsCacheAndNeverRunsStaleCode) {
     kvtest::writeFile(work / "v2/src/cds/Helper.java",
                       "package cds;\npublic final class Helper { static String name() { "
@@ -258,42 +274,65 @@ TEST_F(ClassDataArchive, EveryRuntimeMapsItsCacheAndNeverRunsStaleCode) {
           *built / "classes", ".", "-C", *built / "lib", "."});
     tool({*jdk + "/bin/jar", "--create", "--no-compress", "--file", work / "v2.jar", "-C",
           *built / "classes", ".", "-C", work / "v2/classes", "."});
+    kvtest::writeFile(work / "manifest.txt", "Class-Path: lib/helper.jar\n");
+    tool({*jdk + "/bin/jar", "--create", "--file", work / "main.jar", "--manifest",
+          work / "manifest.txt", "-C", *built / "classes", "cds/App.class"});
+    tool({*jdk + "/bin/jar", "--create", "--no-compress", "--file", work / "lib-v1.jar", "-C",
+          *built / "lib", "."});
+    tool({*jdk + "/bin/jar", "--create", "--no-compress", "--file", work / "lib-v2.jar", "-C",
+          work / "v2/classes", "."});
     Args runtimes = {*jdk};
     if (::access((std::string(temurin25) + "/lib/libjli.so").c_str(), R_OK) == 0) {
         runtimes.push_back(temurin25);
     }
+    const struct {
+        const char* layout;
+        const char* mainJar;
+        const char* replaced; // in the app directory
+        std::string v1, v2;
+    } layouts[] = {
+        {"one jar", "v1.jar", "app.jar", work / "v1.jar", work / "v2.jar"},
+        {"manifest Class-Path", "main.jar", "lib/helper.jar", work / "lib-v1.jar",
+         work / "lib-v2.jar"},
+    };
     for (const std::string& runtime : runtimes) {
-        tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library", work / "load.log"});
-        const e2e::Bundle bundle = makeBundle(jarApp(), {"-Xlog:class+load:file=" + work / "load.log"},
-                                              runtime + "/lib/libjli.so");
-        e2e::copyFile(work / "v1.jar", bundle.appDir + "/app.jar", 0644);
-        const auto launch = [&](const std::string& helper) {
-            const kvtest::ProcessResult r =
-                kvtest::runProcess({launcher, "x"}, env(), "", jvmTimeoutSeconds);
-            EXPECT_EQ(3, r.exitCode) << runtime << "\n" << r.err;
-            EXPECT_EQ("app x " + helper + "\n", r.out) << runtime;
-            return r.err;
-        };
-        // The runtime's report of the recording goes to standard error, once.
-        const std::string recording = launch("helper");
-        EXPECT_TRUE(recording.empty() || recording.find(" AOTConfiguration recorded: ") == 0)
-            << recording;
-        onlyArchive();
-        EXPECT_EQ("", launch("helper")) << runtime;
-        EXPECT_NE(std::string::npos, kvtest::readFile(work / "load.log")
-                                         .find("cds.Helper source: shared objects file"))
-            << runtime;
+        for (const auto& layout : layouts) {
+            const std::string what = runtime + ", " + layout.layout;
+            tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library", work / "load.log"});
+            const e2e::Bundle bundle = makeBundle(jarApp(), {"-Xlog:class+load:file=" + work / "load.log"},
+                                                  runtime + "/lib/libjli.so");
+            e2e::copyFile(work / layout.mainJar, bundle.appDir + "/app.jar", 0644);
+            kvtest::makeDirs(bundle.appDir + "/lib");
+            e2e::copyFile(layout.v1, bundle.appDir + "/" + layout.replaced, 0644);
+            const auto launch = [&](const std::string& helper) {
+                const kvtest::ProcessResult r =
+                    kvtest::runProcess({launcher, "x"}, env(), "", jvmTimeoutSeconds);
+                EXPECT_EQ(3, r.exitCode) << what << "\n" << r.err;
+                EXPECT_EQ("app x " + helper + "\n", r.out) << what;
+                return r.err;
+            };
+            // The runtime's report of the recording goes to standard error, once.
+            const std::string recording = launch("helper");
+            EXPECT_TRUE(recording.empty() || recording.find(" AOTConfiguration recorded: ") == 0)
+                << recording;
+            onlyArchive();
+            EXPECT_EQ("", launch("helper")) << what;
+            EXPECT_NE(std::string::npos, kvtest::readFile(work / "load.log")
+                                             .find("cds.Helper source: shared objects file"))
+                << what;
 
-        struct stat before;
-        ASSERT_EQ(0, ::stat((bundle.appDir + "/app.jar").c_str(), &before));
-        tool({"/bin/cp", work / "v2.jar", bundle.appDir + "/app.jar"});
-        const struct timespec times[2] = {before.st_atim, before.st_mtim};
-        ASSERT_EQ(0, ::utimensat(AT_FDCWD, (bundle.appDir + "/app.jar").c_str(), times, 0));
-        struct stat after;
-        ASSERT_EQ(0, ::stat((bundle.appDir + "/app.jar").c_str(), &after));
-        ASSERT_EQ(before.st_size, after.st_size);
-        launch("HELPER");
-        waitForWriting();
+            const std::string replaced = bundle.appDir + "/" + layout.replaced;
+            struct stat before;
+            ASSERT_EQ(0, ::stat(replaced.c_str(), &before));
+            tool({"/bin/cp", layout.v2, replaced});
+            const struct timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(0, ::utimensat(AT_FDCWD, replaced.c_str(), times, 0));
+            struct stat after;
+            ASSERT_EQ(0, ::stat(replaced.c_str(), &after));
+            ASSERT_EQ(before.st_size, after.st_size);
+            launch("HELPER");
+            waitForWriting();
+        }
     }
 }
 
@@ -333,11 +372,19 @@ TEST_F(ClassDataArchive, TrapsLeaveTheLaunchAsWithoutIt) {
              kvtest::writeFile(cache(), "");
          },
          {}},
+        {"a Java agent (13 to 24)",
+         [this] {
+             makeBundle(jarApp(), {"-javaagent:$APPDIR/agent.jar"});
+             e2e::copyFile(*built / "agent.jar", work / "Cds.app/Contents/app/agent.jar", 0644);
+         },
+         {}},
     };
     for (const auto& c : cases) {
         kvtest::writeFile(work / "placeholder", "");
         c.setUp();
-        startCleanly(c.what, c.env);
+        for (const char* launch : {"first", "second", "third"}) {
+            startCleanly(c.what + std::string(", ") + launch, c.env);
+        }
         EXPECT_EQ(Args{}, listDir(cache())) << c.what;
         // The next case starts from a fresh home and bundle.
         tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library", work / "rt"});
@@ -345,26 +392,17 @@ TEST_F(ClassDataArchive, TrapsLeaveTheLaunchAsWithoutIt) {
 }
 
 // The JVM checks the directories that a jar's manifest names only when it
-// writes the archive at exit: that one launch fails, and since the JVM said
-// why, no later one tries again.
-TEST_F(ClassDataArchive, ManifestDirectoryFailsOneLaunchOnly) {
+// writes the archive at exit, and then fails the launch: such a launch is
+// left without the cache from the start.
+TEST_F(ClassDataArchive, ManifestDirectoryLeavesTheCacheAlone) {
     makeBundle("app.classpath=$APPDIR/manifest.jar\napp.mainclass=cds.App\n");
     kvtest::writeFile(work / "manifest.txt", "Class-Path: lib/\n");
     tool({*jdk + "/bin/jar", "--create", "--file", work / "Cds.app/Contents/app/manifest.jar",
           "--manifest", work / "manifest.txt", "-C", *built / "classes", "."});
     tool({"/bin/cp", "-R", *built / "lib", work / "Cds.app/Contents/app/lib"});
-    const kvtest::ProcessResult first =
-        kvtest::runProcess({launcher, "x"}, env(), "", jvmTimeoutSeconds);
-    EXPECT_EQ(0u, first.out.find("app x helper\n")) << first.out;
-    startCleanly("after the failed writing");
-    startCleanly("once more");
-    Args names = listDir(cache());
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const std::string& n) { return n.find(".failed") == n.npos; }),
-                names.end());
-    ASSERT_EQ(1u, names.size());
-    EXPECT_EQ("refused", kvtest::readFile(cache() + "/" + names[0]));
-    EXPECT_EQ(Args{}, archives(cache()));
+    startCleanly("first");
+    startCleanly("second");
+    EXPECT_EQ(Args{}, listDir(cache()));
 }
 
 TEST_F(ClassDataArchive, StaleTruncatedRefusedAndHalfWrittenArchivesAreHarmless) {
@@ -419,6 +457,40 @@ TEST_F(ClassDataArchive, StaleTruncatedRefusedAndHalfWrittenArchivesAreHarmless)
     kvtest::writeFile(cache() + "/" + left[1], firstBytes.substr(0, firstBytes.size() / 3));
     startCleanly("after a killed writer");
     onlyArchive();
+}
+
+// What the runtime would end the process over, foreseen: nothing written.
+TEST_F(ClassDataArchive, AFileSizeLimitLeavesTheCacheAlone) {
+    makeBundle(jarApp());
+    for (const char* launch : {"first", "second", "third"}) {
+        startCleanly(launch, {}, "ulimit -f 2048; exec \"$0\" x");
+    }
+    EXPECT_EQ(Args{}, listDir(cache()));
+}
+
+// Whatever is planted at the runtime's log of a key, no launch hangs or
+// fails, no file a link leads to is touched, and the cache heals.
+TEST_F(ClassDataArchive, FilesPlantedInTheCacheNeverFailALaunch) {
+    kvtest::writeFile(work / "target", "kept");
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> plant;
+    } cases[] = {
+        {"FIFO", [](const std::string& path) { ::mkfifo(path.c_str(), 0600); }},
+        {"directory", [](const std::string& path) { kvtest::makeDirs(path + "/x"); }},
+        {"link", [this](const std::string& path) { kvtest::makeSymlink(work / "target", path); }},
+    };
+    for (const auto& c : cases) {
+        tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library"});
+        makeBundle(jarApp());
+        startCleanly(std::string(c.what) + ", writing");
+        const std::string archive = onlyArchive();
+        ASSERT_NE("", archive);
+        c.plant(archive.substr(0, archive.rfind('-')) + ".log");
+        startCleanly(std::string(c.what) + ", planted");
+        startCleanly(std::string(c.what) + ", after");
+        EXPECT_EQ("kept", kvtest::readFile(work / "target")) << c.what;
+    }
 }
 
 TEST_F(ClassDataArchive, TwoLaunchesTogetherBothSucceed) {
@@ -500,4 +572,186 @@ TEST(ClassDataArchiveSwitch, OnlyAutoChangesTheArgumentVector) {
     EXPECT_EQ(plain.env, call.env);
     ASSERT_EQ(1u, said.size());
     EXPECT_EQ("Class-data archive: write: no dynamic archive for this launch yet", said.front());
+}
+
+// The create step's variable in a user's environment: an empty or foreign
+// value makes an ordinary launch, and neither the runtime nor the
+// application sees it; a create step that finds its recording changed ends
+// without starting the runtime at all.
+TEST(ClassDataArchiveSwitch, TheCreateStepVariableNeverReachesTheApplication) {
+    kvtest::TempDir tmp;
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25\"\n");
+    kvtest::makeDirs(tmp / "rt/lib");
+    e2e::copyFile(KVTEST_FAKEJLI_PATH, tmp / "rt/lib/libjli.so", 0755);
+    const std::string cache = tmp / "Library/Caches/Cds";
+    const struct {
+        std::string value;
+        std::size_t calls;
+    } cases[] = {
+        {"", 1},
+        {"1", 1},
+        {tmp / "elsewhere/Cds-0123456789abcdef", 1},
+        {cache + "/Cds-0123456789abcdef", 0},
+    };
+    for (const auto& c : cases) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "Cds.app", tmp / "Library"});
+        e2e::Bundle bundle(tmp.path(), "Cds");
+        bundle.linkRuntimeLibrary(tmp / "rt/lib/libjli.so");
+        kvtest::writeFile(bundle.appDir + "/a.jar", "");
+        bundle.writeCfg("[Application]\napp.mainclass=Main\napp.classpath=$APPDIR/a.jar\n"
+                        "app.cds=auto\n");
+        const e2e::Launch launch = e2e::runLauncher(
+            bundle.launcher, {}, {{"HOME", tmp.path()}, {"KOVALU_AOT_CREATE", c.value},
+                                  {"KVTEST_JLI_ENV", std::string("KOVALU_AOT_CREATE")}});
+        EXPECT_EQ(0, launch.process.exitCode) << c.value << launch.process.err;
+        ASSERT_EQ(c.calls, launch.calls.size()) << c.value;
+        EXPECT_EQ("", launch.process.out + launch.process.err) << c.value;
+        if (c.calls == 1) {
+            EXPECT_EQ(std::nullopt, launch.calls[0].env.at("KOVALU_AOT_CREATE")) << c.value;
+        }
+    }
+}
+
+namespace {
+
+// A module of its own that reaches a class on the class path by reflection,
+// and exits with 4.
+const char* const moduleInfoSource = "module m.app { requires java.logging; }\n";
+const char* const moduleMainSource = R"(package m.app;
+public final class Main {
+    public static void main(String[] a) throws Exception {
+        System.out.println(java.util.logging.Logger.getLogger("m").getName() + " " + String.join(",", a));
+        Class<?> helper = Class.forName("cds.Helper");
+        System.out.println(helper.getModule().isNamed() + " " + helper.getDeclaredMethods().length);
+        System.exit(4);
+    }
+}
+)";
+
+// One real application as Debian or this test lays it out, and the cache
+// that the launcher keeps for it on 17 and on 25 ("" for none).
+struct RealApp {
+    const char* name;
+    const char* needs; // a file the machine must have
+    std::string modulePath;
+    std::string classPath;
+    std::string main; // a class, or "<module>/<class>"
+    bool mainIsModule;
+    Args options;
+    Args arguments;
+    const char* cacheOn17;
+    const char* cacheOn25;
+};
+
+std::vector<RealApp> realApps(const std::string& built) {
+    const std::string jr = "/usr/share/jruby/lib/";
+    const std::string jrubyLibs = jr + "bcpkix.jar:" + jr + "bcprov.jar:" + jr + "bctls.jar:" + jr +
+                                  "bcutil.jar:" + jr + "jansi1.jar:" + jr + "jline2.jar:" + jr +
+                                  "snakeyaml.jar";
+    const Args jrubyOptions = {"-Xss2048k", "-Djruby.home=/usr/share/jruby",
+                               "-Djruby.lib=/usr/share/jruby/lib", "-Djruby.script=jruby",
+                               "-Djruby.shell=/bin/sh", "-Djruby.openssl.load.jars=false"};
+    const Args ruby = {"-e", "puts 1+2; require 'yaml'; puts({'a'=>[1,2]}.to_yaml)"};
+    Args jrubyModuleOptions = {"--add-opens", "java.base/java.io=org.jruby.dist", "--add-opens",
+                               "java.base/sun.nio.ch=org.jruby.dist"};
+    jrubyModuleOptions.insert(jrubyModuleOptions.end(), jrubyOptions.begin(), jrubyOptions.end());
+    return {
+        {"Clojure", "/usr/share/java/clojure.jar", "", "/usr/share/java/clojure.jar",
+         "clojure.main", false, {},
+         {"-e", "(require 'clojure.string) (println (clojure.string/join \",\" (range 5)))"},
+         ".jsa", ".aot"},
+        {"JRuby, jruby.jar on the module path", "/usr/share/jruby/lib/jruby.jar",
+         jr + "jruby.jar", jrubyLibs, "org.jruby.Main", false, jrubyModuleOptions, ruby, ".jsa",
+         ".jsa"},
+        {"JRuby, jruby.jar on the class path", "/usr/share/jruby/lib/jruby.jar", "",
+         jr + "jruby.jar:" + jrubyLibs, "org.jruby.Main", false, jrubyOptions, ruby, ".jsa",
+         ".aot"},
+        {"javac", "", "", "", "jdk.compiler/com.sun.tools.javac.Main", true, {},
+         {"-Xlint:all", "-d", built + "/javac-out", built + "/src/cds/App.java"}, ".jsa", ".aot"},
+        {"Groovy", "/usr/share/groovy/lib/groovy-2.4.21.jar", "",
+         "/usr/share/groovy/lib/groovy-2.4.21.jar", "org.codehaus.groovy.tools.GroovyStarter",
+         false,
+         {"-Dgroovy.starter.conf=/usr/share/groovy/conf/groovy-starter.conf",
+          "-Dgroovy.home=/usr/share/groovy"},
+         {"--main", "groovy.ui.GroovyMain", "--conf", "/usr/share/groovy/conf/groovy-starter.conf",
+          "-e", "println([1, 2, 3].collect { it * 2 }.sum())"},
+         ".jsa", ".aot"},
+        {"a module of its own and the class path", "", built + "/mods", built + "/lib.jar",
+         "m.app/m.app.Main", true, {}, {"a", "b"}, ".jsa", ".aot"},
+    };
+}
+
+} // namespace
+
+// For each real application the machine has, on 17 and on 25: launches 1 to
+// 3 with the cache print exactly what plain `java` prints and exit with its
+// status, and the cache is the one the policy keeps for its layout.
+TEST_F(ClassDataArchive, TheCacheIsTransparent) {
+    kvtest::writeFile(*built / "msrc/module-info.java", moduleInfoSource);
+    kvtest::writeFile(*built / "msrc/m/app/Main.java", moduleMainSource);
+    tool({*jdk + "/bin/javac", "--release", "17", "-d", *built / "mclasses",
+          *built / "msrc/module-info.java", *built / "msrc/m/app/Main.java"});
+    kvtest::makeDirs(*built / "mods");
+    tool({*jdk + "/bin/jar", "--create", "--file", *built / "mods/m.app.jar", "-C",
+          *built / "mclasses", "."});
+    tool({*jdk + "/bin/jar", "--create", "--file", *built / "lib.jar", "-C", *built / "lib", "."});
+    Args runtimes = {*jdk};
+    if (::access((std::string(temurin25) + "/lib/libjli.so").c_str(), R_OK) == 0) {
+        runtimes.push_back(temurin25);
+    }
+    e2e::Env vars = env();
+    vars["KVTEST_JLI_ENV"] = std::nullopt;
+    for (const RealApp& app : realApps(built->path())) {
+        if (*app.needs && ::access(app.needs, R_OK) != 0) {
+            std::cout << "skipped " << app.name << ": no " << app.needs << "\n";
+            continue;
+        }
+        for (const std::string& runtime : runtimes) {
+            const std::string what = std::string(app.name) + " on " + runtime;
+            Args plain = {runtime + "/bin/java"};
+            std::string cfg = "[Application]\napp.cds=auto\n";
+            if (!app.modulePath.empty()) {
+                plain.insert(plain.end(), {"--module-path", app.modulePath});
+                cfg += "app.modulepath=" + app.modulePath + "\n";
+            }
+            if (!app.classPath.empty()) {
+                plain.insert(plain.end(), {"-classpath", app.classPath});
+                cfg += "app.classpath=" + app.classPath + "\n";
+            }
+            plain.insert(plain.end(), app.options.begin(), app.options.end());
+            if (app.mainIsModule) {
+                plain.push_back("-m");
+            }
+            plain.push_back(app.main);
+            plain.insert(plain.end(), app.arguments.begin(), app.arguments.end());
+            cfg += std::string(app.mainIsModule ? "app.mainmodule=" : "app.mainclass=") + app.main +
+                   "\n[JavaOptions]\n";
+            for (const std::string& option : app.options) {
+                cfg += "java-options=" + option + "\n";
+            }
+            const kvtest::ProcessResult expected =
+                kvtest::runProcess(plain, vars, work.path(), jvmTimeoutSeconds);
+
+            tool({"/bin/rm", "-rf", work / "Cds.app", work / "Library"});
+            e2e::Bundle bundle(work.path(), "Cds");
+            bundle.linkRuntimeLibrary(runtime + "/lib/libjli.so");
+            bundle.writeCfg(cfg);
+            Args argv = {bundle.launcher};
+            argv.insert(argv.end(), app.arguments.begin(), app.arguments.end());
+            for (int launch = 1; launch <= 3; ++launch) {
+                const kvtest::ProcessResult r =
+                    kvtest::runProcess(argv, vars, work.path(), jvmTimeoutSeconds);
+                EXPECT_EQ(expected.exitCode, r.exitCode) << what << ", launch " << launch << "\n"
+                                                         << r.err;
+                EXPECT_EQ(expected.out, r.out) << what << ", launch " << launch;
+                waitForWriting();
+            }
+            const Args kept = archives(cache());
+            const std::string kind = runtime == *jdk ? app.cacheOn17 : app.cacheOn25;
+            EXPECT_EQ(kind.empty() ? 0u : 1u, kept.size()) << what;
+            for (const std::string& name : kept) {
+                EXPECT_EQ(kind, name.substr(name.size() - 4)) << what;
+            }
+        }
+    }
 }

@@ -36,6 +36,10 @@ FailureReport::ProcessFacts processFacts;
 // Why this launch's output is not kept, told once the debug switch is heeded.
 std::string outputNotKept;
 
+// The recording whose ahead-of-time cache this process creates, unseen, after
+// a launch of the user's; empty in a launch of the user's.
+std::string cacheCreateStep;
+
 void launchJvm() {
     jvmLauncher->launch();
 }
@@ -71,6 +75,34 @@ std::string packageNameOrEmpty(const std::string& launcherPath) {
                                   .getPackageName();
     } catch (const std::exception&) {
         return std::string();
+    }
+}
+
+// The start-up cache's directory, as the launch will find it.
+std::string cacheDirOf(const std::string& launcherPath, const std::string& package) {
+    return ClassDataArchive::cacheDirFor(
+        SysInfo::getEnvVariable(std::nothrow, "HOME", std::string()),
+        package.empty() ? FileUtils::basename(launcherPath) : package);
+}
+
+// Taken out of the environment before anything else, so that neither the
+// runtime nor the application sees it; a value that names no recording of
+// this launcher (an empty one, say) makes an ordinary launch.
+void takeCacheCreateStep() {
+    const std::string value = ClassDataArchive::takeCreateStepValue();
+    if (value.empty()) {
+        return;
+    }
+    const QuietLogger quiet;
+    try {
+        const std::string launcherPath = SysInfo::getProcessModulePath();
+        if (ClassDataArchive::isRecordingPath(
+                value, cacheDirOf(launcherPath, packageNameOrEmpty(launcherPath)),
+                FileUtils::stripExeSuffix(FileUtils::basename(launcherPath)))) {
+            cacheCreateStep = value;
+        }
+    } catch (...) {
+        // Without the launcher's own path the launch fails, and reports it.
     }
 }
 
@@ -137,13 +169,15 @@ void initJvmLauncher() {
         }
     }
 
-    appLauncher.setCacheDir(ClassDataArchive::cacheDirFor(
-        SysInfo::getEnvVariable(std::nothrow, "HOME", std::string()),
-        packageName.empty() ? FileUtils::basename(launcherPath) : packageName));
+    appLauncher.setCacheDir(cacheDirOf(launcherPath, packageName))
+        .setCacheCreateStep(cacheCreateStep);
 
     // Stored before the launch: the runtime may enter main again from within it.
     jvmLauncher = appLauncher.createJvmLauncher();
-    jvmLauncher->launch();
+    // A create step with nothing to create ends here, without the application.
+    if (jvmLauncher) {
+        jvmLauncher->launch();
+    }
 }
 
 // Appends the failure to the launch log; returns the log's path, or empty
@@ -180,9 +214,11 @@ void reportFailure(const std::string& error) {
     const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(
         launcherPath.empty() && SysInfo::argc > 0 ? SysInfo::argv[0] : launcherPath));
     // From a terminal nothing is captured, and the error stays as it was.
+    // The runtime's report of the cache's recording is no part of a failure.
     const std::string detailed = FailureReport::withErrorOutput(
-        error, FailureReport::errorOutputTail(OutputCapture::errorTail(), error,
-                                              OutputCapture::maxTailBytes));
+        error, FailureReport::errorOutputTail(
+                   ClassDataArchive::withoutPendingRecordingReport(OutputCapture::errorTail()),
+                   error, OutputCapture::maxTailBytes));
     const std::string logPath = writeLaunchLog(launcherPath, launcherName, detailed);
     FailureReport::showAlertIfOpenedByLaunchServices(processFacts, FailureReport::showSystemAlert,
                                                      launcherName, detailed, logPath);
@@ -193,7 +229,7 @@ int launchAndReport(app::LauncherFunc func) {
     const int status = app::launch(std::nothrow, func, &capture);
     // The create step of the start-up cache runs unseen, after the launch the
     // user made; its failures are the cache's to count, not the user's to see.
-    if (capture.hasFailure() && !ClassDataArchive::isCreateStep()) {
+    if (capture.hasFailure() && cacheCreateStep.empty()) {
         try {
             reportFailure(capture.message());
         } catch (...) {
@@ -213,11 +249,11 @@ int main(int argc, char** argv) {
     SysInfo::argc = argc;
     SysInfo::argv = argv;
     processFacts = FailureReport::currentProcessFacts();
+    takeCacheCreateStep();
     // The cache's create step is started detached, so it looks opened by
     // launch services too; it must not replace the kept output of the launch
     // the user made.
-    if (FailureReport::isOpenedByLaunchServices(processFacts) &&
-        !ClassDataArchive::isCreateStep()) {
+    if (FailureReport::isOpenedByLaunchServices(processFacts) && cacheCreateStep.empty()) {
         keepOutput();
     }
     return launchAndReport(initJvmLauncher);

@@ -52,6 +52,11 @@ AppLauncher& AppLauncher::setCacheDir(const std::string& v) {
     return *this;
 }
 
+AppLauncher& AppLauncher::setCacheCreateStep(const std::string& v) {
+    cacheCreateStep = v;
+    return *this;
+}
+
 bool AppLauncher::libEnvVariableContainsAppDir() const {
     const std::string value =
         SysInfo::getEnvVariable(std::nothrow, libEnvVariableName, std::string());
@@ -124,22 +129,25 @@ const char* modeName(ClassDataArchive::Mode mode) {
 }
 
 // The options go right before the main class, module or jar, after every
-// configured option, so the configured ones keep their positions.
-void addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath) {
+// configured option, so the configured ones keep their positions. False for a
+// create step that creates nothing.
+bool addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath,
+                         const std::string& createStep) {
     std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(
         cacheDir, FileUtils::stripExeSuffix(FileUtils::basename(launcherPath))));
+    archive->setCreateStep(createStep);
     archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments(), launcherPath);
-    LOG_TRACE("Class-data archive: " << modeName(archive->getMode()) << ": "
-                                     << archive->getReason());
+    const ClassDataArchive::Mode mode = archive->getMode();
+    LOG_TRACE("Class-data archive: " << modeName(mode) << ": " << archive->getReason());
     jvm.insertJvmOptions(archive->getOptions());
-    if (archive->getMode() == ClassDataArchive::Mode::Create) {
+    if (mode == ClassDataArchive::Mode::Create) {
         // The create step runs unseen; a splash screen would flash up for nothing.
         jvm.removeJvmOptions("-splash:");
     }
-    if (archive->getMode() == ClassDataArchive::Mode::Write ||
-        archive->getMode() == ClassDataArchive::Mode::Create) {
+    if (mode == ClassDataArchive::Mode::Write || mode == ClassDataArchive::Mode::Create) {
         ClassDataArchive::commitAtExit(std::move(archive));
     }
+    return createStep.empty() || mode == ClassDataArchive::Mode::Create;
 }
 
 } // namespace
@@ -174,8 +182,11 @@ Jvm* AppLauncher::createJvmLauncher() const {
     jvm->setLibraryPath(findJvmLib(cfg, defaultRuntimePath, jvmLibNames));
     jvm->addArgument(launcherPath);
     jvm->initFromConfigFile(cfg);
-    if (ClassDataArchive::isRequested(cfg)) {
-        addClassDataArchive(*jvm, cacheDir, launcherPath);
+    // A create step creates whatever the configuration says now: the cache is
+    // only ever used while it says "auto".
+    if ((ClassDataArchive::isRequested(cfg) || !cacheCreateStep.empty()) &&
+        !addClassDataArchive(*jvm, cacheDir, launcherPath, cacheCreateStep)) {
+        return nullptr;
     }
 
     return jvm.release();
@@ -183,5 +194,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
 
 void AppLauncher::launch() const {
     const std::unique_ptr<Jvm> jvm(createJvmLauncher());
-    jvm->launch();
+    if (jvm) {
+        jvm->launch();
+    }
 }

@@ -24,6 +24,9 @@ public:
     AppLauncher& addCfgFileLookupDir(const std::string& v);
     /// The per-user directory of the class-data archive; empty: none.
     AppLauncher& setCacheDir(const std::string& v);
+    /// Makes this launch the create step of the cache's recording `v` (see
+    /// `ClassDataArchive::setCreateStep`); empty: a launch of the user's.
+    AppLauncher& setCacheCreateStep(const std::string& v);
 
     /// True when the library search variable holds `appDir` as one entry.
     bool libEnvVariableContainsAppDir() const;
@@ -33,7 +36,8 @@ public:
     std::string getCfgFilePath() const;
 
     /// A newly allocated Jvm owned by the caller; throws when the config file
-    /// or the JVM library cannot be found.
+    /// or the JVM library cannot be found. Null for a create step that has
+    /// nothing to create: the application must not start then.
     Jvm* createJvmLauncher() const;
 
     /// Creates a Jvm, launches it and destroys it, also when the launch throws.
@@ -49,6 +53,7 @@ private:
     std::vector<std::string> jvmLibNames;
     std::vector<std::string> cfgFileLookupDirs;
     std::string cacheDir;
+    std::string cacheCreateStep;
 };
 
 #endif

@@ -14,11 +14,20 @@ namespace {
 // The suffixes that follow "<launcher>-<key>" besides an archive's "-<size><extension>".
 const char* const fileSuffixes[] = {".tmp", ".log", ".failed", ".aotconf", ".aot.tmp"};
 
-const char* const refusedText = "refused";
+const char* const refusedText = " refused ";
 
 bool isAllDigits(const std::string& text) {
+    // 19 digits fit any 64-bit unsigned number.
     return !text.empty() && text.size() <= 19 &&
            text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// At most 1000, whatever the digits say: the text comes from a file.
+int parseCount(const std::string& digits) {
+    return isAllDigits(digits)
+               ? static_cast<int>(std::min<unsigned long long>(
+                     std::strtoull(digits.c_str(), nullptr, 10), 1000))
+               : 1;
 }
 
 bool isKey(const std::string& text) {
@@ -154,9 +163,16 @@ ArchiveStore::Failures ArchiveStore::readFailures() const {
     if (!status.regular) {
         return failures;
     }
-    const std::string text = CacheFiles::readHead(record, 32);
-    failures.refused = text == refusedText;
-    failures.count = isAllDigits(text) ? std::min(std::atoi(text.c_str()), 1000) : 1;
+    const std::string text = CacheFiles::readHead(record, 64);
+    const std::size_t refused = text.find(refusedText);
+    if (text == "refused") {
+        failures.count = failures.refusals = 1;
+    } else if (refused != std::string::npos) {
+        failures.count = parseCount(text.substr(0, refused));
+        failures.refusals = parseCount(text.substr(refused + std::strlen(refusedText)));
+    } else {
+        failures.count = parseCount(text);
+    }
     failures.lastNs = status.mtimeNs;
     return failures;
 }
@@ -164,8 +180,11 @@ ArchiveStore::Failures ArchiveStore::readFailures() const {
 void ArchiveStore::writeFailures(const Failures& failures) const {
     const std::string record = path(".failed");
     CacheFiles::removeFile(record);
-    CacheFiles::createNewFile(record, failures.refused ? std::string(refusedText)
-                                                       : std::to_string(failures.count));
+    std::string text = std::to_string(failures.count);
+    if (failures.refusals > 0) {
+        text += refusedText + std::to_string(failures.refusals);
+    }
+    CacheFiles::createNewFile(record, text);
 }
 
 void ArchiveStore::clearFailures() const {

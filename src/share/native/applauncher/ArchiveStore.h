@@ -11,7 +11,8 @@
 ///   <launcher>-<key>-<size><extension>  a complete archive, its size in the name
 ///   <launcher>-<key>.tmp                left by a launch while it writes the archive
 ///   <launcher>-<key>.log                the JVM's sharing messages of the last launch
-///   <launcher>-<key>.failed             failed writings: their count, or "refused"
+///   <launcher>-<key>.failed             failed writings: "<count>", or
+///                                       "<count> refused <refusals>"
 ///   <launcher>-<key>.aotconf            what a recording launch saw
 ///   <launcher>.lock                     held by the one launch that writes
 /// Nothing here throws: every failure reads as "no".
@@ -19,8 +20,8 @@ class ArchiveStore {
 public:
     /// What went wrong with writing one key's archive before.
     struct Failures {
-        int count = 0;        ///< launches that ended before the archive was complete
-        bool refused = false; ///< the JVM said why it could not write it
+        int count = 0;    ///< launches in a row that left no archive the JVM took
+        int refusals = 0; ///< the last ones of those whose JVM said why
         std::int64_t lastNs = 0;
     };
 
@@ -50,6 +51,8 @@ public:
     int lockDescriptor() const { return isLocked() ? lock_->descriptor() : -1; }
     void unlock() { lock_.reset(); }
 
+    /// The key's record; a record of the old form "refused" reads as one
+    /// refusal, and counts are capped at 1000.
     Failures readFailures() const;
     void writeFailures(const Failures& failures) const;
     void clearFailures() const;

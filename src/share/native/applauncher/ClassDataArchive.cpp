@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <set>
 
 #include "CfgFile.h"
 #include "DetachedProcess.h"
 #include "FileUtils.h"
+#include "JarManifest.h"
 #include "JvmArgScan.h"
 #include "RuntimeFacts.h"
 #include "SysInfo.h"
@@ -45,6 +47,12 @@ const std::uint64_t minFreeBytes = 256ull * 1024 * 1024;
 
 // A key whose writing launches kept ending unfinished is tried again after this.
 const std::chrono::hours restAfterAttempts(24);
+
+// Jars named by manifests, recursively, beyond which a launch is in doubt.
+const std::size_t maxManifestJars = 4096;
+
+// What the runtime prints at the exit of a recording launch.
+const char* const recordingReport = "AOTConfiguration recorded: ";
 
 ClassDataArchive* pendingArchive = nullptr;
 
@@ -89,83 +97,142 @@ bool ClassDataArchive::off(const std::string& why) {
     return false;
 }
 
-bool ClassDataArchive::isCreateStep() {
-    return !envValue(createStepVariable).empty();
+std::string ClassDataArchive::takeCreateStepValue() {
+    const std::string value = envValue(createStepVariable);
+    // Neither the runtime nor the application may see it, nor a create step
+    // started from this launch inherit it.
+    SysInfo::unsetEnvVariable(createStepVariable);
+    return value;
+}
+
+bool ClassDataArchive::isRecordingPath(const std::string& value, const std::string& cacheDir,
+                                       const std::string& launcherName) {
+    const std::string prefix = FileUtils::combinePath(cacheDir, launcherName + "-");
+    if (cacheDir.empty() || launcherName.empty() || !tstrings::startsWith(value, prefix) ||
+        value.size() != prefix.size() + ArchiveStore::keyDigits) {
+        return false;
+    }
+    return value.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
+void ClassDataArchive::setCreateStep(const std::string& recording) {
+    createStep = recording;
 }
 
 void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::string>& jvmArgs,
                             const std::string& launcherPath) {
     this->launcherPath = launcherPath;
     try {
-        if (cacheDir.empty()) {
-            off("no home directory or no usable cache name");
-            return;
-        }
-        // The JVM reads these paths as lists and log file names, where ':'
-        // separates and '%' expands.
-        if (cacheDir.find_first_of(":%") != std::string::npos) {
-            off("cache directory \"" + cacheDir + "\" holds ':' or '%'");
-            return;
-        }
-        std::vector<std::string> options = jvmArgs;
-        std::string keyText;
-        for (const char* name : JvmArgScan::optionVariables) {
-            options.push_back(envValue(name));
-            keyText += options.back() + '\0';
-        }
-        const std::string conflict = JvmArgScan::conflictingOption(options);
-        if (!conflict.empty()) {
-            off("option \"" + conflict + "\" already steers class-data sharing");
-            return;
-        }
-        const RuntimeFacts runtime = RuntimeFacts::read(libPath);
-        if (runtime.home.empty()) {
-            off("no lib directory above the runtime library \"" + runtime.identity + "\"");
-            return;
-        }
-        if (runtime.javaVersion >= 25) {
-            mechanism = aheadOfTimeCache();
-        } else if (runtime.javaVersion < 13) {
-            off("\"" + FileUtils::combinePath(runtime.home, "release") +
-                "\" names no JAVA_VERSION of 13 or later");
-            return;
-        } else if (!runtime.hasBaseArchive) {
-            off("the runtime has no base archive \"" +
-                FileUtils::combinePath(runtime.home, "lib/server/classes.jsa") + "\"");
-            return;
-        } else {
-            mechanism = dynamicArchive();
-        }
-        keyText += runtime.identity;
-        if (!identifyPaths(jvmArgs, keyText)) {
-            return;
-        }
-        for (const std::string& arg : jvmArgs) {
-            keyText += arg + '\0';
-        }
-        if (!CacheFiles::makePrivateDirs(cacheDir)) {
-            off("cache directory \"" + cacheDir + "\" is not a private directory of this user");
-            return;
-        }
-        store.reset(new ArchiveStore(cacheDir, launcherName, makeKey(keyText),
-                                     mechanism->extension));
-        planWithStore();
+        planChecked(libPath, jvmArgs);
     } catch (const std::exception& e) {
         off(std::string("failed: ") + e.what());
     }
+    try {
+        if (isCreateStep() && mode != Mode::Create) {
+            abandonCreation();
+        }
+    } catch (const std::exception&) {
+        // Without its cleaning the next writing launch counts the recording.
+    }
+}
+
+void ClassDataArchive::planChecked(const std::string& libPath,
+                                   const std::vector<std::string>& jvmArgs) {
+    if (cacheDir.empty()) {
+        off("no home directory or no usable cache name");
+        return;
+    }
+    // The JVM reads these paths as lists and log file names, where ':'
+    // separates and '%' expands.
+    if (cacheDir.find_first_of(":%") != std::string::npos) {
+        off("cache directory \"" + cacheDir + "\" holds ':' or '%'");
+        return;
+    }
+    const RuntimeFacts runtime = RuntimeFacts::read(libPath);
+    if (runtime.home.empty()) {
+        off("no lib directory above the runtime library \"" + runtime.identity + "\"");
+        return;
+    }
+    if (runtime.javaVersion >= 25 && JvmArgScan::startsClassBesideModulePath(jvmArgs)) {
+        // The ahead-of-time cache changed what such an application did; the
+        // dynamic archive kept it.
+        if (!runtime.hasBaseArchive) {
+            off("a main class beside a module path, and no base archive \"" +
+                FileUtils::combinePath(runtime.home, "lib/server/classes.jsa") + "\"");
+            return;
+        }
+        mechanism = dynamicArchive();
+    } else if (runtime.javaVersion >= 25) {
+        mechanism = aheadOfTimeCache();
+    } else if (runtime.javaVersion < 13) {
+        off("\"" + FileUtils::combinePath(runtime.home, "release") +
+            "\" names no JAVA_VERSION of 13 or later");
+        return;
+    } else if (!runtime.hasBaseArchive) {
+        off("the runtime has no base archive \"" +
+            FileUtils::combinePath(runtime.home, "lib/server/classes.jsa") + "\"");
+        return;
+    } else {
+        mechanism = dynamicArchive();
+    }
+    std::vector<std::string> options = jvmArgs;
+    std::string keyText;
+    for (const char* name : JvmArgScan::optionVariables) {
+        const std::string value = envValue(name);
+        keyText += value + '\0';
+        const std::vector<std::string> words = JvmArgScan::splitOptions(value);
+        options.insert(options.end(), words.begin(), words.end());
+    }
+    const std::string conflict = JvmArgScan::conflictingOption(options, runtime.javaVersion);
+    if (!conflict.empty()) {
+        off("option \"" + conflict + "\" steers class-data sharing or is refused next to it");
+        return;
+    }
+    keyText += runtime.identity;
+    if (!identifyPaths(jvmArgs, keyText)) {
+        return;
+    }
+    for (const std::string& arg : jvmArgs) {
+        keyText += arg + '\0';
+    }
+    if (!CacheFiles::makePrivateDirs(cacheDir)) {
+        off("cache directory \"" + cacheDir + "\" is not a private directory of this user");
+        return;
+    }
+    if (isCreateStep()) {
+        planCreate(makeKey(keyText));
+        return;
+    }
+    store.reset(new ArchiveStore(cacheDir, launcherName, makeKey(keyText), mechanism->extension));
+    planWithStore();
 }
 
 // The identity of every jar; the JVM archives the jars of a module path
-// directory too, so their identities count, but a directory of classes leaves
-// nothing it could check.
+// directory too, and those that class path jars name in their manifests, so
+// their identities count, but a directory of classes leaves nothing it could
+// check.
 bool ClassDataArchive::identifyPaths(const std::vector<std::string>& jvmArgs,
                                      std::string& keyText) {
     const std::vector<JvmArgScan::PathEntry> entries =
         JvmArgScan::pathEntries(jvmArgs, envValue("CLASSPATH"));
+    std::set<std::string> seen;
     for (const JvmArgScan::PathEntry& entry : entries) {
+        // The create step starts in the root directory, not in this one.
+        if (mechanism == aheadOfTimeCache() && !FileUtils::isDirSeparator(entry.path[0])) {
+            return off("class or module path entry \"" + entry.path + "\" is relative");
+        }
+        // The runtime's launcher expands it to the jars of the directory, in
+        // an order of its own.
+        if (!entry.onModulePath && FileUtils::basename(entry.path) == "*") {
+            return off("class path entry \"" + entry.path + "\" is a wildcard");
+        }
         const CacheFiles::FileStatus status = CacheFiles::getStatus(entry.path, true);
         keyText += CacheFiles::identity(entry.path, status);
         if (status.regular) {
+            if (!entry.onModulePath &&
+                !identifyManifestJars(FileUtils::toAbsolutePath(entry.path), keyText, seen)) {
+                return false;
+            }
             continue;
         }
         if (!entry.onModulePath || !status.directory) {
@@ -185,9 +252,63 @@ bool ClassDataArchive::identifyPaths(const std::vector<std::string>& jvmArgs,
     return true;
 }
 
+// The jars that `jar` names by its manifest's Class-Path, and those that
+// they name, resolved as the class loader does; one that is there but no
+// file, or a manifest that cannot be read for certain, leaves a doubt.
+bool ClassDataArchive::identifyManifestJars(const std::string& jar, std::string& keyText,
+                                            std::set<std::string>& seen) {
+    std::vector<std::string> pending{jar};
+    while (!pending.empty()) {
+        const std::string current = pending.back();
+        pending.pop_back();
+        if (!seen.insert(current).second) {
+            continue;
+        }
+        if (seen.size() > maxManifestJars) {
+            return off("more than 4096 jars named by manifests");
+        }
+        std::string manifest;
+        std::string why;
+        const JarManifest::Outcome outcome = JarManifest::readFile(current, manifest, why);
+        if (outcome == JarManifest::Outcome::Unreadable) {
+            return off("cannot read the manifest of \"" + current + "\": " + why);
+        }
+        for (const std::string& entry : JarManifest::classPath(manifest)) {
+            std::string path;
+            if (!JarManifest::resolve(FileUtils::dirname(current), entry, path)) {
+                return off("Class-Path entry \"" + entry + "\" of \"" + current +
+                           "\" names no local file");
+            }
+            const CacheFiles::FileStatus status = CacheFiles::getStatus(path, true);
+            keyText += CacheFiles::identity(path, status);
+            if (status.regular) {
+                pending.push_back(path);
+            } else if (status.exists) {
+                return off("Class-Path entry \"" + path + "\" of \"" + current +
+                           "\" is not a jar file");
+            }
+        }
+    }
+    return true;
+}
+
+// The JVM writes its messages into the key's log and reads a file a link
+// leads to; anything but a regular file of the user there is removed, and
+// the launch goes on without the cache.
+bool ClassDataArchive::jvmLogUsable() {
+    const std::string log = store->path(".log");
+    const CacheFiles::FileStatus status = CacheFiles::getStatus(log, false);
+    if (!status.exists || (status.regular && status.ownedByUser)) {
+        return true;
+    }
+    if (!status.directory) {
+        CacheFiles::removeFile(log);
+    }
+    return off("\"" + log + "\" is not a regular file of this user");
+}
+
 void ClassDataArchive::planWithStore() {
-    if (isCreateStep()) {
-        planCreate();
+    if (!jvmLogUsable()) {
         return;
     }
     const std::string archive = store->findArchive(mechanism->magic);
@@ -239,10 +360,14 @@ bool ClassDataArchive::prepareWriting() {
             return off("cannot remove \"" + temp + "\"");
         }
     }
+    // Left by a create step that was killed; none runs while this one holds the lock.
+    CacheFiles::removeFile(store->path(".aot.tmp"));
     const ArchiveStore::Failures failures = store->readFailures();
-    if (failures.refused) {
-        return off("the JVM could not write the " + std::string(mechanism->name) +
-                   " for this launch before");
+    if (failures.refusals >= maxRefusals) {
+        return off((tstrings::any() << "the JVM refused the " << mechanism->name
+                                    << " for this launch " << failures.refusals
+                                    << " times in a row")
+                       .str());
     }
     if (failures.count >= maxAttempts &&
         nowNs() - failures.lastNs <
@@ -251,11 +376,21 @@ bool ClassDataArchive::prepareWriting() {
                                     << mechanism->name << " ended before it was complete")
                        .str());
     }
+    // The JVM writes at exit, and a write it cannot finish there ends the
+    // process with another status than the application's.
     if (CacheFiles::freeBytes(cacheDir) < minFreeBytes) {
         return off("less than 256 MiB free for \"" + cacheDir + "\"");
     }
-    CacheFiles::removeFile(store->path(".aotconf"));
-    CacheFiles::removeFile(store->path(".log"));
+    if (CacheFiles::fileSizeLimit() < minFreeBytes) {
+        return off("the file size limit (RLIMIT_FSIZE) is below 256 MiB");
+    }
+    // The JVM writes these at exit; one it cannot write there (a directory in
+    // the way) would end the process with another status.
+    for (const char* suffix : {".aotconf", ".log"}) {
+        if (!CacheFiles::removeFile(store->path(suffix))) {
+            return off("cannot remove \"" + store->path(suffix) + "\"");
+        }
+    }
     if (!CacheFiles::createNewFile(temp, "unfinished " + std::string(mechanism->name))) {
         return off("cannot create \"" + temp + "\"");
     }
@@ -264,21 +399,50 @@ bool ClassDataArchive::prepareWriting() {
     return true;
 }
 
-bool ClassDataArchive::planCreate() {
-    if (envValue(createStepVariable) != store->path("")) {
+bool ClassDataArchive::planCreate(const std::string& key) {
+    if (mechanism != aheadOfTimeCache()) {
+        return off("the runtime makes no ahead-of-time cache");
+    }
+    if (!isRecordingPath(createStep, cacheDir, launcherName)) {
+        return off("\"" + createStep + "\" names no recording of this launcher");
+    }
+    store.reset(new ArchiveStore(cacheDir, launcherName, key, mechanism->extension));
+    if (store->path("") != createStep) {
         return off("the launch changed since its recording");
     }
-    if (!CacheFiles::getStatus(store->path(".aotconf"), false).regular) {
+    if (!jvmLogUsable()) {
+        return false;
+    }
+    const CacheFiles::FileStatus recording =
+        CacheFiles::getStatus(store->path(".aotconf"), false);
+    if (!recording.regular || !recording.ownedByUser || recording.size == 0) {
         return off("no recording to create the cache from");
     }
+    CacheFiles::removeFile(store->path(".aot.tmp"));
     mode = Mode::Create;
     reason = "recorded by the last launch";
     return true;
 }
 
+// What a create step leaves when it creates nothing: the recording's
+// files go, and the recording's key counts one failure.
+void ClassDataArchive::abandonCreation() {
+    if (!isRecordingPath(createStep, cacheDir, launcherName)) {
+        return;
+    }
+    const std::string key = createStep.substr(createStep.size() - ArchiveStore::keyDigits);
+    store.reset(new ArchiveStore(cacheDir, launcherName, key, aheadOfTimeCache()->extension));
+    countFailure();
+    for (const char* suffix : {".tmp", ".aotconf", ".aot.tmp"}) {
+        CacheFiles::removeFile(store->path(suffix));
+    }
+}
+
+// Refusals count only in a row: a launch that ended unfinished without the
+// JVM saying why (killed, say) starts them anew.
 void ClassDataArchive::countFailure() {
     ArchiveStore::Failures failures = store->readFailures();
-    failures.refused = failures.refused || hasError(store->readJvmLog(64 * 1024));
+    failures.refusals = hasError(store->readJvmLog(64 * 1024)) ? failures.refusals + 1 : 0;
     ++failures.count;
     store->writeFailures(failures);
 }
@@ -352,15 +516,19 @@ void ClassDataArchive::commitWriting() {
     }
     // The cache is created from the recording by a process of its own, after
     // this one, which the user waits for, has ended; the lock goes with it.
+    const std::string variable = std::string(createStepVariable) + "=";
     std::vector<std::string> env;
     for (char** item = environ; item && *item; ++item) {
-        env.push_back(*item);
+        if (!tstrings::startsWith(*item, variable)) {
+            env.push_back(*item);
+        }
     }
-    env.push_back(std::string(createStepVariable) + "=" + store->path(""));
+    env.push_back(variable + store->path(""));
     const CacheFiles::FileStatus recording =
         CacheFiles::getStatus(store->path(".aotconf"), false);
+    // In the root directory: the create step must not keep the user's busy.
     if (!recording.regular || recording.size == 0 ||
-        !DetachedProcess::start({launcherPath}, env, store->lockDescriptor())) {
+        !DetachedProcess::start({launcherPath}, env, store->lockDescriptor(), "/")) {
         countFailure();
         CacheFiles::removeFile(store->path(".tmp"));
         CacheFiles::removeFile(store->path(".aotconf"));
@@ -377,6 +545,29 @@ void ClassDataArchive::commitCreation() {
     }
     CacheFiles::removeFile(store->path(".aotconf"));
     CacheFiles::removeFile(store->path(".tmp"));
+}
+
+std::string ClassDataArchive::withoutRecordingReport(const std::string& output) const {
+    if (mode != Mode::Write || mechanism != aheadOfTimeCache()) {
+        return output;
+    }
+    const std::string report = recordingReport + store->path(".aotconf");
+    std::string kept;
+    std::size_t pos = 0;
+    while (pos < output.size()) {
+        const std::size_t end = std::min(output.find('\n', pos), output.size());
+        const std::string line = output.substr(pos, end - pos);
+        const std::size_t text = line.find_first_not_of(' ');
+        if (text == std::string::npos || line.compare(text, std::string::npos, report) != 0) {
+            kept += output.substr(pos, end + 1 - pos);
+        }
+        pos = end + 1;
+    }
+    return kept;
+}
+
+std::string ClassDataArchive::withoutPendingRecordingReport(const std::string& output) {
+    return pendingArchive ? pendingArchive->withoutRecordingReport(output) : output;
 }
 
 void ClassDataArchive::commitAtExit(std::unique_ptr<ClassDataArchive> archive) {

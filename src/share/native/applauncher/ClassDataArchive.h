@@ -2,6 +2,7 @@
 #define KOVALU_CLASSDATAARCHIVE_H
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,29 @@ public:
 
     /// Set only in the environment of the launcher that creates an
     /// ahead-of-time cache after a recording launch: to the common part of
-    /// the paths of the key's files, which the launch must match.
+    /// the paths of the key's files, "<cache>/<launcher>-<key>", which the
+    /// launch must match.
     static const char* const createStepVariable;
+
+    /// Takes `createStepVariable` out of this process's environment and
+    /// returns its value, empty when it was not set. Throws nothing.
+    static std::string takeCreateStepValue();
+
+    /// True when `value` is "<cacheDir>/<launcherName>-<key>", what a launch
+    /// of this launcher sets for its create step; anything else in a user's
+    /// environment is no create step.
+    static bool isRecordingPath(const std::string& value, const std::string& cacheDir,
+                                const std::string& launcherName);
 
     /// The archive of launcher `launcherName` kept in `cacheDir`; an empty
     /// directory turns it off.
     ClassDataArchive(const std::string& cacheDir, const std::string& launcherName);
+
+    /// Makes this the create step of the recording `recording` (a value that
+    /// `isRecordingPath` accepts): `plan` then chooses Create or Off, and on
+    /// Off the launch must end without starting the JVM.
+    void setCreateStep(const std::string& recording);
+    bool isCreateStep() const { return !createStep.empty(); }
 
     /// Chooses the mode for the runtime library `libPath` and the JVM part of
     /// the argument vector (options and main, no application arguments), also
@@ -51,8 +69,12 @@ public:
     /// over is kept.
     static void commitAtExit(std::unique_ptr<ClassDataArchive> archive);
 
-    /// True in the process that creates an ahead-of-time cache.
-    static bool isCreateStep();
+    /// `output` without the line in which the runtime reports, at the exit
+    /// of this launch, the recording it made for the ahead-of-time cache.
+    std::string withoutRecordingReport(const std::string& output) const;
+    /// `withoutRecordingReport` of the archive handed to `commitAtExit`;
+    /// `output` itself when there is none.
+    static std::string withoutPendingRecordingReport(const std::string& output);
 
     /// "<home>/Library/Caches/<name>", or empty when `home` is not absolute or
     /// `name` is not a plain file name.
@@ -66,6 +88,8 @@ public:
 
     /// Writing launches that may end unfinished before a key rests.
     static const int maxAttempts = 3;
+    /// Refusals by the JVM in a row after which a key is never written again.
+    static const int maxRefusals = 3;
     /// Keys whose archives are kept per launcher.
     static const std::size_t keptKeys = 4;
 
@@ -75,9 +99,14 @@ public:
 private:
 
     bool off(const std::string& why);
+    void planChecked(const std::string& libPath, const std::vector<std::string>& jvmArgs);
     bool identifyPaths(const std::vector<std::string>& jvmArgs, std::string& keyText);
+    bool identifyManifestJars(const std::string& jar, std::string& keyText,
+                              std::set<std::string>& seen);
+    bool jvmLogUsable();
     void planWithStore();
-    bool planCreate();
+    bool planCreate(const std::string& key);
+    void abandonCreation();
     bool useIfClean(const std::string& archive);
     bool prepareWriting();
     void countFailure();
@@ -89,6 +118,7 @@ private:
     std::string cacheDir;
     std::string launcherName;
     std::string launcherPath;
+    std::string createStep;
     const Mechanism* mechanism = nullptr;
     std::unique_ptr<ArchiveStore> store;
     std::string archivePath;

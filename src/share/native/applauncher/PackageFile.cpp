@@ -1,7 +1,5 @@
 #include "PackageFile.h"
 
-#include <fstream>
-
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "Log.h"
@@ -15,18 +13,21 @@ PackageFile PackageFile::loadFromAppDir(const std::string& appDir) {
 
     LOG_TRACE("Read \"" << path << "\" package file");
 
-    std::ifstream stream(path.c_str());
-    if (!stream) {
-        // Taken at once: composing the message may touch errno.
-        const std::string error = lastCRTError();
+    // Read as the configuration file is: a FIFO planted here must not stall
+    // the launch, nor a device be read from.
+    std::string content;
+    const FileUtils::ReadResult read = FileUtils::readRegularFile(path, content);
+    // Taken at once: composing the message may touch errno.
+    const std::string error =
+        read == FileUtils::ReadResult::NotRegular ? "Not a regular file" : lastCRTError();
+    if (read != FileUtils::ReadResult::Read) {
         throw makeException(tstrings::any() << "Error opening \"" << path << "\" file: " << error,
                             KV_SOURCE_CODE_POS);
     }
 
-    std::string line;
-    if (std::getline(stream, line)) {
-        LOG_TRACE("Package name is [" << line << "]");
-        packageName = line;
+    if (!content.empty()) {
+        packageName = content.substr(0, content.find('\n'));
+        LOG_TRACE("Package name is [" << packageName << "]");
     }
     return PackageFile(packageName);
 }

@@ -11,7 +11,8 @@ public:
     std::string getPackageName() const { return packageName; }
 
     /// Reads the first line of "<appDir>/.package"; an empty name when the
-    /// file is missing or empty. Throws when it exists but cannot be opened.
+    /// file is missing or empty. Throws when it exists but is no regular file or
+    /// cannot be read; a FIFO is refused without waiting for a writer.
     static PackageFile loadFromAppDir(const std::string& appDir);
 
 private:

@@ -57,18 +57,26 @@ bool renameFile(const std::string& from, const std::string& to);
 /// there already.
 bool createNewFile(const std::string& path, const std::string& content);
 
-/// The first `count` bytes of a file; fewer when it is shorter or unreadable.
+/// The first `count` bytes of a regular file, links not followed and never
+/// waiting on a FIFO; fewer when it is shorter, empty when it is unreadable
+/// or anything but a regular file.
 std::string readHead(const std::string& path, std::size_t count);
 
 /// Bytes an unprivileged user may still write on the file system of `dir`;
 /// 0 when unknown.
 std::uint64_t freeBytes(const std::string& dir);
 
+/// The largest file this process may write (RLIMIT_FSIZE); UINT64_MAX when
+/// there is no limit.
+std::uint64_t fileSizeLimit();
+
 /// An exclusive lock on a file, tried once without waiting. Released on
-/// destruction, and by the system when the process dies.
+/// destruction, and by the system when the process dies. Its descriptor is
+/// never one of the standard streams, even when they are closed.
 class ExclusiveLock {
 public:
-    /// Opens (creating with mode 0600) and tries to lock `path`.
+    /// Opens (creating with mode 0600) and tries to lock `path`; a link or
+    /// anything but a regular file of the user there is removed first.
     explicit ExclusiveLock(const std::string& path);
     ~ExclusiveLock();
     ExclusiveLock(const ExclusiveLock&) = delete;
@@ -98,6 +106,26 @@ public:
 
 private:
     int fd;
+};
+
+/// A regular file opened for reading at any offset, links followed, without
+/// waiting on a FIFO or opening a device for good. Closed on destruction.
+class RegularFile {
+public:
+    /// Opens `path`; `isOpen()` is false and `error()` says why when it
+    /// cannot be opened or is no regular file.
+    explicit RegularFile(const std::string& path);
+
+    bool isOpen() const { return fd.isValid(); }
+    const std::string& error() const { return why; }
+    std::uint64_t size() const { return bytes; }
+    /// Exactly `count` bytes at `offset` into `out`; false when there are not.
+    bool readAt(std::uint64_t offset, std::size_t count, std::string& out) const;
+
+private:
+    FileDescriptor fd;
+    std::uint64_t bytes = 0;
+    std::string why;
 };
 
 /// A private directory "<home>/<rel>" opened once and then used only by

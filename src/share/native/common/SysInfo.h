@@ -39,6 +39,9 @@ bool isEnvVariableSet(const std::string& name);
 /// Creates or replaces a variable; throws on failure.
 void setEnvVariable(const std::string& name, const std::string& value);
 
+/// Removes every entry of a variable; nothing happens when it is not set.
+void unsetEnvVariable(const std::string& name);
+
 } // namespace SysInfo
 
 #endif

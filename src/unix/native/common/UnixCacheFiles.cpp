@@ -1,10 +1,11 @@
-// CacheFiles on POSIX systems: every function, the lock, the descriptor and
-// the private directory.
+// CacheFiles on POSIX systems: every function, the lock, the descriptor, the
+// regular file and the private directory.
 #include "CacheFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -258,8 +259,14 @@ bool createNewFile(const std::string& path, const std::string& content) {
 
 std::string readHead(const std::string& path, std::size_t count) {
     std::string head;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // O_NONBLOCK: a FIFO planted in the cache must not stall the launch.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
+        return head;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
         return head;
     }
     head.resize(count);
@@ -287,8 +294,84 @@ std::uint64_t freeBytes(const std::string& dir) {
     return static_cast<std::uint64_t>(buf.f_bavail) * buf.f_frsize;
 }
 
-ExclusiveLock::ExclusiveLock(const std::string& path)
-    : fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
+std::uint64_t fileSizeLimit() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return UINT64_MAX;
+    }
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+RegularFile::RegularFile(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
+    fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info;
+    if (!fd.isValid() || ::fstat(fd.get(), &info) != 0) {
+        why = callFailed("open", path);
+        fd = FileDescriptor();
+        return;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = "\"" + path + "\" is not a regular file";
+        fd = FileDescriptor();
+        return;
+    }
+    bytes = static_cast<std::uint64_t>(info.st_size);
+}
+
+bool RegularFile::readAt(std::uint64_t offset, std::size_t count, std::string& out) const {
+    if (!isOpen() || offset > bytes || count > bytes - offset) {
+        return false;
+    }
+    out.assign(count, '\0');
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(fd.get(), &out[done], count - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+namespace {
+
+// The lock file, opened without following a link and without waiting; what
+// is not a regular file of the user is removed and the file made anew once.
+int openLockFile(const std::string& path) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        struct stat info;
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == ::geteuid()) {
+            return fd;
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (errno != ELOOP) {
+            return -1;
+        }
+        ::unlink(path.c_str());
+    }
+    return -1;
+}
+
+} // namespace
+
+ExclusiveLock::ExclusiveLock(const std::string& path) : fd(openLockFile(path)) {
+    // With a standard stream closed, the lock would take its number, and the
+    // application's output would go into the lock file.
+    if (fd >= 0 && fd < 3) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        fd = moved;
+    }
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         fd = -1;

@@ -33,9 +33,9 @@ int highestDescriptor() {
 }
 
 [[noreturn]] void execDetached(char* const* argv, char* const* envp, int keptDescriptor,
-                               int maxDescriptor) {
+                               int maxDescriptor, const char* workingDir) {
     const int null = ::open("/dev/null", O_RDWR);
-    if (null < 0) {
+    if (null < 0 || ::chdir(workingDir) != 0) {
         ::_exit(127);
     }
     for (int fd = 0; fd < 3; ++fd) {
@@ -68,7 +68,7 @@ int highestDescriptor() {
 namespace DetachedProcess {
 
 bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-           int keptDescriptor) {
+           int keptDescriptor, const std::string& workingDir) {
     if (argv.empty()) {
         return false;
     }
@@ -85,7 +85,8 @@ bool start(const std::vector<std::string>& argv, const std::vector<std::string>&
         ::setsid();
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
-            execDetached(args.data(), envp.data(), keptDescriptor, maxDescriptor);
+            execDetached(args.data(), envp.data(), keptDescriptor, maxDescriptor,
+                         workingDir.c_str());
         }
         ::_exit(grandchild < 0 ? 1 : 0);
     }

@@ -1,4 +1,4 @@
-// SysInfo: getEnvVariable, isEnvVariableSet, setEnvVariable.
+// SysInfo: getEnvVariable, isEnvVariableSet, setEnvVariable, unsetEnvVariable.
 #include "SysInfo.h"
 
 #include <cstdlib>
@@ -24,6 +24,10 @@ std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
 
 bool isEnvVariableSet(const std::string& name) {
     return ::getenv(name.c_str()) != nullptr;
+}
+
+void unsetEnvVariable(const std::string& name) {
+    ::unsetenv(name.c_str());
 }
 
 void setEnvVariable(const std::string& name, const std::string& value) {

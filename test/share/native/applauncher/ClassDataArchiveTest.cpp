@@ -1,6 +1,7 @@
 #include "ClassDataArchive.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,9 @@ const char* const died = nullptr;
 // What happened at earlier launches decides the next one's mode.
 TEST_F(ClassDataArchivePlan, EarlierLaunchesDecideTheNext) {
     std::unique_ptr<CacheFiles::ExclusiveLock> otherLaunch;
+    struct rlimit fileSizeLimit;
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &fileSizeLimit));
+    kvtest::writeFile(tmp / "target", "kept");
     const struct {
         const char* what;
         std::function<void()> before;
@@ -138,9 +142,85 @@ TEST_F(ClassDataArchivePlan, EarlierLaunchesDecideTheNext) {
              ::utimensat(AT_FDCWD, record.c_str(), times, 0);
          },
          Mode::Write},
-        {"the JVM said why it could not write",
+        {"the JVM said why it could not write, once",
          [&] { writingLaunch(died, "[0.2s][error][cds] Error: non-empty directory 'lib'\n"); },
+         Mode::Write},
+        {"the JVM said why it could not write, three times in a row",
+         [&] { for (int i = 0; i < 3; ++i) writingLaunch(died, "[error][cds] Error\n"); },
          Mode::Off},
+        {"the JVM refused to map the archive, at error level",
+         [&] {
+             writingLaunch(complete);
+             plan(args());
+             kvtest::writeFile(cacheFile(".jsa").replace(cacheFile(".jsa").rfind('-'), 100, ".log"),
+                               "[error][aot] Unable to map shared spaces\n");
+         },
+         Mode::Write},
+        {"a record of the old form \"refused\"",
+         [&] {
+             writingLaunch(died);
+             kvtest::writeFile(cacheFile(".tmp").replace(cacheFile(".tmp").size() - 4, 4, ".failed"),
+                               "refused");
+             ::unlink(cacheFile(".tmp").c_str());
+         },
+         Mode::Write},
+        {"a record of 2147483648 failures",
+         [&] {
+             writingLaunch(died);
+             kvtest::writeFile(cacheFile(".tmp").replace(cacheFile(".tmp").size() - 4, 4, ".failed"),
+                               "2147483648");
+             ::unlink(cacheFile(".tmp").c_str());
+         },
+         Mode::Off},
+        {"a link at the lock file",
+         [&] {
+             kvtest::makeDirs(cache);
+             ::chmod(cache.c_str(), 0700);
+             kvtest::makeSymlink(tmp / "elsewhere", cache + "/App.lock");
+         },
+         Mode::Write},
+        {"a link at the JVM's log",
+         [&] {
+             writingLaunch(complete);
+             kvtest::writeFile(tmp / "target", "kept");
+             kvtest::makeSymlink(tmp / "target",
+                                 cacheFile(".jsa").replace(cacheFile(".jsa").rfind('-'), 100, ".log"));
+         },
+         Mode::Off},
+        {"a directory at the JVM's log",
+         [&] {
+             writingLaunch(died);
+             const std::string log = cacheFile(".log");
+             ::unlink(log.c_str());
+             kvtest::makeDirs(log);
+         },
+         Mode::Off},
+        {"a directory at the key's recording",
+         [&] {
+             writingLaunch(died);
+             kvtest::makeDirs(cacheFile(".tmp").replace(cacheFile(".tmp").size() - 4, 4, ".aotconf/x"));
+         },
+         Mode::Off},
+        {"a file size limit below 256 MiB",
+         [&] {
+             struct rlimit limit = fileSizeLimit;
+             limit.rlim_cur = 1024 * 1024;
+             ::setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         Mode::Off},
+        {"a jar named by the manifest replaced keeping size and times",
+         [&] {
+             kvtest::writeJar(tmp / "app.jar", {{"META-INF/MANIFEST.MF", "Class-Path: lib.jar\n"}});
+             kvtest::writeFile(tmp / "lib.jar", "old");
+             writingLaunch(complete);
+             struct stat before;
+             ::stat((tmp / "lib.jar").c_str(), &before);
+             ::unlink((tmp / "lib.jar").c_str());
+             kvtest::writeFile(tmp / "lib.jar", "new");
+             const struct timespec times[2] = {before.st_atim, before.st_mtim};
+             ::utimensat(AT_FDCWD, (tmp / "lib.jar").c_str(), times, 0);
+         },
+         Mode::Write},
         {"the JVM refused the archive at the last launch",
          [&] {
              writingLaunch(complete);
@@ -193,6 +273,9 @@ TEST_F(ClassDataArchivePlan, EarlierLaunchesDecideTheNext) {
         EXPECT_EQ(c.next, plan(args())->getMode()) << c.what;
         ::unsetenv("JAVA_TOOL_OPTIONS");
         otherLaunch.reset();
+        ::setrlimit(RLIMIT_FSIZE, &fileSizeLimit);
+        kvtest::writeFile(tmp / "app.jar", "jar");
+        EXPECT_EQ("kept", kvtest::readFile(tmp / "target")) << c.what;
     }
 }
 
@@ -214,6 +297,8 @@ TEST_F(ClassDataArchivePlan, LeftAloneWhenAnythingIsInDoubt) {
         {"KVTEST_NONE", "", {"--module-path", tmp / "exploded", "-m", "m/c"}, ""},
         {"KVTEST_NONE", "", args(), tmp / "home/Library/Caches/a:b"},
         {"KVTEST_NONE", "", args(), tmp / "home/Library/Caches/a%p"},
+        {"JAVA_TOOL_OPTIONS", "-javaagent:" + tmp / "app.jar", args(), ""},
+        {"JDK_JAVA_OPTIONS", "'-agentlib:jdwp=server=y'", args(), ""},
     };
     for (const auto& c : cases) {
         const kvtest::EnvGuard guard(c.variable, c.value);
@@ -224,6 +309,12 @@ TEST_F(ClassDataArchivePlan, LeftAloneWhenAnythingIsInDoubt) {
     }
     // The JVM archives the jars of a module path directory.
     EXPECT_EQ(Mode::Write, plan({"--module-path", tmp / "mods", "-m", "m/c"})->getMode());
+    EXPECT_NE(std::string::npos,
+              plan({"-classpath", tmp / "*", "Main"})->getReason().find("is a wildcard"));
+    // Words of options inside a path are no options.
+    kvtest::writeFile(tmp / "AOTCacheApps/-Xshare/a.jar", "jar");
+    EXPECT_EQ(Mode::Write,
+              plan({"-classpath", tmp / "AOTCacheApps/-Xshare/a.jar", "Main"})->getMode());
 }
 
 TEST_F(ClassDataArchivePlan, OnlyAPrivateDirectoryOfTheUserHoldsTheCache) {
@@ -252,4 +343,86 @@ TEST_F(ClassDataArchivePlan, OnlyAPrivateDirectoryOfTheUserHoldsTheCache) {
         EXPECT_EQ(Mode::Off, plan(args())->getMode()) << foreign;
         EXPECT_EQ(foreign == cache, CacheFiles::getStatus(cache, false).exists) << foreign;
     }
+}
+
+// The create step of an ahead-of-time cache creates it or ends: whatever else
+// it finds, it never becomes a launch of the application.
+TEST_F(ClassDataArchivePlan, TheCreateStepOnlyCreates) {
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25.0.1\"\n");
+    std::string recording; // "<cache>/App-<key>" of the last recording launch
+    const auto record = [&] {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "home"});
+        const std::unique_ptr<ClassDataArchive> writer = plan(args());
+        ASSERT_EQ(Mode::Write, writer->getMode()) << writer->getReason();
+        const std::string conf = writer->getOptions().back();
+        recording = conf.substr(conf.find('=') + 1, conf.size() - conf.find('=') - 9);
+        kvtest::writeFile(recording + ".aotconf", "recorded");
+    };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        Mode mode;
+        std::string failed; // the recording's count afterwards
+    } cases[] = {
+        {"as recorded", [] {}, Mode::Create, ""},
+        {"the jar changed since", [&] { kvtest::writeFile(tmp / "app.jar", "jar2"); }, Mode::Off,
+         "1"},
+        {"no recording", [&] { ::unlink((recording + ".aotconf").c_str()); }, Mode::Off, "1"},
+        {"a runtime of 17 now",
+         [&] { kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17\"\n"); }, Mode::Off, "1"},
+    };
+    for (const auto& c : cases) {
+        kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25.0.1\"\n");
+        kvtest::writeFile(tmp / "app.jar", "jar");
+        record();
+        c.change();
+        ClassDataArchive step(cache, "App");
+        step.setCreateStep(recording);
+        step.plan(tmp / "rt/lib/libjli.so", args(), "/nonexistent/App");
+        EXPECT_EQ(c.mode, step.getMode()) << c.what << ": " << step.getReason();
+        EXPECT_EQ(c.failed, kvtest::readFile(recording + ".failed")) << c.what;
+        if (c.mode == Mode::Off) {
+            EXPECT_EQ("", cacheFile(".aotconf")) << c.what;
+            EXPECT_EQ("", cacheFile(".tmp")) << c.what;
+        }
+    }
+    // Values that name no recording of this launcher are nobody's create step.
+    for (const std::string& value :
+         {std::string(), std::string("1"), cache + "/App-0123", cache + "/Other-0123456789abcdef",
+          cache + "x/App-0123456789abcdef", cache + "/App-0123456789ABCDEF"}) {
+        EXPECT_FALSE(ClassDataArchive::isRecordingPath(value, cache, "App")) << value;
+    }
+    EXPECT_TRUE(ClassDataArchive::isRecordingPath(cache + "/App-0123456789abcdef", cache, "App"));
+
+    // A main class beside a module path keeps the dynamic archive on 25.
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25.0.1\"\n");
+    const Strings beside = {"--module-path", tmp / "app.jar", "-classpath", tmp / "app.jar", "Main"};
+    const std::unique_ptr<ClassDataArchive> dynamic = plan(beside);
+    ASSERT_EQ(Mode::Write, dynamic->getMode());
+    EXPECT_EQ(0u, dynamic->getOptions().back().find("-XX:ArchiveClassesAtExit=")) << dynamic->getOptions().back();
+    ::unlink((tmp / "rt/lib/server/classes.jsa").c_str());
+    EXPECT_EQ(Mode::Off, plan(beside)->getMode());
+}
+
+// The runtime reports a recording at exit; in a failure record or dialog it
+// would read as part of the failure.
+TEST_F(ClassDataArchivePlan, TheRecordingReportIsNoPartOfAFailure) {
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"25\"\n");
+    const std::unique_ptr<ClassDataArchive> writer = plan(args());
+    ASSERT_EQ(Mode::Write, writer->getMode());
+    const std::string conf = writer->getOptions().back();
+    const std::string report = "AOTConfiguration recorded: " + conf.substr(conf.find('=') + 1);
+    const std::pair<std::string, std::string> cases[] = {
+        {"Exception in main\n " + report + "\n", "Exception in main\n"},
+        {report + "\nError: x\n" + report, "Error: x\n"},
+        {"AOTConfiguration recorded: /other.aotconf\n", "AOTConfiguration recorded: /other.aotconf\n"},
+        {"said " + report + "\n", "said " + report + "\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, writer->withoutRecordingReport(c.first)) << c.first;
+    }
+    // Nothing is taken from a launch that records nothing.
+    kvtest::writeFile(tmp / "rt/release", "JAVA_VERSION=\"17\"\n");
+    EXPECT_EQ(" " + report + "\n", plan(args())->withoutRecordingReport(" " + report + "\n"));
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -119,4 +120,24 @@ TEST(PackageFile, UnreadableFileFailsWithSystemText) {
                         "the file";
     }
     EXPECT_EQ(expected, message);
+}
+
+// Read as the configuration file is: nothing but a regular file, never waited on.
+TEST(PackageFile, AnythingButARegularFileFailsAtOnce) {
+    kvtest::TempDir dir;
+    const std::string path = dir / ".package";
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        std::string error;
+    } cases[] = {
+        {"FIFO", [&] { ::mkfifo(path.c_str(), 0600); }, "Not a regular file"},
+        {"directory", [&] { kvtest::makeDirs(path); }, std::strerror(EISDIR)},
+    };
+    for (const auto& c : cases) {
+        kvtest::runProcess({"/bin/rm", "-rf", path});
+        c.plant();
+        EXPECT_EQ("Error opening \"" + path + "\" file: " + c.error, loadError(dir.path()))
+            << c.what;
+    }
 }

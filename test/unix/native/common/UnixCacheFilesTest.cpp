@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -46,4 +47,24 @@ TEST(PrivateDir, OpensOnlyAFolderOfTheUserAndGivesItMode0700) {
     ASSERT_EQ(0, ::chmod((tmp / "open").c_str(), 0755));
     EXPECT_TRUE(CacheFiles::makePrivateDirs(tmp / "open"));
     EXPECT_EQ(0700u, modeOf(tmp / "open"));
+}
+
+// With a standard stream closed, the lock must not take its number: the
+// application would write into the lock file, and a create step handed the
+// lock would lose it to the null device.
+TEST(ExclusiveLock, NeverTakesAStandardStream) {
+    kvtest::TempDir tmp;
+    for (const int closed : {0, 1, 2}) {
+        const int saved = ::dup(closed);
+        ASSERT_LE(0, saved);
+        ::close(closed);
+        int descriptor = -1;
+        {
+            const CacheFiles::ExclusiveLock lock(tmp / "a.lock");
+            descriptor = lock.descriptor();
+        }
+        ::dup2(saved, closed);
+        ::close(saved);
+        EXPECT_LE(3, descriptor) << closed;
+    }
 }
