@@ -36,7 +36,7 @@ set -- "$build/kovalu-bundle" --force --launcher "$build/applauncher" \
 echo "== making the bundle, $rounds interleaved rounds"
 "$runner" "$rounds" \
     plain "$@" --output "$work/plain" ";;" \
-    jlink "$@" --output "$work/jlink" --jlink >"$work/make.txt"
+    jlink "$@" --output "$work/jlink" --jlink --jlink-minimal >"$work/make.txt"
 cat "$work/make.txt"
 
 echo "== size (du -sk; the runtime's links count as links)"

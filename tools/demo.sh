@@ -34,7 +34,7 @@ mkdir -p "$demo/classes" "$demo/input"
     --launcher "$build/applauncher" \
     --name "$name" \
     --runtime "$home" \
-    --jlink \
+    --jlink --jlink-minimal \
     --input "$demo/input/demo.jar" \
     --main-jar demo.jar \
     --java-option "-Xmx64m" \

@@ -69,7 +69,7 @@ TEST_F(JlinkBundle, ClassPathApplicationStartsFromItsOwnRuntimeAlsoWhenMoved) {
     compile(work / "classes");
     const kvtest::ProcessResult made =
         bundle({"--input", work / "classes", "--class-path", "classes", "--main-class",
-                "probe.Main", "--java-option", "-XshowSettings:properties"});
+                "probe.Main", "--java-option", "-XshowSettings:properties", "--jlink-minimal"});
     ASSERT_EQ(0, made.exitCode) << made.err;
     // The long steps say what they do and how long it took.
     EXPECT_TRUE(std::regex_search(made.err, std::regex("^Finding the modules the application "
@@ -99,6 +99,13 @@ TEST_F(JlinkBundle, ModularApplicationGetsTheModulesItRequires) {
     const kvtest::ProcessResult made = bundle(
         {"--input", work / "mods", "--module-path", "mods", "--main-module", "probe/probe.Main"});
     ASSERT_EQ(0, made.exitCode) << made.err;
+    // With the modules reached only as services.
+    EXPECT_NE(std::string::npos, made.err.find("jdk.localedata, jdk.charsets, which applications "
+                                               "reach only as services"))
+        << made.err;
+    const std::string release =
+        kvtest::readFile(work / "out/Probe.app/Contents/runtime/Contents/Home/release");
+    EXPECT_NE(std::string::npos, release.find("jdk.localedata")) << release;
 
     const kvtest::ProcessResult r = start(work / "out");
     EXPECT_EQ(0, r.exitCode) << r.err;

@@ -48,6 +48,7 @@ protected:
         // A runtime home as the Linux runtime lays it out: the library is a .so.
         kvtest::makeDirs(tmp / "jdk/lib");
         kvtest::makeSymlink(KVTEST_FAKEJLI_PATH, tmp / "jdk/lib/libjli.so");
+        kvtest::writeFile(tmp / "jdk/release", "MODULES=\"java.base java.desktop\"\n");
         kvtest::writeJar(tmp / "in/app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
                                            {"a/B.class", "class bytes"}});
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
@@ -212,52 +213,145 @@ TEST_F(MakeBundle, EscapesTheNameInInfoPlist) {
 
 TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
     const std::string launcher = KVTEST_LAUNCHER_PATH;
-    const std::vector<Args> bad{
-        {"--name", "Demo", "--runtime", tmp / "jdk", "--main-class", "a.B"},
-        {"--launcher", launcher, "--runtime", tmp / "jdk", "--main-class", "a.B"},
-        {"--launcher", launcher, "--name", "Demo", "--main-class", "a.B"},
-        basic({}),
-        basic({"--main-class", "a.B", "--main-jar", "app.jar", "--input", tmp / "in/app.jar"}),
-        with(tmp / "nope", "Demo", tmp / "jdk", tmp / "out", {"--main-class", "a.B"}),
-        with(launcher, "Demo", tmp / "in", tmp / "out", {"--main-class", "a.B"}),
-        with(launcher, "Demo", tmp / "none", tmp / "out", {"--main-class", "a.B"}),
-        with(launcher, "a/b", tmp / "jdk", tmp / "out", {"--main-class", "a.B"}),
-        basic({"--main-class", "a.B", "--input", tmp / "in/missing.jar"}),
-        basic({"--main-jar", "missing.jar", "--input", tmp / "in/app.jar"}),
-        basic({"--main-class", "a.B", "--class-path", "missing"}),
-        basic({"--main-module", "m/a.B", "--module-path", "missing"}),
-        basic({"--main-class", "a.B", "--class-path", "a:b"}),
-        basic({"--main-class", "a.B", "--splash", tmp / "in/none.png"}),
-        basic({"--main-class", "a.B", "--package", ""}),
-        basic({"--main-class", "a.B", "--input", tmp / "in/app.jar", "--input",
-               tmp / "in/classes/../app.jar"}),
-        basic({"--main-class", "a.B", "--input", tmp / "in/Demo.cfg"}),
-        basic({"--main-class", "a.B", "--input", tmp / "in/.."}),
-        basic({"--main-class", "a.B", "--identifier", "bad id"}),
-        basic({"--main-class", "a.B", "--java-option"}),
-        basic({"--main-class", "a.B", "--unknown", "x"}),
-        with(launcher, "Demo", tmp / "jdk", tmp / "in/splash.png", mainClass()),
-        // Rows for what the shell script got wrong.
-        with(launcher, "a\\b", tmp / "jdk", tmp / "out", mainClass()),
-        with(launcher, "Demo", tmp / "loop", tmp / "out", mainClass()),
-        with(launcher, "Demo", tmp / "jdk", tmp / "loop/out", mainClass()),
-        basic({"--input", tmp / "in/classes", "--class-path", "classes", "--main-class", "a.C"}),
-        basic({"--input", tmp / "in/app.jar", "--main-class", "a.B"}),
-        basic({"--input", tmp / "in/nomain.jar", "--main-jar", "nomain.jar"}),
+    const std::string in = tmp / "in";
+    // Inputs whose links leave them, lead nowhere or loop; plists that would
+    // stop the Finder or claim an older macOS.
+    for (const char* dir : {"leaves", "absolute", "dangles", "loops"}) {
+        kvtest::writeFile(tmp / ("links/" + std::string(dir) + "/a/B.class"), "class bytes");
+    }
+    kvtest::makeSymlink("../../in/app.jar", tmp / "links/leaves/app.jar");
+    kvtest::makeSymlink(tmp / "links/absolute/a", tmp / "links/absolute/b");
+    kvtest::makeSymlink("gone.jar", tmp / "links/dangles/x.jar");
+    kvtest::makeSymlink("loop", tmp / "links/loops/loop");
+    const auto plist = [&](const std::string& key, const std::string& value) {
+        const std::string path = tmp / ("plists/" + key);
+        kvtest::writeFile(path, "<plist><dict><key>" + key + "</key><string>" + value +
+                                    "</string></dict></plist>");
+        return path;
     };
-    for (const Args& options : bad) {
+    const auto links = [&](const char* dir) {
+        return Args{"--input",      tmp / ("links/" + std::string(dir)),
+                    "--class-path", dir,
+                    "--main-class", "a.B"};
+    };
+    const std::vector<std::pair<Args, std::string>> bad{
+        // The launcher beside the tool is taken; the class path is what is missing.
+        {{"--name", "Demo", "--runtime", tmp / "jdk", "--main-class", "a.B"},
+         "the main class a.B is not in the class path, which is empty"},
+        {{"--launcher", launcher, "--runtime", tmp / "jdk", "--main-class", "a.B"},
+         "missing --name"},
+        {{"--launcher", launcher, "--name", "Demo", "--main-class", "a.B"},
+         "missing --runtime: give a Java runtime home, or set JAVA_HOME"},
+        {basic({}), "give exactly one of --main-jar, --main-class and --main-module"},
+        {basic({"--main-class", "a.B", "--main-jar", "app.jar", "--input", in + "/app.jar"}),
+         "give exactly one of --main-jar, --main-class and --main-module"},
+        {with(tmp / "nope", "Demo", tmp / "jdk", tmp / "out", {"--main-class", "a.B"}),
+         "launcher not found: " + tmp.path() + "/nope"},
+        {with(launcher, "Demo", in, tmp / "out", {"--main-class", "a.B"}),
+         "no lib/libjli.dylib or lib/libjli.so in the Java runtime home: " + tmp.path() + "/in"},
+        {with(launcher, "Demo", tmp / "none", tmp / "out", {"--main-class", "a.B"}),
+         "Java runtime home not found: " + tmp.path() + "/none"},
+        {with(launcher, "a/b", tmp / "jdk", tmp / "out", {"--main-class", "a.B"}),
+         "--name must be a plain file name: a/b"},
+        {basic({"--main-class", "a.B", "--input", in + "/missing.jar"}),
+         "input not found: " + tmp.path() + "/in/missing.jar"},
+        {basic({"--main-jar", "missing.jar", "--input", in + "/app.jar"}),
+         "main jar not found among the application files: missing.jar"},
+        {basic({"--main-class", "a.B", "--class-path", "missing"}),
+         "class path entry not found among the application files: missing"},
+        {basic({"--main-module", "m/a.B", "--module-path", "missing"}),
+         "module path entry not found among the application files: missing"},
+        {basic({"--main-class", "a.B", "--class-path", "a:b"}),
+         "class and module path entries must not contain ':': a:b"},
+        {basic({"--main-class", "a.B", "--splash", in + "/none.png"}),
+         "splash image not found: " + tmp.path() + "/in/none.png"},
+        {basic({"--input", in + "/app.jar", "--main-jar", "app.jar", "--package", ""}),
+         "--package must not be empty"},
+        {basic({"--main-class", "a.B", "--input", in + "/app.jar", "--input",
+                in + "/classes/../app.jar"}),
+         "app.jar would be in Contents/app twice (inputs, Demo.cfg and .package need distinct "
+         "names)"},
+        {basic({"--main-class", "a.B", "--input", in + "/Demo.cfg"}),
+         "Demo.cfg would be in Contents/app twice (inputs, Demo.cfg and .package need distinct "
+         "names)"},
+        {basic({"--main-class", "a.B", "--input", in + "/.."}),
+         "--input needs a named file or directory: " + tmp.path() + "/in/.."},
+        {basic({"--input", in + "/app.jar", "--main-jar", "app.jar", "--identifier", "bad id"}),
+         "--identifier may hold only letters, digits, '.' and '-': bad id"},
+        {basic({"--main-class", "a.B", "--java-option"}), "--java-option needs a value"},
+        {basic({"--main-class", "a.B", "--unknown", "x"}),
+         "unknown option: --unknown (try --help)"},
+        {with(launcher, "Demo", tmp / "jdk", in + "/splash.png", mainClass()),
+         "output directory is not a directory: " + tmp.path() + "/in/splash.png"},
+        // Rows for what the shell script got wrong.
+        {with(launcher, "a\\b", tmp / "jdk", tmp / "out", mainClass()),
+         "--name must not contain a backslash: a\\b"},
+        {with(launcher, "Demo", tmp / "loop", tmp / "out", mainClass()),
+         "cannot resolve the Java runtime home " + tmp.path() +
+             "/loop: Too many levels of symbolic links"},
+        {with(launcher, "Demo", tmp / "jdk", tmp / "loop/out", mainClass()),
+         "cannot resolve the output directory " + tmp.path() +
+             "/loop/out: Too many levels of symbolic links"},
+        {basic({"--input", in + "/classes", "--class-path", "classes", "--main-class", "a.C"}),
+         "the main class a.C is not in classes"},
+        {basic({"--input", in + "/app.jar", "--main-class", "a.B"}),
+         "the main class a.B is not in the class path, which is empty"},
+        {basic({"--input", in + "/nomain.jar", "--main-jar", "nomain.jar"}),
+         "the main jar nomain.jar names no Main-Class in its manifest"},
+        // Values that would build a bundle that fails on the user's Mac.
+        {basic({"--input", in + "/app.jar", "--main-jar", in + "/nomain.jar"}),
+         "--main-jar " + tmp.path() +
+             "/in/nomain.jar is outside every --input: the bundle would need this file of the "
+             "build machine (give it with --input and name it relative to Contents/app)"},
+        {basic(
+             {"--input", in + "/classes", "--class-path", in + "/app.jar", "--main-class", "a.B"}),
+         "--class-path " + tmp.path() +
+             "/in/app.jar is outside every --input: the bundle would need this file of the build "
+             "machine (give it with --input and name it relative to Contents/app)"},
+        {basic(links("leaves")), "--input holds a link that leaves it: " + tmp.path() +
+                                     "/links/leaves/app.jar -> ../../in/app.jar"},
+        {basic(links("absolute")), "--input holds a link that leaves it: " + tmp.path() +
+                                       "/links/absolute/b -> " + tmp.path() + "/links/absolute/a"},
+        {basic(links("dangles")), "--input holds a link that leads nowhere: " + tmp.path() +
+                                      "/links/dangles/x.jar -> gone.jar"},
+        {basic(links("loops")), "cannot resolve the link " + tmp.path() +
+                                    "/links/loops/loop -> loop: Too many levels of symbolic links"},
+        {with(launcher, "A:B", tmp / "jdk", tmp / "out", mainClass()),
+         "--name must not contain ':', which would split the class path: A:B"},
+        {with(launcher, "Cost$APPDIR", tmp / "jdk", tmp / "out", mainClass()),
+         "--name must not contain $APPDIR, which the launcher would expand: Cost$APPDIR"},
+        {basic({"--input", in + "/classes", "--module-path", "classes", "--main-module", "foo"}),
+         "the main module foo is neither on the module path nor in the runtime"},
+        {basic({"--jlink-minimal", "--input", in + "/app.jar", "--main-jar", "app.jar"}),
+         "--jlink-minimal needs --jlink"},
+        {basic({"--java-option", "Xmx256m", "--input", in + "/app.jar", "--main-jar", "app.jar"}),
+         "--java-option must begin with '-': Xmx256m"},
+        {basic({"--info-plist", plist("CFBundleExecutable", "Other"), "--main-class", "a.B"}),
+         "--info-plist must not change CFBundleExecutable: the Finder would not find the launcher "
+         "Contents/MacOS/Demo"},
+        {basic({"--info-plist", plist("CFBundlePackageType", "FMWK"), "--main-class", "a.B"}),
+         "--info-plist must not change CFBundlePackageType from APPL: the Finder would not open "
+         "the bundle as an application"},
+        {basic({"--info-plist", plist("LSMinimumSystemVersion", "10.15"), "--main-class", "a.B"}),
+         "--info-plist must not set LSMinimumSystemVersion below 11, the oldest macOS the launcher "
+         "runs on: 10.15"},
+        {with(launcher, "Demo", tmp / "jdk", in + "/classes/out", mainClass()),
+         "--output " + tmp.path() + "/in/classes/out is inside the input " + tmp.path() +
+             "/in/classes, which would then hold the bundle being made"},
+    };
+    for (const auto& [options, message] : bad) {
         std::string shown;
         for (const std::string& o : options) {
             shown += " [" + o + "]";
         }
         SCOPED_TRACE(shown);
-        const kvtest::ProcessResult r = tool(options);
+        const kvtest::ProcessResult r = tool(options, {{"JAVA_HOME", std::nullopt}});
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);
-        EXPECT_EQ(0u, r.err.rfind("kovalu-bundle: ", 0)) << r.err;
-        EXPECT_EQ(1u, e2e::lines(r.err).size()) << r.err;
+        EXPECT_EQ("kovalu-bundle: " + message + "\n", r.err);
         EXPECT_TRUE(entries(tmp / "out").empty());
     }
+    EXPECT_NE(0, ::access((in + "/classes/out").c_str(), F_OK));
 }
 
 TEST_F(MakeBundle, RefusesLineBreaksInValues) {
@@ -390,17 +484,81 @@ TEST_F(MakeBundle, MainModuleMustHoldItsMainClass) {
     }
 }
 
-TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundle) {
+TEST_F(MakeBundle, WarnsOnceForEachManifestClassPathEntryOutsideTheBundleOrMissing) {
     kvtest::writeJar(tmp / "in/main.jar",
                   {{"META-INF/MANIFEST.MF", "Main-Class: a.B\nClass-Path: lib/d.jar ../../x.jar \n"
-                                            " ../../../up.jar /abs/y.jar\n\n"},
+                                            " ../../../up.jar /abs/y.jar lib/e.jar\n\n"},
                    {"a/B.class", "class bytes"}});
-    const kvtest::ProcessResult r =
-        tool(basic({"--input", tmp / "in/main.jar", "--main-jar", "main.jar"}));
+    kvtest::writeFile(tmp / "in/lib/d.jar", "");
+    const kvtest::ProcessResult r = tool(
+        basic({"--input", tmp / "in/main.jar", "--input", tmp / "in/lib", "--main-jar", "main.jar"}));
     ASSERT_EQ(0, r.exitCode) << r.err;
-    const std::string warning =
-        "kovalu-bundle: warning: the manifest Class-Path of main.jar points outside the bundle: ";
-    EXPECT_EQ(warning + "../../../up.jar\n" + warning + "/abs/y.jar\n", r.err);
+    const std::string warning = "kovalu-bundle: warning: the manifest Class-Path of main.jar ";
+    const std::string missing = ", which is not among the application files\n";
+    EXPECT_EQ(warning + "names ../../x.jar" + missing + warning +
+                  "points outside the bundle: ../../../up.jar\n" + warning +
+                  "points outside the bundle: /abs/y.jar\n" + warning + "names lib/e.jar" + missing,
+              r.err);
+}
+
+// What the launch on the user's Mac needs: paths relative to the bundle, file
+// names as they are, links inside an input kept as links.
+TEST_F(MakeBundle, WritesPathsAndLinksThatHoldOnAnotherMac) {
+    const std::string in = tmp / "in";
+    kvtest::writeJar(in + "/my\\app.jar", {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n\n"},
+                                           {"a/B.class", "class bytes"}});
+    kvtest::writeFile(in + "/Foo.framework/Versions/A/Foo", "code");
+    kvtest::makeSymlink("A", in + "/Foo.framework/Versions/Current");
+    kvtest::makeSymlink("Versions/Current/Foo", in + "/Foo.framework/Foo");
+    const std::string warned = "kovalu-bundle: warning: ";
+    const struct {
+        Args more;
+        std::string err;
+        std::string cfgLine;
+    } cases[] = {
+        {{"--input", in + "/app.jar", "--main-jar", in + "/app.jar"},
+         warned + "--main-jar " + in + "/app.jar is written as app.jar, its copy in the bundle\n",
+         "app.mainjar=$APPDIR/app.jar\n"},
+        {{"--input", in + "/classes", "--class-path", in + "/classes/", "--main-class", "a.B"},
+         warned + "--class-path " + in +
+             "/classes/ is written as classes, its copy in the bundle\n",
+         "app.classpath=$APPDIR/classes\n"},
+        {{"--input", in + "/my\\app.jar", "--main-jar", "my\\app.jar"},
+         "",
+         "app.mainjar=$APPDIR/my\\app.jar\n"},
+        {{"--input", in + "/Foo.framework", "--input", in + "/app.jar", "--main-jar", "app.jar"},
+         "",
+         "app.mainjar=$APPDIR/app.jar\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.more[1]);
+        Args more = c.more;
+        more.push_back("--force");
+        const kvtest::ProcessResult r = tool(basic(more));
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        EXPECT_EQ(c.err, r.err);
+        const std::string cfg = kvtest::readFile(bundle() + "/Contents/app/Demo.cfg");
+        EXPECT_NE(std::string::npos, cfg.find(c.cfgLine)) << cfg;
+        const std::string copied = bundle() + "/Contents/app/" + c.more[1].substr(in.size() + 1);
+        EXPECT_EQ(0, ::access(copied.c_str(), F_OK)) << copied;
+    }
+    EXPECT_EQ("A", readLink(bundle() + "/Contents/app/Foo.framework/Versions/Current"));
+    EXPECT_EQ("Versions/Current/Foo", readLink(bundle() + "/Contents/app/Foo.framework/Foo"));
+}
+
+// The hidden staging directory is named after NAME, cut where it would not fit.
+TEST_F(MakeBundle, ANameThatFitsAsNameAppIsMade) {
+    std::string accented;
+    for (int i = 0; i < 124; ++i) {
+        accented += "\xc3\xa9";
+    }
+    for (const std::string& name : {std::string(250, 'n'), accented}) {
+        kvtest::runProcess({"/bin/rm", "-rf", tmp / "out"});
+        const kvtest::ProcessResult r =
+            tool(with(KVTEST_LAUNCHER_PATH, name, tmp / "jdk", tmp / "out", mainClass()));
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        EXPECT_EQ(std::vector<std::string>{name + ".app"}, entries(tmp / "out"));
+    }
 }
 
 TEST_F(MakeBundle, UsageCommandsAndTheToolsOwnVersion) {

@@ -2,6 +2,7 @@
 // codesign first on the PATH and Info.plist read back by a real plist parser.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,12 +24,13 @@ namespace {
 
 // Records each call as one line of tab-separated arguments and keeps a copy of
 // the entitlements it was given; fails on a path matching KVTEST_CODESIGN_FAIL,
-// else marks a file it signs by appending "+signed".
-const char *const kCodesign = R"(#!/bin/sh
+// naming it, else marks a file it signs by appending "+signed".
+const char* const kCodesign = R"(#!/bin/sh
 for a in "$@"; do printf '%s\t' "$a"; last=$a; done >>"$KVTEST_CODESIGN_RECORD"
 printf '\n' >>"$KVTEST_CODESIGN_RECORD"
 while [ $# -gt 1 ]; do [ "$1" != --entitlements ] || cp "$2" "$KVTEST_CODESIGN_RECORD.ent"; shift; done
-case $last in ${KVTEST_CODESIGN_FAIL:-/}) echo "$last: a sealed resource is missing or invalid" >&2; exit 3 ;; esac
+case $last in ${KVTEST_CODESIGN_FAIL:-/}) echo "$last: invalid" >&2; exit 3 ;; esac
+[ -z "$KVTEST_CODESIGN_SIGNAL" ] || kill -"$KVTEST_CODESIGN_SIGNAL" $PPID
 [ ! -f "$last" ] || printf '+signed' >>"$last"
 )";
 
@@ -201,7 +203,8 @@ protected:
 
 TEST_F(SignBundle, SignsRuntimeMachOFilesThenTheLauncherThenTheBundle) {
     const std::string mine = tmp / "mine.plist";
-    kvtest::writeFile(mine, "<plist/>");
+    kvtest::writeFile(mine, "<plist><dict><key>com.apple.security.cs.allow-jit</key><true/>"
+                            "</dict></plist>");
     // The user's entitlements first: no default may be written beside the bundle.
     for (const auto &[identity, entitlements] : std::vector<std::pair<std::string, std::string>>{
              {"-", mine}, {"Developer ID Application: Kovalu (T1)", ""}, {"-", ""}}) {
@@ -247,12 +250,16 @@ TEST_F(SignBundle, SignsRuntimeMachOFilesThenTheLauncherThenTheBundle) {
 }
 
 TEST_F(SignBundle, FailingCodesignLeavesNothingBehind) {
-    for (const char *failOn : {"*/java", "*/MacOS/Demo", "*/Demo.app"}) {
+    const std::string app = tmp / "out/Demo.app";
+    for (const auto& [failOn, path] : std::vector<std::pair<const char*, std::string>>{
+             {"*/java", app + "/Contents/runtime/Contents/Home/bin/java"},
+             {"*/MacOS/Demo", app + "/Contents/MacOS/Demo"},
+             {"*/Demo.app", app}}) {
         SCOPED_TRACE(failOn);
         const kvtest::ProcessResult r = tool({"--name", "Demo", "--sign", "-"}, failOn);
         EXPECT_EQ(1, r.exitCode);
-        EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + tmp / "out/Demo.app"))
-            << r.err;
+        // codesign's own words name the bundle where it will be, not the hidden place.
+        EXPECT_EQ("kovalu-bundle: codesign failed on " + path + ": " + path + ": invalid\n", r.err);
         EXPECT_EQ("", listing());
     }
 }
@@ -275,6 +282,7 @@ TEST_F(SignBundle, InfoPlistParsesAndNamesTheIcon) {
 
 TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
     kvtest::writeFile(tmp / "out/Demo.entitlements", "mine");
+    kvtest::writeFile(tmp / "in/png.icns", "\x89PNG\r\n");
     const std::string ctl = "must not contain control characters";
     const std::vector<std::pair<Args, std::string>> cases{
         {{"--name", "a\x01"
@@ -293,10 +301,22 @@ TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
         {{"--launcher", tmp / "in"}, "launcher is not a regular file: " + tmp / "in"},
         {{"--icon", tmp / "record"}, "icon not found: " + tmp / "record"},
         {{"--icon", tmp / "jdk/release"}, "--icon needs an .icns file: " + tmp / "jdk/release"},
+        {{"--icon", tmp / "in/png.icns"},
+         "--icon is no icns image (it does not start with \"icns\"): " + tmp / "in/png.icns"},
+        {{"--icon", tmp / "in"}, "--icon needs an .icns file, not a directory: " + tmp / "in"},
+        {{"--runtime", tmp / "jdk/bin/java"},
+         "--runtime needs the Java runtime's home directory, not a file: " + tmp / "jdk/bin/java"},
+        {{"--version", "v2"},
+         "--version needs one to three numbers separated by '.', as macOS reads it (1.2.3): v2"},
+        {{"--version", "1.2.3.4"},
+         "--version needs one to three numbers separated by '.', as macOS reads it (1.2.3): "
+         "1.2.3.4"},
         {{"--entitlements", tmp / "in/a&b.icns"}, "--entitlements needs --sign"},
         {{"--sign", "-", "--entitlements", tmp / "none"},
          "entitlements file not found: " + tmp / "none"},
         {{"--sign", "-"}, tmp / "out/Demo.entitlements already exists (use --force to replace it)"},
+        {{"--sign", "-", "--force", "--entitlements", tmp / "jdk/release"},
+         "cannot read --entitlements " + tmp / "jdk/release" + ": no <plist> element"},
         {{"--min-macos", "10.15"}, "--min-macos must be 11.0 or later, the launcher's floor: 10.15"},
         {{"--min-macos", "11.0.0.1"}, "--min-macos must be 11.0 or later, the launcher's floor: 11.0.0.1"},
         {{"--build", "1.x"}, "--build must be one to three numbers separated by periods: 1.x"},
@@ -370,14 +390,22 @@ TEST_F(SignBundle, SignsJarEntriesAndApplicationCodeThenTheRuntimeWithItsExecuta
     kvtest::writeJar(tmp / "in/lib/native.jar", outer);
     kvtest::writeJar(tmp / "in/lib/plain.jar", {entries[0], entries[1]});
     kvtest::writeFile(tmp / "in/lib/libjni.dylib", thinMachO('\x06'));
+    kvtest::writeJar(tmp / "in/lib/LIB.JAR", {{"libq.dylib", thinMachO('\x06')}});
+    // A framework is signed by its version, after what it holds.
+    kvtest::writeFile(tmp / "in/lib/F.framework/Versions/A/F", thinMachO('\x06'));
+    kvtest::makeSymlink("A", tmp / "in/lib/F.framework/Versions/Current");
+    kvtest::makeSymlink("Versions/Current/F", tmp / "in/lib/F.framework/F");
     const kvtest::ProcessResult r =
         tool({"--name", "Demo", "--sign", "-", "--input", tmp / "in/lib"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string home = "APP/Contents/runtime/Contents/Home/";
     EXPECT_EQ((std::vector<std::string>{
+                  "APP/Contents/app/lib!/libq.dylib",
                   "APP/Contents/app/lib!!/libz.dylib",
                   "APP/Contents/app/lib!/libfoo.dylib",
                   "APP/Contents/app/lib!/libbar.jnilib",
+                  "APP/Contents/app/lib/F.framework/Versions/A/F",
+                  "APP/Contents/app/lib/F.framework/Versions/A",
                   "APP/Contents/app/lib/libjni.dylib",
                   home + "lib/server/libjvm.dylib",
                   home + "bin/java +E",
@@ -441,6 +469,8 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
         {{app, "--sign", "-", "--zip"}, "sign takes only --sign, --entitlements and --quiet: --zip"},
         {{tmp / "out", "--sign", "-"}, "not a bundle (NAME.app holding Contents): " + tmp / "out"},
         {{app}, "sign needs --sign IDENTITY"},
+        {{app, "--sign", "-", "--entitlements", tmp / "jdk/release"},
+         "cannot read --entitlements " + tmp / "jdk/release" + ": no <plist> element"},
         {{app + "/", "--sign", "-", "-q"}, ""},
     };
     for (const auto &[args, message] : cases) {
@@ -466,16 +496,19 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
 }
 
 TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
-    const kvtest::ProcessResult r = tool({"--name", "Demo", "--zip"});
+    kvtest::writeFile(tmp / "in/Caf\xc3\xa9.txt", "");
+    const kvtest::ProcessResult r =
+        tool({"--name", "Demo", "--zip", "--input", tmp / "in/Caf\xc3\xa9.txt"});
     ASSERT_EQ(0, r.exitCode) << r.err;
     EXPECT_EQ("Demo-1.0.zip\nDemo.app\n", listing());
     const std::string listed =
         kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo-1.0.zip"}).out;
     const std::string home = "Demo.app/Contents/runtime/Contents/Home/";
-    for (const std::string &line :
-         {home + "lib/link.dylib 0o777 l  -> server/libjvm.dylib",
-          std::string("Demo.app/Contents/MacOS/Demo 0o755 - "),
-          std::string("Demo.app/Contents/Info.plist 0o644 - ")}) {
+    for (const std::string& line : {home + "lib/link.dylib 0o777 l  -> server/libjvm.dylib",
+                                    std::string("Demo.app/Contents/MacOS/Demo 0o755 - "),
+                                    // Flagged as UTF-8, or Python would read it as code page 437.
+                                    std::string("Demo.app/Contents/app/Caf\xc3\xa9.txt 0o644 - "),
+                                    std::string("Demo.app/Contents/Info.plist 0o644 - ")}) {
         EXPECT_NE(std::string::npos, listed.find(line + "\n")) << line << "\n" << listed;
     }
     for (const std::string &line : e2e::lines(listed)) {
@@ -495,16 +528,23 @@ TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
 }
 
 TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle) {
-    const std::vector<std::tuple<bool, Args, std::string>> cases{
-        {false, {}, "--dmg needs hdiutil, which is not on the PATH (it comes with macOS)"},
-        {true, {}, ""},
-        {true, {"--sign", "-"}, ""},
+    const char* const failing =
+        "#!/bin/sh\necho 'hdiutil: create failed - No space left' >&2\nexit 1\n";
+    const std::vector<std::tuple<const char*, Args, std::string>> cases{
+        {nullptr, {}, "--dmg needs hdiutil, which is not on the PATH (it comes with macOS)"},
+        // Named as the user will find it, not by the hidden place it was made in.
+        {failing,
+         {},
+         "hdiutil failed on " + tmp / "out/Demo-1.0.dmg" +
+             ": hdiutil: create failed - No space left"},
+        {kHdiutil, {}, ""},
+        {kHdiutil, {"--sign", "-"}, ""},
     };
     for (const auto &[hdiutil, more, message] : cases) {
         SCOPED_TRACE(message + (more.empty() ? "" : " signed"));
         ::unlink((tmp / "record").c_str());
         if (hdiutil) {
-            kvtest::writeFile(tmp / "bin/hdiutil", kHdiutil);
+            kvtest::writeFile(tmp / "bin/hdiutil", hdiutil);
             ::chmod((tmp / "bin/hdiutil").c_str(), 0755);
         }
         Args options{"--name", "Demo", "--dmg", "--force"};
@@ -532,7 +572,7 @@ TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle)
             ASSERT_FALSE(c.empty());
             EXPECT_EQ("APP", c[c.size() - 2].back());
             EXPECT_EQ(Args({"--force", "--sign", "-"}), Args(c.back().begin(), c.back().end() - 1));
-            EXPECT_EQ("/Demo-1.0.dmg", c.back().back().substr(c.back().back().rfind('/')));
+            EXPECT_EQ("/Demo.dmg", c.back().back().substr(c.back().back().rfind('/')));
         }
     }
 }
@@ -549,9 +589,11 @@ TEST_F(SignBundle, InfoPlistDeclarationsReadBackAsGiven) {
     const std::vector<std::tuple<Args, Args, std::string, std::string>> cases{
         {{"--file-type", "kvd=" + text, "--file-type", "x-y=Other"},
          {"CFBundleDocumentTypes", "UTExportedTypeDeclarations"},
-         "[('CFBundleDocumentTypes', [{'CFBundleTypeName': " + std::string("'R&D <\"\\'> \xc2\xa9 ]]> \xe6\x97\xa5'") +
+         "[('CFBundleDocumentTypes', [{'CFBundleTypeName': " +
+             std::string("'R&D <\"\\'> \xc2\xa9 ]]> \xe6\x97\xa5'") +
              ", 'CFBundleTypeRole': 'Editor', 'LSHandlerRank': 'Owner', 'LSItemContentTypes': "
-             "['app.kovalu.Demo.kvd']}, {'CFBundleTypeName': 'Other', 'CFBundleTypeRole': 'Editor', "
+             "['app.kovalu.Demo.kvd']}, {'CFBundleTypeName': 'Other', 'CFBundleTypeRole': "
+             "'Editor', "
              "'LSHandlerRank': 'Owner', 'LSItemContentTypes': ['app.kovalu.Demo.x-y']}]), "
              "('NSHighResolutionCapable', True), ('UTExportedTypeDeclarations', "
              "[{'UTTypeIdentifier': 'app.kovalu.Demo.kvd', 'UTTypeDescription': " +
@@ -560,6 +602,19 @@ TEST_F(SignBundle, InfoPlistDeclarationsReadBackAsGiven) {
              "{'public.filename-extension': ['kvd']}}, {'UTTypeIdentifier': 'app.kovalu.Demo.x-y', "
              "'UTTypeDescription': 'Other', 'UTTypeConformsTo': ['public.data'], "
              "'UTTypeTagSpecification': {'public.filename-extension': ['x-y']}}])]\n",
+         ""},
+        // A type the system knows is imported, with the role and rank given.
+        {{"--file-type", "txt=public.plain-text:Viewer", "--file-type", "md=A: b:Shell:Default"},
+         {"CFBundleDocumentTypes", "UTExportedTypeDeclarations", "UTImportedTypeDeclarations"},
+         "[('CFBundleDocumentTypes', [{'CFBundleTypeName': 'public.plain-text', "
+         "'CFBundleTypeRole': 'Viewer', 'LSHandlerRank': 'Alternate', 'LSItemContentTypes': "
+         "['public.plain-text']}, {'CFBundleTypeName': 'A: b', 'CFBundleTypeRole': 'Shell', "
+         "'LSHandlerRank': 'Default', 'LSItemContentTypes': ['app.kovalu.Demo.md']}]), "
+         "('NSHighResolutionCapable', True), ('UTExportedTypeDeclarations', [{'UTTypeIdentifier': "
+         "'app.kovalu.Demo.md', 'UTTypeDescription': 'A: b', 'UTTypeConformsTo': ['public.data'], "
+         "'UTTypeTagSpecification': {'public.filename-extension': ['md']}}]), "
+         "('UTImportedTypeDeclarations', [{'UTTypeIdentifier': 'public.plain-text', "
+         "'UTTypeTagSpecification': {'public.filename-extension': ['txt']}}])]\n",
          ""},
         {{"--url-scheme", "kov+x.1", "--identifier", "com.example.demo"},
          {"CFBundleURLTypes"},
@@ -612,34 +667,80 @@ TEST_F(SignBundle, UsageDescriptionsAddTheirEntitlementsToTheDefaults) {
               "('com.apple.security.device.audio-input', True), "
               "('com.apple.security.device.camera', True)]\n",
               plist(tmp / "out/Demo.entitlements", {}));
-    // A file of the user's that lacks one is used, with a warning.
+    // A file of the user's that lacks one is used, with a warning for each,
+    // the runtime's own first.
     kvtest::writeFile(tmp / "mine.plist", "<plist><dict><key>com.apple.security.device.camera"
                                           "</key><true/></dict></plist>");
     const kvtest::ProcessResult mine =
         tool({"--name", "Demo", "--force", "--sign", "-", "--entitlements", tmp / "mine.plist",
               "--usage", "camera=C", "--usage", "microphone=M"});
     EXPECT_EQ(0, mine.exitCode);
-    EXPECT_EQ("kovalu-bundle: warning: " + tmp / "mine.plist" +
-                  " does not grant com.apple.security.device.audio-input, which the usage "
-                  "descriptions need\n",
+    const std::string warning = "kovalu-bundle: warning: " + tmp / "mine.plist" + " does not grant ";
+    EXPECT_EQ(warning + "com.apple.security.cs.allow-jit, without which the Java runtime cannot "
+                        "run under the hardened runtime\n" +
+                  warning + "com.apple.security.device.audio-input, which the usage descriptions "
+                            "need\n",
               mine.err);
 }
 
-TEST_F(SignBundle, FailureOnAJarEntryLeavesTheJarAsItWas) {
+TEST_F(SignBundle, AFailedSignLeavesTheBundleAsItWas) {
     kvtest::writeJar(tmp / "in/native.jar", {{"a/libx.dylib", thinMachO('\x06')}, {"b.txt", "b"}});
     ASSERT_EQ(0, tool({"--name", "Demo", "--input", tmp / "in/native.jar"}).exitCode);
     const std::string app = tmp / "out/Demo.app";
-    const kvtest::ProcessResult r = kvtest::runProcess(
-        {KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-", "--quiet"},
-        {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
-         {"KVTEST_CODESIGN_RECORD", tmp / "record"},
-         {"KVTEST_CODESIGN_FAIL", std::string("*/libx.dylib")}});
-    EXPECT_EQ(1, r.exitCode);
-    EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + app +
-                             "/Contents/app/native.jar!/a/libx.dylib: "))
-        << r.err;
-    EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"), kvtest::readFile(app + "/Contents/app/native.jar"));
-    EXPECT_EQ("", kvtest::runProcess({"/usr/bin/find", tmp / "out", "-name", ".*"}).out);
+    // On the jar's entry, and on the launcher after the jar was rewritten.
+    for (const std::string failOn : {"*/libx.dylib", "*/MacOS/Demo"}) {
+        SCOPED_TRACE(failOn);
+        const kvtest::ProcessResult r =
+            kvtest::runProcess({KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-", "--quiet"},
+                               {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
+                                {"KVTEST_CODESIGN_RECORD", tmp / "record"},
+                                {"KVTEST_CODESIGN_FAIL", failOn}});
+        EXPECT_EQ(1, r.exitCode);
+        const std::string at = failOn == "*/MacOS/Demo"
+                                   ? "/Contents/MacOS/Demo: "
+                                   : "/Contents/app/native.jar!/a/libx.dylib: ";
+        EXPECT_EQ(0u, r.err.find("kovalu-bundle: codesign failed on " + app + at)) << r.err;
+        EXPECT_EQ(std::string::npos, r.err.find("/.Demo.app.")) << r.err;
+        EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"),
+                  kvtest::readFile(app + "/Contents/app/native.jar"));
+        EXPECT_EQ(kvtest::readFile(tmp / "launcher"),
+                  kvtest::readFile(app + "/Contents/MacOS/Demo"));
+        EXPECT_EQ("Demo.app\n", listing());
+    }
+}
+
+// An interrupted run leaves nothing behind, and the next one removes what a
+// killed run left (its lock released), but not another run's directory.
+TEST_F(SignBundle, InterruptedRunRemovesItsStagingAndTheNextOneAnAbandonedOne) {
+    kvtest::writeFile(tmp / "out/.Demo.app.Killed/.lock", "");
+    kvtest::writeFile(tmp / "out/.Demo.app.Killed/Demo.app/Contents/x", "");
+    kvtest::writeFile(tmp / "out/.Demo.app.NoLock/x", "");
+    for (const char* signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        Args argv{KVTEST_MAKE_BUNDLE,
+                  "--launcher",
+                  tmp / "launcher",
+                  "--runtime",
+                  tmp / "jdk",
+                  "--output",
+                  tmp / "out",
+                  "--input",
+                  tmp / "in/classes",
+                  "--class-path",
+                  "classes",
+                  "--main-class",
+                  "a.B",
+                  "--name",
+                  "Demo",
+                  "--sign",
+                  "-"};
+        const kvtest::ProcessResult r =
+            kvtest::runProcess(argv, {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
+                                      {"KVTEST_CODESIGN_RECORD", tmp / "record"},
+                                      {"KVTEST_CODESIGN_SIGNAL", std::string(signal)}});
+        EXPECT_EQ(std::string(signal) == "INT" ? SIGINT : SIGTERM, r.signal);
+        EXPECT_EQ(".Demo.app.NoLock\n", listing());
+    }
 }
 
 namespace {
@@ -659,9 +760,9 @@ TEST_F(SignBundle, NotarizesTheSignedBundleBeforeTheDownloadsAreMade) {
         {"--zip", {submitApp, stapleApp}},
         {"--dmg",
          {submitApp, stapleApp,
-          "notarytool submit TMP/out/.dmg.*/Demo-1.0.dmg --wait --output-format json "
+          "notarytool submit TMP/out/.Demo.app.*/Demo.dmg --wait --output-format json "
           "--keychain-profile notary",
-          "stapler staple TMP/out/.dmg.*/Demo-1.0.dmg"}},
+          "stapler staple TMP/out/.Demo.app.*/Demo.dmg"}},
     };
     for (const auto &[download, calls] : cases) {
         SCOPED_TRACE(download);
@@ -799,7 +900,7 @@ TEST_F(SignBundle, VerifySaysWhichCheckFailed) {
     const std::vector<Row> rows{
         {{}, true, passed + "stapled ticket: passed\n"},
         {{{"KVTEST_CODESIGN_FAIL", std::string("*/Demo.app")}}, true,
-         "signature: failed: a sealed resource is missing or invalid\nGatekeeper: passed\n"
+         "signature: failed: invalid\nGatekeeper: passed\n"
          "stapled ticket: passed\n"},
         {{{"KVTEST_SPCTL", std::string("rejected")}}, true,
          "signature: passed\nGatekeeper: failed: rejected; source=Unnotarized Developer ID\n"

@@ -4,32 +4,33 @@
 #include <cstdio>
 #include <sstream>
 
+#include "CfgNames.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "tstrings.h"
 
 namespace SectionName {
-const CfgFile::Id<CfgFile::SectionNameTag> Application("Application");
-const CfgFile::Id<CfgFile::SectionNameTag> JavaOptions("JavaOptions");
-const CfgFile::Id<CfgFile::SectionNameTag> AppCDSJavaOptions("AppCDSJavaOptions");
-const CfgFile::Id<CfgFile::SectionNameTag> AppCDSGenerateCacheJavaOptions(
-    "AppCDSGenerateCacheJavaOptions");
-const CfgFile::Id<CfgFile::SectionNameTag> ArgOptions("ArgOptions");
+const CfgFile::Id<CfgFile::SectionNameTag> Application(CfgNames::application);
+const CfgFile::Id<CfgFile::SectionNameTag> JavaOptions(CfgNames::javaOptionsSection);
+const CfgFile::Id<CfgFile::SectionNameTag> AppCDSJavaOptions(CfgNames::appCdsJavaOptions);
+const CfgFile::Id<CfgFile::SectionNameTag>
+    AppCDSGenerateCacheJavaOptions(CfgNames::appCdsGenerateCacheJavaOptions);
+const CfgFile::Id<CfgFile::SectionNameTag> ArgOptions(CfgNames::argOptions);
 } // namespace SectionName
 
 namespace PropertyName {
-const CfgFile::Id<CfgFile::PropertyNameTag> version("app.version");
-const CfgFile::Id<CfgFile::PropertyNameTag> mainjar("app.mainjar");
-const CfgFile::Id<CfgFile::PropertyNameTag> mainmodule("app.mainmodule");
-const CfgFile::Id<CfgFile::PropertyNameTag> mainclass("app.mainclass");
-const CfgFile::Id<CfgFile::PropertyNameTag> classpath("app.classpath");
-const CfgFile::Id<CfgFile::PropertyNameTag> modulepath("app.modulepath");
-const CfgFile::Id<CfgFile::PropertyNameTag> runtime("app.runtime");
-const CfgFile::Id<CfgFile::PropertyNameTag> splash("app.splash");
-const CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
-const CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
-const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
-const CfgFile::Id<CfgFile::PropertyNameTag> cds("app.cds");
+const CfgFile::Id<CfgFile::PropertyNameTag> version(CfgNames::version);
+const CfgFile::Id<CfgFile::PropertyNameTag> mainjar(CfgNames::mainJar);
+const CfgFile::Id<CfgFile::PropertyNameTag> mainmodule(CfgNames::mainModule);
+const CfgFile::Id<CfgFile::PropertyNameTag> mainclass(CfgNames::mainClass);
+const CfgFile::Id<CfgFile::PropertyNameTag> classpath(CfgNames::classPath);
+const CfgFile::Id<CfgFile::PropertyNameTag> modulepath(CfgNames::modulePath);
+const CfgFile::Id<CfgFile::PropertyNameTag> runtime(CfgNames::runtime);
+const CfgFile::Id<CfgFile::PropertyNameTag> splash(CfgNames::splash);
+const CfgFile::Id<CfgFile::PropertyNameTag> memory(CfgNames::memory);
+const CfgFile::Id<CfgFile::PropertyNameTag> arguments(CfgNames::arguments);
+const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions(CfgNames::javaOptions);
+const CfgFile::Id<CfgFile::PropertyNameTag> cds(CfgNames::cds);
 } // namespace PropertyName
 
 namespace {

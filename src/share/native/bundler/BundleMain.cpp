@@ -2,6 +2,7 @@
 // turns any failure into one line on standard error and exit status 1.
 #include <iostream>
 
+#include "BundleSigning.h"
 #include "Bundler.h"
 #include "ErrorHandling.h"
 #include "Notarization.h"
@@ -51,7 +52,7 @@ int run(const std::string& argv0, const std::vector<std::string>& args) {
         return 0;
     }
     if (command == "sign") {
-        std::cout << Bundler::signExisting(options, progress) << std::endl;
+        std::cout << BundleSigning::signExisting(options, progress) << std::endl;
         return 0;
     }
     BundleOptions withDefaults = options;

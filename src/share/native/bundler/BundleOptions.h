@@ -30,6 +30,7 @@ struct BundleOptions {
     std::string entitlements;
     std::string output = ".";
     bool jlink = false;
+    bool jlinkMinimal = false;
     std::optional<std::string> addModules;
     std::string jmods;
     bool force = false;

@@ -4,24 +4,18 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarFile.h"
 #include "MachO.h"
-#include "RuntimeLink.h"
 #include "Subprocess.h"
 #include "tstrings.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
 
 std::string readAt(const std::string& path, unsigned long long offset, std::size_t size) {
     std::ifstream in(path, std::ios::binary);
@@ -36,18 +30,8 @@ void makeDir(const std::string& path) {
     std::error_code ec;
     fs::create_directory(path, ec);
     if (ec) {
-        fail("cannot create the directory " + path + ": " + ec.message());
+        fail("cannot create the directory " + path + ": " + ec.message(), KV_SOURCE_CODE_POS);
     }
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (!in) {
-        fail("cannot read " + path);
-    }
-    return bytes.str();
 }
 
 // A universal file's first slice tells whether it is an executable: all its
@@ -71,16 +55,8 @@ void codesign(const BundleSigner::Signer& s, const std::string& path, bool entit
     argv.push_back(path);
     const ProgramResult r = Subprocess::run(argv);
     if (r.status != 0) {
-        fail("codesign failed on " + shownAs + ": " + RuntimeLink::reason(r.err + r.out));
-    }
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    out.close();
-    if (!out) {
-        fail("cannot write " + path);
+        fail("codesign failed on " + shownAs + ": " + Subprocess::reason(r.err + r.out),
+             KV_SOURCE_CODE_POS);
     }
 }
 
@@ -126,7 +102,8 @@ bool signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
     const auto refuseIfSigned = [&] {
         if (jar.isSigned()) {
             fail("cannot sign the native code in " + shownAs +
-                 ": it is a signed jar (META-INF/*.SF), which changing an entry would break");
+                     ": it is a signed jar (META-INF/*.SF), which changing an entry would break",
+                 KV_SOURCE_CODE_POS);
         }
     };
     if (!machO.empty()) {
@@ -134,8 +111,9 @@ bool signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
     }
     if (nestedJars > 0 && depth == deepestNestedJar) {
         fail("cannot sign the native code in " + shownAs + "!/" + entries.front() +
-             ": jars nested more than " + std::to_string(deepestNestedJar) +
-             " deep are not searched");
+                 ": jars nested more than " + std::to_string(deepestNestedJar) +
+                 " deep are not searched",
+             KV_SOURCE_CODE_POS);
     }
     BundleFiles::TempPath dir;
     dir.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(jarPath) + "/.unpacked."));
@@ -145,7 +123,7 @@ bool signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
         makeDir(own);
         const std::string file = own + "/" + FileUtils::basename(entries[i]);
         const std::string shown = shownAs + "!/" + entries[i];
-        writeFile(file, jar.read(entries[i]));
+        BundleFiles::writeText(file, jar.read(entries[i]));
         if (i < nestedJars) {
             if (!signJar(s, file, shown, depth + 1)) {
                 continue;
@@ -153,7 +131,7 @@ bool signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
         } else {
             codesign(s, file, /*entitlements=*/false, shown);
         }
-        signedEntries[entries[i]] = readAll(file);
+        signedEntries[entries[i]] = BundleFiles::readText(file);
     }
     if (signedEntries.empty()) {
         return false;
@@ -167,7 +145,8 @@ bool signJar(const BundleSigner::Signer& s, const std::string& jarPath, const st
     std::error_code ec;
     fs::permissions(rewritten.get(), fs::status(jarPath, ec).permissions(), ec);
     if (const int error = BundleFiles::renamePath(rewritten.get(), jarPath)) {
-        fail("cannot replace " + shownAs + ": " + BundleFiles::errorText(error));
+        fail("cannot replace " + shownAs + ": " + BundleFiles::errorText(error),
+             KV_SOURCE_CODE_POS);
     }
     rewritten.release();
     return true;
@@ -178,18 +157,50 @@ struct Scan {
     std::vector<BundleSigner::MachOFile> machO;
 };
 
+// A framework is signed by its versions (Versions/A), each after its
+// contents, as codesign and the notary service expect of a bundle; a shallow
+// framework and a nested application as a whole. A link (Versions/Current)
+// is not signed again.
+void addNestedBundle(const std::string& path, const std::string& rel, Scan& result) {
+    if (tstrings::endsWith(rel, ".app", tstrings::AnyCase)) {
+        result.machO.push_back({rel, false});
+        return;
+    }
+    if (!tstrings::endsWith(rel, ".framework", tstrings::AnyCase)) {
+        return;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(path + "/Versions", ec))) {
+        result.machO.push_back({rel, false});
+        return;
+    }
+    for (fs::directory_iterator v(path + "/Versions", ec), end; !ec && v != end; v.increment(ec)) {
+        if (v->is_directory() && !v->is_symlink()) {
+            result.machO.push_back({rel + "/Versions/" + v->path().filename().string(), false});
+        }
+    }
+}
+
 // Links are skipped: what they point at inside the bundle is signed as a
 // file, and what they point at outside is not ours to sign.
 Scan scan(const std::string& bundle) {
     Scan result;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(bundle, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!it->is_regular_file() || it->is_symlink()) {
+        if (it->is_symlink()) {
             continue;
         }
         const std::string path = it->path().string();
         const std::string rel = path.substr(bundle.size() + 1);
-        if (tstrings::startsWith(rel, "Contents/app/") && FileUtils::suffix(rel) == ".jar") {
+        if (it->is_directory()) {
+            addNestedBundle(path, rel, result);
+            continue;
+        }
+        if (!it->is_regular_file()) {
+            continue;
+        }
+        if (tstrings::startsWith(rel, "Contents/app/") &&
+            tstrings::endsWith(rel, ".jar", tstrings::AnyCase)) {
             result.jars.push_back(rel);
             continue;
         }
@@ -201,7 +212,7 @@ Scan scan(const std::string& bundle) {
         }
     }
     if (ec) {
-        fail("cannot list the files of " + bundle + ": " + ec.message());
+        fail("cannot list the files of " + bundle + ": " + ec.message(), KV_SOURCE_CODE_POS);
     }
     std::sort(result.jars.begin(), result.jars.end());
     return result;
@@ -259,7 +270,8 @@ void signImage(const Signer& s, const std::string& image, const std::string& sho
     argv.push_back(image);
     const ProgramResult r = Subprocess::run(argv);
     if (r.status != 0) {
-        fail("codesign failed on " + shownAs + ": " + RuntimeLink::reason(r.err + r.out));
+        fail("codesign failed on " + shownAs + ": " + Subprocess::reason(r.err + r.out),
+             KV_SOURCE_CODE_POS);
     }
 }
 

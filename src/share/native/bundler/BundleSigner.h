@@ -15,7 +15,8 @@ struct Signer {
     std::string entitlements;
 };
 
-/// A Mach-O file of a bundle, by its path relative to the bundle.
+/// A Mach-O file or a nested bundle (a framework's version, an application)
+/// of a bundle, by its path relative to the bundle.
 struct MachOFile {
     std::string path;
     bool executable;
@@ -35,8 +36,10 @@ struct Step {
 std::vector<Step> signOrder(std::vector<MachOFile> files);
 
 /// Signs the Mach-O entries inside the jars of Contents/app, each as a file
-/// of its own name, and puts them back (rewriting each jar that has some), then every Mach-O file of the bundle and every file in
-/// Contents/MacOS in `signOrder`, then the bundle. `shownAs` stands for `bundle` in messages. Throws with one
+/// of its own name, and puts them back (rewriting each jar that has some),
+/// then every Mach-O file of the bundle, every nested framework version and
+/// application and every file in Contents/MacOS in `signOrder`, then the
+/// bundle. `shownAs` stands for `bundle` in messages. Throws with one
 /// line naming the file when codesign fails on it, and when a signed jar holds
 /// Mach-O entries.
 void signBundle(const Signer& signer, const std::string& bundle, const std::string& shownAs);

@@ -1,6 +1,7 @@
 #include "InfoPlist.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "ErrorHandling.h"
 #include "tstrings.h"
@@ -13,10 +14,6 @@ PlistValue::PlistValue(std::vector<PlistEntry> dict) : value(std::move(dict)) {}
 PlistValue::PlistValue(PlistXml xml) : value(std::move(xml)) {}
 
 namespace {
-
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
 
 struct UsageKind {
     const char* kind;
@@ -86,7 +83,7 @@ std::pair<std::string, std::string> splitPair(const std::string& value, const st
                                               const std::string& form) {
     const std::size_t eq = value.find('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) {
-        fail(option + " needs " + form + ": " + value);
+        fail(option + " needs " + form + ": " + value, KV_SOURCE_CODE_POS);
     }
     return {value.substr(0, eq), value.substr(eq + 1)};
 }
@@ -94,39 +91,116 @@ std::pair<std::string, std::string> splitPair(const std::string& value, const st
 void checkUnique(std::vector<std::string>& seen, const std::string& value,
                  const std::string& option) {
     if (std::find(seen.begin(), seen.end(), value) != seen.end()) {
-        fail(option + " names " + value + " twice");
+        fail(option + " names " + value + " twice", KV_SOURCE_CODE_POS);
     }
     seen.push_back(value);
+}
+
+bool isOneOf(const std::string& word, std::initializer_list<const char*> words) {
+    return std::any_of(words.begin(), words.end(), [&](const char* w) { return word == w; });
+}
+
+/// A type the system or another application declares, named by its
+/// identifier (public.plain-text, com.adobe.pdf): two or more dot-separated
+/// parts of letters, digits and '-'.
+bool isTypeIdentifier(const std::string& text) {
+    std::vector<std::string> parts;
+    tstrings::split(parts, text, ".");
+    return parts.size() >= 2 && std::all_of(parts.begin(), parts.end(), [](const std::string& p) {
+               return !p.empty() && std::all_of(p.begin(), p.end(), [](char c) {
+                   return c != '.' && isIdentifierChar(static_cast<unsigned char>(c));
+               });
+           });
+}
+
+/// One --file-type value: EXT=TYPE[:ROLE[:RANK]], TYPE being a description
+/// of the application's own type or the identifier of a known one.
+struct FileType {
+    std::string ext;
+    std::string type;
+    std::string role;
+    std::string rank;
+    bool known;
+};
+
+const std::initializer_list<const char*> roles{"Editor", "Viewer", "Shell", "None"};
+const std::initializer_list<const char*> ranks{"Owner", "Default", "Alternate", "None"};
+
+FileType parseFileType(const std::string& value) {
+    const auto [ext, rest] =
+        splitPair(value, "--file-type", "EXT=DESCRIPTION or EXT=TYPE.IDENTIFIER[:ROLE[:RANK]]");
+    if (ext[0] == '.' || ext.find('/') != std::string::npos) {
+        fail("--file-type needs an extension without '.' or '/' in front of '=': " + value,
+             KV_SOURCE_CODE_POS);
+    }
+    FileType t{ext, rest, "", "", false};
+    // ROLE and RANK are taken only when they are among the words the system
+    // knows, so that a description may hold a ':' of its own.
+    std::vector<std::string> parts;
+    tstrings::split(parts, rest, ":");
+    if (parts.size() >= 3 && isOneOf(parts[parts.size() - 2], roles) &&
+        isOneOf(parts.back(), ranks)) {
+        t.rank = parts.back();
+        t.role = parts[parts.size() - 2];
+    } else if (parts.size() >= 2 && isOneOf(parts.back(), roles)) {
+        t.role = parts.back();
+    }
+    const std::size_t cut = (t.role.empty() ? 0 : t.role.size() + 1) +
+                            (t.rank.empty() ? 0 : t.rank.size() + 1);
+    t.type = rest.substr(0, rest.size() - cut);
+    if (t.type.empty()) {
+        fail("--file-type needs a description or type identifier before the role: " + value,
+             KV_SOURCE_CODE_POS);
+    }
+    t.known = isTypeIdentifier(t.type);
+    // A type the system already knows is opened, not owned.
+    t.role = t.role.empty() ? "Editor" : t.role;
+    t.rank = t.rank.empty() ? (t.known ? "Alternate" : "Owner") : t.rank;
+    return t;
+}
+
+PlistValue typeDeclaration(const std::string& uti, const std::string& description,
+                           const std::string& ext) {
+    std::vector<PlistEntry> declared{{"UTTypeIdentifier", uti}};
+    if (!description.empty()) {
+        declared.push_back({"UTTypeDescription", description});
+        declared.push_back({"UTTypeConformsTo", std::vector<PlistValue>{"public.data"}});
+    }
+    declared.push_back(
+        {"UTTypeTagSpecification",
+         std::vector<PlistEntry>{{"public.filename-extension", std::vector<PlistValue>{ext}}}});
+    return declared;
 }
 
 void addFileTypes(const std::vector<std::string>& given, const std::string& identifier,
                   std::vector<PlistEntry>& entries) {
     std::vector<PlistValue> documents;
     std::vector<PlistValue> exported;
+    std::vector<PlistValue> imported;
     std::vector<std::string> seen;
     for (const std::string& value : given) {
-        const auto [ext, description] = splitPair(value, "--file-type", "EXT=DESCRIPTION");
-        if (ext[0] == '.' || ext.find('/') != std::string::npos) {
-            fail("--file-type needs an extension without '.' or '/' in front of '=': " + value);
-        }
-        checkUnique(seen, tstrings::toLower(ext), "--file-type");
-        const std::string uti = identifier + "." + identifierPart(ext);
+        const FileType t = parseFileType(value);
+        checkUnique(seen, tstrings::toLower(t.ext), "--file-type");
+        const std::string uti = t.known ? t.type : identifier + "." + identifierPart(t.ext);
         documents.push_back(std::vector<PlistEntry>{
-            {"CFBundleTypeName", description},
-            {"CFBundleTypeRole", "Editor"},
-            {"LSHandlerRank", "Owner"},
+            {"CFBundleTypeName", t.type},
+            {"CFBundleTypeRole", t.role},
+            {"LSHandlerRank", t.rank},
             {"LSItemContentTypes", std::vector<PlistValue>{uti}}});
-        exported.push_back(std::vector<PlistEntry>{
-            {"UTTypeIdentifier", uti},
-            {"UTTypeDescription", description},
-            {"UTTypeConformsTo", std::vector<PlistValue>{"public.data"}},
-            {"UTTypeTagSpecification",
-             std::vector<PlistEntry>{
-                 {"public.filename-extension", std::vector<PlistValue>{ext}}}}});
+        if (t.known) {
+            imported.push_back(typeDeclaration(uti, "", t.ext));
+        } else {
+            exported.push_back(typeDeclaration(uti, t.type, t.ext));
+        }
     }
     if (!documents.empty()) {
         entries.push_back({"CFBundleDocumentTypes", documents});
+    }
+    if (!exported.empty()) {
         entries.push_back({"UTExportedTypeDeclarations", exported});
+    }
+    if (!imported.empty()) {
+        entries.push_back({"UTImportedTypeDeclarations", imported});
     }
 }
 
@@ -146,7 +220,8 @@ void addUrlSchemes(const std::vector<std::string>& given, const std::string& ide
         }
         if (!valid) {
             fail("--url-scheme needs a letter followed by letters, digits, '+', '-' or '.': " +
-                 scheme);
+                     scheme,
+                 KV_SOURCE_CODE_POS);
         }
         checkUnique(seen, tstrings::toLower(scheme), "--url-scheme");
         types.push_back(std::vector<PlistEntry>{
@@ -167,12 +242,55 @@ void addUsages(const std::vector<std::string>& given, std::vector<PlistEntry>& e
         const auto known = std::find_if(std::begin(usageKinds), std::end(usageKinds),
                                         [&](const UsageKind& u) { return kind == u.kind; });
         if (known == std::end(usageKinds)) {
-            fail("--usage: unknown kind " + kind + " (known: " + InfoPlist::usageKindNames() + ")");
+            fail("--usage: unknown kind " + kind + " (known: " + InfoPlist::usageKindNames() + ")",
+                 KV_SOURCE_CODE_POS);
         }
         checkUnique(seen, kind, "--usage");
         entries.push_back({known->key, kindAndText.second});
     }
 }
+
+// The categories the App Store and the Finder know; any other is ignored.
+const char* const categories[] = {"business",
+                                  "developer-tools",
+                                  "education",
+                                  "entertainment",
+                                  "finance",
+                                  "games",
+                                  "graphics-design",
+                                  "healthcare-fitness",
+                                  "lifestyle",
+                                  "medical",
+                                  "music",
+                                  "news",
+                                  "photography",
+                                  "productivity",
+                                  "reference",
+                                  "social-networking",
+                                  "sports",
+                                  "travel",
+                                  "utilities",
+                                  "video",
+                                  "weather",
+                                  "action-games",
+                                  "adventure-games",
+                                  "arcade-games",
+                                  "board-games",
+                                  "card-games",
+                                  "casino-games",
+                                  "dice-games",
+                                  "educational-games",
+                                  "family-games",
+                                  "kids-games",
+                                  "music-games",
+                                  "puzzle-games",
+                                  "racing-games",
+                                  "role-playing-games",
+                                  "simulation-games",
+                                  "sports-games",
+                                  "strategy-games",
+                                  "trivia-games",
+                                  "word-games"};
 
 std::string categoryValue(const std::string& given) {
     const std::string name = tstrings::startsWith(given, categoryPrefix)
@@ -184,7 +302,15 @@ std::string categoryValue(const std::string& given) {
     }
     if (!valid) {
         fail("--category needs a name of lower-case letters, digits and '-' (such as "
-             "developer-tools): " + given);
+             "developer-tools): " +
+                 given,
+             KV_SOURCE_CODE_POS);
+    }
+    if (std::find(std::begin(categories), std::end(categories), name) == std::end(categories)) {
+        fail("--category is none of the categories macOS knows (business, developer-tools, "
+             "games, productivity, utilities, ...): " +
+                 given,
+             KV_SOURCE_CODE_POS);
     }
     return categoryPrefix + name;
 }
@@ -344,6 +470,16 @@ bool isValidUtf8(const std::string& text) {
     return true;
 }
 
+bool isValidVersion(const std::string& version) {
+    std::vector<std::string> parts;
+    tstrings::split(parts, version, ".");
+    return !parts.empty() && parts.size() <= 3 && version.back() != '.' &&
+           std::all_of(parts.begin(), parts.end(), [](const std::string& p) {
+               return !p.empty() && p.size() <= 9 &&
+                      std::all_of(p.begin(), p.end(), [](char c) { return c >= '0' && c <= '9'; });
+           });
+}
+
 bool isValidIdentifier(const std::string& identifier) {
     if (identifier.empty()) {
         return false;
@@ -354,18 +490,6 @@ bool isValidIdentifier(const std::string& identifier) {
         }
     }
     return true;
-}
-
-bool isVersionNumber(const std::string& text) {
-    std::vector<std::string> parts;
-    tstrings::split(parts, text, ".");
-    if (parts.empty() || parts.size() > 3) {
-        return false;
-    }
-    return std::all_of(parts.begin(), parts.end(), [](const std::string& part) {
-        return !part.empty() && part.size() <= 9 &&
-               part.find_first_not_of("0123456789") == std::string::npos;
-    });
 }
 
 int compareVersions(const std::string& a, const std::string& b) {

@@ -89,14 +89,14 @@ std::string defaultIdentifier(const std::string& name);
 /// True when `text` is well-formed UTF-8, as a property list's text must be.
 bool isValidUtf8(const std::string& text);
 
+/// True for a version macOS reads as CFBundleShortVersionString: one to three
+/// numbers separated by '.' (1, 1.2, 1.2.3).
+bool isValidVersion(const std::string& version);
+
 /// True for a non-empty identifier of only ASCII letters, digits, '.' and '-'.
 bool isValidIdentifier(const std::string& identifier);
 
-/// True for one to three numbers separated by periods ("11", "1.2.3"), the
-/// form of CFBundleVersion and LSMinimumSystemVersion.
-bool isVersionNumber(const std::string& text);
-
-/// Compares two version numbers (`isVersionNumber`) part by part, a missing
+/// Compares two version numbers (`isValidVersion`) part by part, a missing
 /// part counting as 0: negative, 0 or positive.
 int compareVersions(const std::string& a, const std::string& b);
 

@@ -5,7 +5,7 @@
 
 #include "ErrorHandling.h"
 #include "Inflate.h"
-#include "Subprocess.h"
+#include "InfoPlist.h"
 #include "tstrings.h"
 
 namespace {
@@ -316,27 +316,45 @@ void JarFile::writeWithReplacements(const std::map<std::string, std::string>& re
     }
 }
 
+void JarFile::flagUtf8Names() const {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    // Reads the two flag bytes at `at`, sets bit 11 and writes them back.
+    const auto flag = [&file](unsigned long at) {
+        char bytes[2] = {};
+        file.seekg(static_cast<std::streamoff>(at));
+        file.read(bytes, 2);
+        bytes[1] = static_cast<char>(bytes[1] | 0x08);
+        file.seekp(static_cast<std::streamoff>(at));
+        file.write(bytes, 2);
+    };
+    unsigned long central = directoryOffset;
+    for (const Entry& entry : entries) {
+        const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
+                                       [](char c) { return (c & 0x80) == 0; });
+        if (!ascii && InfoPlist::isValidUtf8(entry.name)) {
+            flag(entry.localHeader + 6);
+            flag(central + 8);
+        }
+        central += static_cast<unsigned long>(entry.central.size());
+    }
+    file.close();
+    if (!file) {
+        throw makeException("cannot mark the UTF-8 names of " + path, KV_SOURCE_CODE_POS);
+    }
+}
+
 std::string JarFile::manifest() const {
-    const Entry* found = find(manifestName);
-    if (!found) {
+    if (!find(manifestName)) {
         return std::string();
     }
-    if (found->method == 0) {
-        return readStored(*found);
-    }
-    const std::string unzip = Subprocess::findOnPath("unzip");
-    if (unzip.empty()) {
-        throw makeException("cannot read the manifest of " + path +
-                                ": it is compressed and unzip is not on the PATH",
+    // A manifest this large is damage or a decompression bomb, not a manifest.
+    const std::size_t largest = 16 << 20;
+    const std::string text = read(manifestName, largest + 1);
+    if (text.size() > largest) {
+        throw makeException("cannot read the manifest of " + path + ": it is larger than 16 MiB",
                             KV_SOURCE_CODE_POS);
     }
-    const ProgramResult r = Subprocess::run({unzip, "-p", path, manifestName});
-    if (r.status != 0) {
-        throw makeException("cannot read the manifest of " + path + ": unzip -p failed: " +
-                                tstrings::trim(r.err, "\n"),
-                            KV_SOURCE_CODE_POS);
-    }
-    return r.out;
+    return text;
 }
 
 std::string JarFile::readStored(const Entry& entry, std::size_t limit) const {
@@ -348,6 +366,12 @@ std::string JarFile::readStored(const Entry& entry, std::size_t limit) const {
     }
     const unsigned long data =
         entry.localHeader + 30 + littleEndian(header, 26, 2) + littleEndian(header, 28, 2);
+    // An entry's data lies before the central directory: a size that says
+    // otherwise is damage, not a reason to allocate it.
+    if (data > directoryOffset || entry.compressedSize > directoryOffset - data) {
+        throw makeException("cannot read " + path + " as a jar: damaged entry " + entry.name,
+                            KV_SOURCE_CODE_POS);
+    }
     return readAt(in, data, std::min<std::size_t>(entry.compressedSize, limit));
 }
 

@@ -15,8 +15,8 @@ public:
     /// True when the jar holds an entry of this name.
     bool contains(const std::string& name) const;
 
-    /// The text of META-INF/MANIFEST.MF, empty without one. A compressed
-    /// manifest is read with the system's `unzip`; throws when that fails.
+    /// The text of META-INF/MANIFEST.MF, stored or deflated, empty without
+    /// one; throws when it is damaged or larger than 16 MiB.
     std::string manifest() const;
 
     /// The content of the entry `name`, stored or deflated; with `limit`, only
@@ -39,7 +39,13 @@ public:
     void writeWithReplacements(const std::map<std::string, std::string>& replacements,
                                const std::string& out) const;
 
-private:
+    /// Sets the language encoding flag (bit 11: the name is UTF-8) of each
+    /// entry whose name is UTF-8 and not plain ASCII, in its local header and
+    /// central record, in place, as `zip` off macOS leaves it unset. Throws
+    /// when the file cannot be written.
+    void flagUtf8Names() const;
+
+  private:
     struct Entry {
         std::string name;
         unsigned method;

@@ -21,8 +21,7 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& what) const {
-        throw makeException("malformed JSON at offset " + std::to_string(at) + ": " + what,
-                            KV_SOURCE_CODE_POS);
+        ::fail("malformed JSON at offset " + std::to_string(at) + ": " + what, KV_SOURCE_CODE_POS);
     }
 
     void skipSpace() {

@@ -1,8 +1,6 @@
 #include "ModuleInfo.h"
 
-#include <algorithm>
 #include <optional>
-#include <sstream>
 
 #include "ErrorHandling.h"
 #include "tstrings.h"
@@ -131,38 +129,12 @@ ModuleDescriptor fromClassFile(const std::string& bytes) {
     if (!module) {
         throw makeException("module-info.class has no Module attribute", KV_SOURCE_CODE_POS);
     }
+    // No runtime accepts a module without a name, nor could the tool tell it.
+    if (module->name.empty()) {
+        throw makeException("module-info.class names no module", KV_SOURCE_CODE_POS);
+    }
     module->mainClass = mainClass;
     return *module;
-}
-
-ModuleDescriptor fromDescription(const std::string& text) {
-    ModuleDescriptor module;
-    std::istringstream lines(text);
-    std::string line;
-    bool first = true;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string word;
-        std::vector<std::string> parts;
-        while (words >> word) {
-            parts.push_back(word);
-        }
-        // A jar without a descriptor is first said to be an automatic module.
-        if (parts.empty() || (first && parts[0] == "No")) {
-            continue;
-        }
-        if (first) {
-            // An automatic module is named "name@version automatic".
-            module.name = parts[0].substr(0, parts[0].find('@'));
-            first = false;
-        } else if (parts[0] == "main-class" && parts.size() == 2) {
-            module.mainClass = parts[1];
-        } else if (parts[0] == "requires" && parts.size() >= 2 &&
-                   std::find(parts.begin() + 2, parts.end(), "static") == parts.end()) {
-            module.requires.push_back(parts[1]);
-        }
-    }
-    return module;
 }
 
 } // namespace ModuleInfo

@@ -19,11 +19,6 @@ namespace ModuleInfo {
 /// class of its ModuleMainClass attribute; throws when they hold none.
 ModuleDescriptor fromClassFile(const std::string& bytes);
 
-/// The descriptor in the output of `jar --describe-module`: the module's name
-/// and location on the first line, then one "requires NAME [MODIFIER...]" line
-/// per dependence.
-ModuleDescriptor fromDescription(const std::string& text);
-
 } // namespace ModuleInfo
 
 #endif

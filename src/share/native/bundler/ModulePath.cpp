@@ -1,6 +1,7 @@
 #include "ModulePath.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <optional>
 
@@ -90,6 +91,31 @@ std::vector<FoundModule> explicitModules(const std::string& given, const std::st
         }
     }
     return modules;
+}
+
+std::string automaticName(const std::string& fileName) {
+    std::string base = fileName;
+    if (base.size() > 4 && tstrings::toLower(base.substr(base.size() - 4)) == ".jar") {
+        base.resize(base.size() - 4);
+    }
+    for (std::size_t at = 0; at + 1 < base.size(); ++at) {
+        if (base[at] == '-' && std::isdigit(static_cast<unsigned char>(base[at + 1]))) {
+            base.resize(at);
+            break;
+        }
+    }
+    std::string name;
+    for (const char c : base) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            name += c;
+        } else if (!name.empty() && name.back() != '.') {
+            name += '.';
+        }
+    }
+    while (!name.empty() && name.back() == '.') {
+        name.pop_back();
+    }
+    return name;
 }
 
 } // namespace ModulePath

@@ -32,6 +32,12 @@ std::vector<std::pair<std::string, std::string>> places(const std::string& given
 /// modules: the runtime reports and names those at launch.
 std::vector<FoundModule> explicitModules(const std::string& given, const std::string& source);
 
+/// The name the runtime gives the automatic module of the jar file `fileName`
+/// that has no Automatic-Module-Name: the name without ".jar" and without a
+/// version ("-" and a digit on), each run of other characters than letters
+/// and digits made one '.', none at either end.
+std::string automaticName(const std::string& fileName);
+
 } // namespace ModulePath
 
 #endif

@@ -18,10 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
-
 std::vector<std::string> notarytool(const Notarization::Notary& n,
                                     std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {n.xcrun, "notarytool"});
@@ -72,14 +68,15 @@ std::string zipAfterStapling(const BundleOptions& o, const std::string& app) {
         o.zip->empty() ? *o.zip : fs::absolute(*o.zip).lexically_normal().string(), ".zip");
     std::error_code ec;
     if (fs::exists(fs::symlink_status(target, ec)) && !o.force) {
-        fail(target + " already exists (use --force to replace it)");
+        fail(target + " already exists (use --force to replace it)", KV_SOURCE_CODE_POS);
     }
     BundleFiles::TempPath staged;
     staged.reset(BundleFiles::makeUniqueDir(FileUtils::dirname(target) + "/.zip."));
     const std::string zip = staged.get() + "/" + FileUtils::basename(target);
-    Distribution::makeZip(fs::absolute(app).string(), zip);
+    Distribution::makeZip(fs::absolute(app).string(), zip, target);
     if (const int error = BundleFiles::renamePath(zip, target)) {
-        fail("cannot move " + target + " into place: " + BundleFiles::errorText(error));
+        fail("cannot move " + target + " into place: " + BundleFiles::errorText(error),
+             KV_SOURCE_CODE_POS);
     }
     return target;
 }
@@ -96,14 +93,16 @@ bool hasCredentials(const BundleOptions& o) {
 std::vector<std::string> credentialArguments(const BundleOptions& o) {
     const bool apiKey = !o.apiKey.empty() || !o.apiKeyId.empty() || !o.apiIssuer.empty();
     if (!o.keychainProfile.empty() && apiKey) {
-        fail("give --keychain-profile, or --key, --key-id and --issuer, not both");
+        fail("give --keychain-profile, or --key, --key-id and --issuer, not both",
+             KV_SOURCE_CODE_POS);
     }
     if (!o.keychainProfile.empty()) {
         return {"--keychain-profile", o.keychainProfile};
     }
     if (!apiKey) {
         fail("notarization needs --keychain-profile NAME (made once with xcrun notarytool "
-             "store-credentials), or --key FILE.p8 with --key-id ID and --issuer UUID");
+             "store-credentials), or --key FILE.p8 with --key-id ID and --issuer UUID",
+             KV_SOURCE_CODE_POS);
     }
     std::vector<std::string> missing;
     for (const auto& [value, option] : {std::pair{&o.apiKey, "--key"},
@@ -115,11 +114,11 @@ std::vector<std::string> credentialArguments(const BundleOptions& o) {
     }
     if (!missing.empty()) {
         fail("--key, --key-id and --issuer go together: missing " +
-             tstrings::join(missing.begin(), missing.end(), " and "));
+             tstrings::join(missing.begin(), missing.end(), " and "), KV_SOURCE_CODE_POS);
     }
     std::error_code ec;
     if (!fs::is_regular_file(o.apiKey, ec)) {
-        fail("API key file not found: " + o.apiKey);
+        fail("API key file not found: " + o.apiKey, KV_SOURCE_CODE_POS);
     }
     return {"--key", o.apiKey, "--key-id", o.apiKeyId, "--issuer", o.apiIssuer};
 }
@@ -128,7 +127,7 @@ std::string findXcrun() {
     const std::string xcrun = Subprocess::findOnPath("xcrun");
     if (xcrun.empty()) {
         fail("notarization needs xcrun, which is not on the PATH (it comes with Xcode's "
-             "command line tools)");
+             "command line tools)", KV_SOURCE_CODE_POS);
     }
     return xcrun;
 }
@@ -136,7 +135,7 @@ std::string findXcrun() {
 Submission readSubmission(const std::string& json) {
     const JsonValue answer = JsonReader::parse(json);
     if (answer.kind != JsonValue::Kind::Object) {
-        fail("notarytool answered no JSON object");
+        fail("notarytool answered no JSON object", KV_SOURCE_CODE_POS);
     }
     return {answer.stringMember("id"), answer.stringMember("status"),
             answer.stringMember("message")};
@@ -176,19 +175,21 @@ std::string reason(const std::string& output, const std::string& path) {
 
 Notary planFor(const BundleOptions& o) {
     if (!o.notarize) {
-        fail("--keychain-profile, --key, --key-id and --issuer need --notarize");
+        fail("--keychain-profile, --key, --key-id and --issuer need --notarize",
+             KV_SOURCE_CODE_POS);
     }
     if (o.identity.empty()) {
-        fail("--notarize needs --sign with a Developer ID Application identity");
+        fail("--notarize needs --sign with a Developer ID Application identity",
+             KV_SOURCE_CODE_POS);
     }
     if (o.identity == "-") {
         fail("--notarize needs a Developer ID Application identity: the notary service refuses "
-             "an ad hoc signature (--sign -)");
+             "an ad hoc signature (--sign -)", KV_SOURCE_CODE_POS);
     }
     std::vector<std::string> credentials = credentialArguments(o);
     const std::string xcrun = findXcrun();
     if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
-        fail("--notarize needs ditto or zip, neither of which is on the PATH");
+        fail("--notarize needs ditto or zip, neither of which is on the PATH", KV_SOURCE_CODE_POS);
     }
     return Notary{xcrun, std::move(credentials)};
 }
@@ -202,7 +203,8 @@ void submit(const Notary& n, Progress& progress, const std::string& file,
     try {
         answer = readSubmission(r.out);
     } catch (const KvErrorBase&) {
-        fail("notarytool failed on " + shownAs + ": " + reason(r.err + r.out, ""));
+        fail("notarytool failed on " + shownAs + ": " + reason(r.err + r.out, ""),
+             KV_SOURCE_CODE_POS);
     }
     if (answer.status == "Accepted") {
         step.done(answer.status);
@@ -210,14 +212,14 @@ void submit(const Notary& n, Progress& progress, const std::string& file,
     }
     if (answer.status.empty()) {
         fail("notarytool failed on " + shownAs + ": " +
-             (answer.message.empty() ? reason(r.err, "") : answer.message));
+             (answer.message.empty() ? reason(r.err, "") : answer.message), KV_SOURCE_CODE_POS);
     }
     step.done(answer.status);
     if (!answer.id.empty()) {
         reportLog(n, progress, answer.id);
     }
     fail("the notary service found " + shownAs + " " + answer.status + ": " + answer.message +
-         " (submission " + answer.id + ")");
+         " (submission " + answer.id + ")", KV_SOURCE_CODE_POS);
 }
 
 void staple(const Notary& n, Progress& progress, const std::string& path,
@@ -225,7 +227,8 @@ void staple(const Notary& n, Progress& progress, const std::string& path,
     Progress::Step step = progress.step("Stapling the ticket to " + shownAs);
     const ProgramResult r = Subprocess::run({n.xcrun, "stapler", "staple", path});
     if (r.status != 0) {
-        fail("stapler failed on " + shownAs + ": " + reason(r.out + r.err, path));
+        fail("stapler failed on " + shownAs + ": " + reason(r.out + r.err, path),
+             KV_SOURCE_CODE_POS);
     }
     step.done();
 }
@@ -240,7 +243,7 @@ void notarizeApp(const Notary& n, Progress& progress, const std::string& app,
     {
         Progress::Step step =
             progress.step("Zipping " + FileUtils::basename(shownAs) + " for the notary service");
-        Distribution::makeZip(app, zip);
+        Distribution::makeZip(app, zip, shownAs);
         step.done();
     }
     submit(n, progress, zip, FileUtils::basename(shownAs));
@@ -253,10 +256,12 @@ std::vector<std::string> notarizeExisting(const BundleOptions& o, Progress& prog
     std::error_code ec;
     const bool app = kind == ".app" && fs::is_directory(path + "/Contents", ec);
     if (!app && !((kind == ".zip" || kind == ".dmg") && fs::is_regular_file(path, ec))) {
-        fail("notarize needs a bundle (NAME.app), a .zip or a .dmg: " + o.bundle);
+        fail("notarize needs a bundle (NAME.app), a .zip or a .dmg: " + o.bundle,
+             KV_SOURCE_CODE_POS);
     }
     if (o.zip && !app) {
-        fail("--zip goes with a bundle (NAME.app), whose ticket is stapled before it is zipped");
+        fail("--zip goes with a bundle (NAME.app), whose ticket is stapled before it is zipped",
+             KV_SOURCE_CODE_POS);
     }
     const Notary notary{findXcrun(), credentialArguments(o)};
     const std::string absolute = fs::absolute(path).string();

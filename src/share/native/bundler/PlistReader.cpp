@@ -9,10 +9,6 @@
 
 namespace {
 
-[[noreturn]] void fail(const std::string& reason) {
-    throw makeException(reason, KV_SOURCE_CODE_POS);
-}
-
 std::string utf8(unsigned long code) {
     std::string out;
     if (code < 0x80) {
@@ -57,13 +53,13 @@ std::string unescape(const std::string& text) {
             char* end = nullptr;
             const unsigned long code = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
             if (digits.empty() || *end != '\0' || code == 0 || code > 0x10ffff) {
-                fail("bad character reference &" + name + ";");
+                fail("bad character reference &" + name + ";", KV_SOURCE_CODE_POS);
             }
             out += utf8(code);
             known = true;
         }
         if (!known) {
-            fail("unknown entity &" + name + ";");
+            fail("unknown entity &" + name + ";", KV_SOURCE_CODE_POS);
         }
         at = semi;
     }
@@ -96,7 +92,7 @@ public:
     /// Reads a tag, returns it whole ("<dict>", "</dict>", "<true/>").
     std::string tag() {
         if (at >= xml.size() || xml[at] != '<') {
-            fail("expected a tag at byte " + std::to_string(at));
+            fail("expected a tag at byte " + std::to_string(at), KV_SOURCE_CODE_POS);
         }
         const std::size_t start = at;
         skipPast(">");
@@ -117,7 +113,7 @@ public:
                 continue;
             }
             if (at >= xml.size()) {
-                fail("the property list ends inside a value");
+                fail("the property list ends inside a value", KV_SOURCE_CODE_POS);
             }
             if (xml[at] != '<') {
                 ++at;
@@ -133,7 +129,7 @@ public:
     std::string textUntil(const std::string& end) {
         const std::size_t stop = xml.find(end, at);
         if (stop == std::string::npos) {
-            fail("missing " + end);
+            fail("missing " + end, KV_SOURCE_CODE_POS);
         }
         const std::string text = xml.substr(at, stop - at);
         at = stop + end.size();
@@ -144,7 +140,7 @@ private:
     void skipPast(const std::string& end) {
         const std::size_t stop = xml.find(end, at);
         if (stop == std::string::npos) {
-            fail("missing " + end);
+            fail("missing " + end, KV_SOURCE_CODE_POS);
         }
         at = stop + end.size();
     }
@@ -159,12 +155,13 @@ namespace PlistReader {
 
 std::vector<PlistEntry> topLevel(const std::string& xml) {
     if (tstrings::startsWith(xml, "bplist")) {
-        fail("it is a binary property list (plutil -convert xml1 FILE makes it XML)");
+        fail("it is a binary property list (plutil -convert xml1 FILE makes it XML)",
+             KV_SOURCE_CODE_POS);
     }
     Cursor c(xml);
     c.skipMisc();
     if (!c.startsHere("<plist")) {
-        fail("no <plist> element");
+        fail("no <plist> element", KV_SOURCE_CODE_POS);
     }
     c.tag();
     c.skipMisc();
@@ -173,7 +170,7 @@ std::vector<PlistEntry> topLevel(const std::string& xml) {
         return {};
     }
     if (dict != "<dict>") {
-        fail("the top level is no dictionary");
+        fail("the top level is no dictionary", KV_SOURCE_CODE_POS);
     }
     std::vector<PlistEntry> entries;
     for (;;) {
@@ -182,12 +179,12 @@ std::vector<PlistEntry> topLevel(const std::string& xml) {
             return entries;
         }
         if (c.tag() != "<key>") {
-            fail("expected <key> in the top-level dictionary");
+            fail("expected <key> in the top-level dictionary", KV_SOURCE_CODE_POS);
         }
         const std::string key = unescape(c.textUntil("</key>"));
         c.skipMisc();
         if (!c.startsHere("<") || c.startsHere("</")) {
-            fail("no value after <key>" + key + "</key>");
+            fail("no value after <key>" + key + "</key>", KV_SOURCE_CODE_POS);
         }
         entries.push_back({key, PlistXml{c.element()}});
     }

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "BundleFiles.h"
 #include "ErrorHandling.h"
 #include "ModuleInfo.h"
 #include "ModulePath.h"
@@ -76,39 +77,13 @@ void checkJmods(JlinkPlan& plan, const std::string& jmods, const std::string& ve
     }
 }
 
-/// The descriptors of the modules in one module path entry: a modular jar, an
-/// exploded module, or a directory of either.
-void collectModules(const JlinkPlan& plan, const std::string& entry,
-                    std::vector<ModuleDescriptor>& modules) {
-    for (const auto& place : ModulePath::places(entry, entry)) {
-        const fs::path path = place.second;
-        std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            if (fs::is_regular_file(path / "module-info.class", ec)) {
-                modules.push_back(ModuleInfo::fromClassFile(readText(path / "module-info.class")));
-            }
-            continue;
-        }
-        if (path.extension() != ".jar") {
-            continue;
-        }
-        const ProgramResult r = Subprocess::run(
-            {plan.home + "/bin/jar", "--describe-module", "--file", path.string()});
-        if (r.status != 0) {
-            throw makeException("jar cannot describe the module " + path.string() + ": " +
-                                    RuntimeLink::reason(r.err + r.out),
-                                KV_SOURCE_CODE_POS);
-        }
-        modules.push_back(ModuleInfo::fromDescription(r.out));
-    }
-}
-
 /// The runtime modules that the application's own modules require.
-std::vector<std::string> declaredModules(const JlinkPlan& plan,
-                                         const std::vector<AppPath>& modulePath) {
+std::vector<std::string> declaredModules(const std::vector<AppPath>& modulePath) {
     std::vector<ModuleDescriptor> modules;
     for (const AppPath& entry : modulePath) {
-        collectModules(plan, entry.path, modules);
+        for (const FoundModule& found : ModulePath::explicitModules(entry.shown, entry.path)) {
+            modules.push_back(found.module);
+        }
     }
     std::set<std::string> own;
     for (const ModuleDescriptor& m : modules) {
@@ -217,12 +192,12 @@ std::string applicationModules(const JlinkPlan& plan, const std::vector<AppPath>
         all.insert(all.end(), modulePath.begin(), modulePath.end());
         const std::string bad = unreadablePath(plan, all);
         throw makeException("jdeps cannot analyse " + (bad.empty() ? "the application" : bad) +
-                                ": " + reason(r.err + r.out),
+                                ": " + Subprocess::reason(r.err + r.out),
                             KV_SOURCE_CODE_POS);
     }
     std::vector<std::string> modules;
     tstrings::split(modules, lastLine(r.out), ",", tstrings::DropEmptyPieces);
-    const std::vector<std::string> declared = declaredModules(plan, modulePath);
+    const std::vector<std::string> declared = declaredModules(modulePath);
     modules.insert(modules.end(), declared.begin(), declared.end());
     // The splash screen is drawn by a library of java.desktop, which no class names.
     if (splash) {
@@ -242,6 +217,25 @@ std::string applicationModules(const JlinkPlan& plan, const std::vector<AppPath>
     return tstrings::join(unique.begin(), unique.end(), ",");
 }
 
+std::vector<std::string> serviceModules(const JlinkPlan& plan) {
+    std::string listed;
+    try {
+        listed = " " + releaseValue(BundleFiles::readText(plan.home + "/release"), "MODULES") + " ";
+    } catch (const KvErrorBase&) {
+    }
+    const std::string jmods = plan.jmodsDir.empty() ? plan.home + "/jmods" : plan.jmodsDir;
+    std::vector<std::string> found;
+    for (const char* name : {"jdk.crypto.ec", "jdk.localedata", "jdk.charsets"}) {
+        std::error_code ec;
+        const bool listedHere = plan.jmodsDir.empty() && listed.find(" " + std::string(name) + " ") !=
+                                                              std::string::npos;
+        if (listedHere || fs::exists(jmods + "/" + name + ".jmod", ec)) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
 void link(const JlinkPlan& plan, const std::string& modules, const std::string& home,
           const std::function<void(const std::string&)>& warn) {
     std::vector<std::string> argv{plan.home + "/bin/jlink", "--add-modules", modules,
@@ -257,7 +251,8 @@ void link(const JlinkPlan& plan, const std::string& modules, const std::string& 
     }
     const ProgramResult r = Subprocess::run(argv);
     if (r.status != 0) {
-        throw makeException("jlink failed: " + reason(r.err + r.out), KV_SOURCE_CODE_POS);
+        throw makeException("jlink failed: " + Subprocess::reason(r.err + r.out),
+                            KV_SOURCE_CODE_POS);
     }
     std::error_code ec;
     if (!fs::exists(home + "/lib/libjli.dylib", ec) && fs::exists(home + "/lib/libjli.so", ec)) {
@@ -272,36 +267,6 @@ void link(const JlinkPlan& plan, const std::string& modules, const std::string& 
         warn("no class-data archive in the runtime for " + plan.otherPlatform +
              ": run its bin/java -Xshare:dump there");
     }
-}
-
-std::string reason(const std::string& output) {
-    std::vector<std::string> lines;
-    tstrings::split(lines, output, "\n", tstrings::DropEmptyPieces);
-    for (std::string line : lines) {
-        if (line.find("Exception: ") == std::string::npos && line.find("Error: ") == std::string::npos) {
-            continue;
-        }
-        if (tstrings::startsWith(line, "Exception in thread \"")) {
-            const std::size_t end = line.find("\" ", 21);
-            line = end == std::string::npos ? line : line.substr(end + 2);
-        }
-        if (tstrings::startsWith(line, "Error: ")) {
-            line = line.substr(7);
-        }
-        // Exception class names in front: "java.io.IOException: ...".
-        for (std::size_t colon; (colon = line.find(": ")) != std::string::npos;) {
-            const std::string head = line.substr(0, colon);
-            const bool isName = head.find_first_not_of(
-                                    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.$") ==
-                                std::string::npos;
-            if (!isName || !(tstrings::endsWith(head, "Exception") || tstrings::endsWith(head, "Error"))) {
-                break;
-            }
-            line = line.substr(colon + 2);
-        }
-        return line;
-    }
-    return lines.empty() ? "no output" : lines.front();
 }
 
 } // namespace RuntimeLink

@@ -40,14 +40,15 @@ JlinkPlan plan(const std::string& home, const std::optional<std::string>& addMod
 std::string applicationModules(const JlinkPlan& plan, const std::vector<AppPath>& classPath,
                                const std::vector<AppPath>& modulePath, bool splash);
 
+/// The modules applications reach only through services, which jdeps cannot
+/// see, that the runtime `plan` links from has: the elliptic-curve provider
+/// jdk.crypto.ec, jdk.localedata and jdk.charsets.
+std::vector<std::string> serviceModules(const JlinkPlan& plan);
+
 /// Writes a runtime of `modules` to `home` with jlink; `warn` receives what
 /// the result lacks. Throws with one line when jlink fails.
 void link(const JlinkPlan& plan, const std::string& modules, const std::string& home,
           const std::function<void(const std::string&)>& warn);
-
-/// The line of a Java tool's output that says what went wrong, without the
-/// exception names in front of it; else its first non-empty line.
-std::string reason(const std::string& output);
 
 } // namespace RuntimeLink
 

@@ -23,6 +23,15 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd =
 /// holds one; empty when none does.
 std::string findOnPath(const std::string& name);
 
+/// The line of a program's output that says what went wrong (a Java tool's
+/// "Error: " or exception line, without the exception names in front of it);
+/// else its first non-empty line.
+std::string reason(const std::string& output);
+
+/// Sends `signal` to the program `run` is waiting for, if any, and waits for
+/// it to end. Safe to call from a signal handler.
+void stopRunning(int signal);
+
 } // namespace Subprocess
 
 #endif

@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void fail(const std::string& message) {
-    throw makeException(message, KV_SOURCE_CODE_POS);
-}
-
 std::string head(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char bytes[8] = {};
@@ -75,14 +71,15 @@ void apply(BundleOptions& o, const std::string& argv0) {
         o.launcher = launcherBeside(tool);
         if (o.launcher.empty()) {
             fail("missing --launcher: no applauncher beside " + tool + " or in " +
-                 FileUtils::dirname(tool) + "/../libexec/kovalu");
+                 FileUtils::dirname(tool) + "/../libexec/kovalu", KV_SOURCE_CODE_POS);
         }
     }
     if (o.runtime.empty()) {
         const char* javaHome = std::getenv("JAVA_HOME");
         o.runtime = runtimeHome(javaHome ? javaHome : "", "/usr/libexec/java_home");
         if (o.runtime.empty()) {
-            fail("missing --runtime: give a Java runtime home, or set JAVA_HOME");
+            fail("missing --runtime: give a Java runtime home, or set JAVA_HOME",
+                 KV_SOURCE_CODE_POS);
         }
     }
 }
@@ -114,8 +111,9 @@ void checkSameSystem(const std::string& launcher, const std::string& home,
         }
     }
     if (!launcherSystem.empty() && !runtimeSystem.empty() && launcherSystem != runtimeSystem) {
-        fail("the launcher " + launcher + " is a " + launcherSystem + " executable but " +
-             runtime + " is for " + runtimeSystem + ": both must be for the same system");
+        fail("the launcher " + launcher + " is a " + launcherSystem + " executable but " + runtime +
+                 " is for " + runtimeSystem + ": both must be for the same system",
+             KV_SOURCE_CODE_POS);
     }
 }
 

@@ -31,8 +31,8 @@ int verify(const std::string& given, const std::function<void(const std::string&
     const bool app = FileUtils::suffix(path) == ".app" && fs::is_directory(path + "/Contents", ec);
     const bool image = FileUtils::suffix(path) == ".dmg" && fs::is_regular_file(path, ec);
     if (!app && !image) {
-        throw makeException("verify needs a bundle (NAME.app holding Contents) or a .dmg: " + given,
-                            KV_SOURCE_CODE_POS);
+        fail("verify needs a bundle (NAME.app holding Contents) or a .dmg: " + given,
+             KV_SOURCE_CODE_POS);
     }
     std::vector<std::string> tools;
     std::vector<std::string> missing;
@@ -49,9 +49,9 @@ int verify(const std::string& given, const std::function<void(const std::string&
             missing.empty()
                 ? last + " is"
                 : tstrings::join(missing.begin(), missing.end(), ", ") + " and " + last + " are";
-        throw makeException("verify needs codesign, spctl and xcrun, which come with macOS: " +
-                                named + " not on the PATH",
-                            KV_SOURCE_CODE_POS);
+        fail("verify needs codesign, spctl and xcrun, which come with macOS: " + named +
+                 " not on the PATH",
+             KV_SOURCE_CODE_POS);
     }
     int failed = 0;
     for (const Check& check : checks(tools[0], tools[1], tools[2], path)) {

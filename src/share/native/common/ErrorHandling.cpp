@@ -53,6 +53,10 @@ KvError<std::runtime_error> makeException(const char* message, const SourceCodeP
     return makeException(tstrings::any(message), pos);
 }
 
+void fail(const std::string& message, const SourceCodePos& pos) {
+    throw makeException(message, pos);
+}
+
 void reportError(const SourceCodePos& pos, const std::runtime_error& e) {
     reportError(pos, (tstrings::any() << "Exception with message '" << e.what() << "' caught").str());
 }

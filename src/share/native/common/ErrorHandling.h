@@ -50,6 +50,10 @@ private:
 KvError<std::runtime_error> makeException(const tstrings::any& message, const SourceCodePos& pos);
 KvError<std::runtime_error> makeException(const char* message, const SourceCodePos& pos);
 
+/// Throws the launcher error for `message`, thrown at the caller's position
+/// `pos` (pass KV_SOURCE_CODE_POS).
+[[noreturn]] void fail(const std::string& message, const SourceCodePos& pos);
+
 /// Logs "Exception with message '<e.what()>' caught" as an ERROR record at `pos`.
 void reportError(const SourceCodePos& pos, const std::runtime_error& e);
 

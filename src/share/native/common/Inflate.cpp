@@ -7,9 +7,7 @@
 
 namespace {
 
-[[noreturn]] void damaged() {
-    throw makeException("damaged deflate data", KV_SOURCE_CODE_POS);
-}
+const char* const damaged = "damaged deflate data";
 
 const int maxBits = 15;
 
@@ -32,7 +30,7 @@ Huffman construct(const std::vector<int>& lengths) {
     for (int len = 1; len <= maxBits; ++len) {
         left = (left << 1) - h.count[len];
         if (left < 0) {
-            damaged();
+            fail(damaged, KV_SOURCE_CODE_POS);
         }
     }
     std::vector<int> offsets(maxBits + 2, 0);
@@ -69,7 +67,8 @@ public:
             case 0: stored(); break;
             case 1: fixed(); break;
             case 2: dynamic(); break;
-            default: damaged();
+            default:
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
         }
         return out;
@@ -80,7 +79,7 @@ private:
         unsigned long value = buffer;
         while (count < need) {
             if (at >= in.size()) {
-                damaged();
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
             value |= static_cast<unsigned long>(static_cast<unsigned char>(in[at++])) << count;
             count += 8;
@@ -94,7 +93,7 @@ private:
         buffer = 0;
         count = 0;
         if (at + 4 > in.size()) {
-            damaged();
+            fail(damaged, KV_SOURCE_CODE_POS);
         }
         const auto word = [this](std::size_t i) {
             return static_cast<std::size_t>(static_cast<unsigned char>(in[at + i])) |
@@ -102,7 +101,7 @@ private:
         };
         const std::size_t length = word(0);
         if (word(2) != (~length & 0xffff) || at + 4 + length > in.size()) {
-            damaged();
+            fail(damaged, KV_SOURCE_CODE_POS);
         }
         out.append(in, at + 4, length);
         at += 4 + length;
@@ -122,7 +121,7 @@ private:
             first = (first + n) << 1;
             code <<= 1;
         }
-        damaged();
+        fail(damaged, KV_SOURCE_CODE_POS);
     }
 
     void codes(const Huffman& lengths, const Huffman& distances) {
@@ -136,17 +135,17 @@ private:
                 return;
             }
             if (symbol - 257 >= 29) {
-                damaged();
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
             const int length = lengthBase[symbol - 257] + bits(lengthExtra[symbol - 257]);
             const int d = decode(distances);
             if (d >= 30) {
-                damaged();
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
             const std::size_t distance =
                 static_cast<std::size_t>(distanceBase[d] + bits(distanceExtra[d]));
             if (distance > out.size()) {
-                damaged();
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
             for (int i = 0; i < length; ++i) {
                 out += out[out.size() - distance];
@@ -170,7 +169,7 @@ private:
         const int ndist = bits(5) + 1;
         const int ncode = bits(4) + 4;
         if (nlen > 286 || ndist > 30) {
-            damaged();
+            fail(damaged, KV_SOURCE_CODE_POS);
         }
         static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
         std::vector<int> codeLengths(19, 0);
@@ -186,18 +185,18 @@ private:
                 continue;
             }
             if (symbol == 16 && lengths.empty()) {
-                damaged();
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
             const int value = symbol == 16 ? lengths.back() : 0;
             const int repeat = symbol == 16 ? 3 + bits(2) : symbol == 17 ? 3 + bits(3) : 11 + bits(7);
             if (lengths.size() + static_cast<std::size_t>(repeat) > static_cast<std::size_t>(nlen + ndist)) {
-                damaged();
+                fail(damaged, KV_SOURCE_CODE_POS);
             }
             lengths.insert(lengths.end(), static_cast<std::size_t>(repeat), value);
         }
         // A block without an end code could never end.
         if (lengths[256] == 0) {
-            damaged();
+            fail(damaged, KV_SOURCE_CODE_POS);
         }
         codes(construct(std::vector<int>(lengths.begin(), lengths.begin() + nlen)),
               construct(std::vector<int>(lengths.begin() + nlen, lengths.end())));

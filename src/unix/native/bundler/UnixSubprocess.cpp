@@ -1,13 +1,15 @@
-// Subprocess::run and Subprocess::findOnPath with posix_spawn and pipes.
+// Subprocess::run, findOnPath and stopRunning with posix_spawn, pipes and kill.
 #include "Subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +19,9 @@
 extern char** environ;
 
 namespace {
+
+/// The program `run` waits for, for a signal handler to stop.
+std::atomic<pid_t> running{0};
 
 class Fd {
 public:
@@ -134,6 +139,7 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd) 
         throw makeException("cannot start " + argv[0] + ": " + std::strerror(rc),
                             KV_SOURCE_CODE_POS);
     }
+    running = pid;
     out.write.close();
     err.write.close();
     ProgramResult result;
@@ -142,10 +148,23 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd) 
     } catch (...) {
         // Reap the child also when its output could not be read.
         waitFor(pid);
+        running = 0;
         throw;
     }
     result.status = waitFor(pid);
+    running = 0;
     return result;
+}
+
+void stopRunning(int signal) {
+    const pid_t pid = running;
+    if (pid <= 0) {
+        return;
+    }
+    ::kill(pid, signal);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 std::string findOnPath(const std::string& name) {

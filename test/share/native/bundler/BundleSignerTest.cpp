@@ -15,10 +15,16 @@ TEST(BundleSigner, SignOrderIsInsideOutAndGivesOnlyExecutablesTheEntitlements) {
         {"Contents/app/libjni.dylib", false},
         {"Contents/app/native/x64/tool", true},
         {"Contents/Frameworks/A.framework/Versions/A/A", false},
+        {"Contents/Frameworks/A.framework/Versions/A", false},
+        {"Contents/app/H.app/Contents/MacOS/H", true},
+        {"Contents/app/H.app", false},
     };
     const std::vector<std::pair<std::string, bool>> expected{
         {"Contents/Frameworks/A.framework/Versions/A/A", false},
+        {"Contents/app/H.app/Contents/MacOS/H", false},
+        {"Contents/Frameworks/A.framework/Versions/A", false},
         {"Contents/app/native/x64/tool", false},
+        {"Contents/app/H.app", false},
         {"Contents/app/libjni.dylib", false},
         {home + "lib/server/libjvm.dylib", false},
         {home + "bin/java", true},
