@@ -30,7 +30,7 @@ namespace BundleSigning {
 // Nested code is signed before what holds it: the bundle's seal covers the
 // signatures inside it, so signing outside first would break verification.
 BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
-                                const Staging& staging) {
+                                const Staging& staging, Progress& progress) {
     if (o.identity.empty()) {
         return {};
     }
@@ -40,11 +40,13 @@ BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
         BundleFiles::writeText(signer.entitlements, defaultEntitlements(plan.infoPlist));
         BundleFiles::setMode(signer.entitlements, 0644);
     }
+    Progress::Step step = progress.step("Signing " + plan.name + ".app");
     BundleSigner::signBundle(signer, staging.bundle(), plan.target);
+    step.done();
     return signer;
 }
 
-std::string signExisting(const BundleOptions& o) {
+std::string signExisting(const BundleOptions& o, Progress& progress) {
     const std::string bundle = FileUtils::removeTrailingSlash(o.bundle);
     if (!tstrings::endsWith(bundle, ".app") || !BundleFiles::isDirectory(bundle + "/Contents")) {
         fail("not a bundle (NAME.app holding Contents): " + o.bundle, KV_SOURCE_CODE_POS);
@@ -84,7 +86,9 @@ std::string signExisting(const BundleOptions& o) {
     }
     const std::string target = fs::absolute(bundle).string();
     try {
+        Progress::Step step = progress.step("Signing " + name);
         BundleSigner::signBundle(signer, staging.bundle(), bundle);
+        step.done();
     } catch (const KvErrorBase& e) {
         fail(staging.shown(e.rawMessage(), target), KV_SOURCE_CODE_POS);
     }

@@ -6,6 +6,7 @@
 #include "BundleOptions.h"
 #include "BundlePlan.h"
 #include "BundleSigner.h"
+#include "Progress.h"
 #include "Staging.h"
 
 /// The signing step of a build and the sign command: which entitlements go
@@ -16,14 +17,15 @@ namespace BundleSigning {
 /// entitlements or, without them, the runtime's and those the usage
 /// descriptions need (written beside the bundle at the end). Returns how it
 /// signed (an empty identity when it did not); throws when codesign fails.
+/// `progress` gets the step's line.
 BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
-                                const Staging& staging);
+                                const Staging& staging, Progress& progress);
 
 /// Signs the existing bundle `o.bundle`, as a build signs a new one, on a
 /// copy that replaces it only when every step succeeded. Returns the bundle's
 /// path; throws with one line, leaving the bundle as it was, when a check or
 /// codesign fails.
-std::string signExisting(const BundleOptions& o);
+std::string signExisting(const BundleOptions& o, Progress& progress);
 
 } // namespace BundleSigning
 

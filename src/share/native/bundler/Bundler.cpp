@@ -6,19 +6,26 @@
 #include "CfgWriter.h"
 #include "Distribution.h"
 #include "ErrorHandling.h"
+#include "Notarization.h"
 #include "Staging.h"
 
 namespace Bundler {
 
-std::string makeBundle(const BundleOptions& options, const Warn& warn) {
+std::string makeBundle(const BundleOptions& options, Progress& progress) {
+    const Warn warn = [&progress](const std::string& line) { progress.warn(line); };
     const BundlePlan plan = BundleChecks::check(options, warn);
     Staging staging(plan.outputDir, plan.name);
     try {
         BundleCopy::copyApplication(options, plan, staging);
         CfgWriter::writeConfiguration(options, plan, staging);
-        BundleCopy::placeRuntime(options, plan, staging, warn);
-        const BundleSigner::Signer signer = BundleSigning::signBundle(options, plan, staging);
-        Distribution::makeArtifacts(plan, staging, signer);
+        BundleCopy::placeRuntime(options, plan, staging, progress);
+        const BundleSigner::Signer signer =
+            BundleSigning::signBundle(options, plan, staging, progress);
+        // Before the downloads are made, so that they hold the stapled bundle.
+        if (plan.notary) {
+            Notarization::notarizeApp(*plan.notary, progress, staging.bundle(), plan.target);
+        }
+        Distribution::makeArtifacts(plan, staging, signer, progress);
         staging.moveIntoPlace(plan.target, options.force);
         Distribution::moveArtifacts(plan, staging);
     } catch (const KvErrorBase& e) {
