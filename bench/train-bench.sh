@@ -46,7 +46,7 @@ bundle Trained --train
 bundle Untrained --cds
 cp -a "$work/out/Trained.app" "$work/moved/Trained.app.tmp"
 mv "$work/moved/Trained.app.tmp" "$work/moved/Trained.app"
-(cd "$work/unzipped" && unzip -q "$work/out/Trained.zip")
+(cd "$work/unzipped" && unzip -q "$work/out/Trained-1.0.zip")
 mkdir -p "$work/copied"
 cp -r "$work/out/Trained.app" "$work/copied/Trained.app"
 
@@ -101,7 +101,7 @@ echo "== sizes (bytes)"
 for f in out/Trained.app out/Untrained.app; do
     printf '%s %s\n' "$f" "$(du -sb "$work/$f" | cut -f1)"
 done
-for f in out/Trained.app/Contents/app/Trained.aot out/Trained.zip out/Untrained.zip; do
+for f in out/Trained.app/Contents/app/Trained.aot out/Trained-1.0.zip out/Untrained-1.0.zip; do
     printf '%s %s\n' "$f" "$(stat -c %s "$work/$f")"
 done
 (cd "$work" && zip -q -9 aot-alone.zip out/Trained.app/Contents/app/Trained.aot)

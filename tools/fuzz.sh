@@ -21,7 +21,7 @@ if ! { CC=$cc CXX=$cxx cmake -S "$root" -B "$build" -G Ninja \
         -DKOVALU_FUZZ=ON -DKOVALU_SANITIZE=ON -DKOVALU_WERROR=ON -DKOVALU_BUILD_TESTS=OFF &&
     cmake --build "$build" -j2 --target CfgLoadFuzzer CfgExpandFuzzer LaunchDataFuzzer \
         JarManifestFuzzer JarFileFuzzer InflateFuzzer PlistReaderFuzzer MachOFuzzer \
-        ModuleInfoFuzzer; } \
+        ModuleInfoFuzzer JsonReaderFuzzer; } \
     >"$log" 2>&1; then
     tail -n 40 "$log" >&2
     echo "fuzz: FAIL: build failed, full log in $log" >&2
@@ -76,6 +76,7 @@ run InflateFuzzer 4096 "$seeds/Inflate"
 run PlistReaderFuzzer 8192 "$seeds/PlistReader" "$root/fuzz/corpus/PlistReader"
 run MachOFuzzer 4096 "$seeds/MachO"
 run ModuleInfoFuzzer 8192 "$seeds/ModuleInfo"
+run JsonReaderFuzzer 4096 "$root/fuzz/corpus/notarytool"
 
 if [ -n "$failed" ]; then
     echo "fuzz: FAIL:$failed" >&2

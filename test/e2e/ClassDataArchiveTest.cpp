@@ -701,6 +701,13 @@ TEST_F(ClassDataArchive, TheCacheIsTransparent) {
     }
     e2e::Env vars = env();
     vars["KVTEST_JLI_ENV"] = std::nullopt;
+#ifdef KVTEST_SANITIZED
+    // Runtime 25 writing a dynamic archive of JRuby's hidden classes copies
+    // whole words past the end of their names: harmless, but the sanitizer's
+    // memcpy wrapper stops the JVM. Our own code's copies stay checked, since
+    // the compiler instruments them where they are made.
+    vars["ASAN_OPTIONS"] = *vars["ASAN_OPTIONS"] + ":replace_intrin=0";
+#endif
     for (const RealApp& app : realApps(built->path())) {
         if (*app.needs && ::access(app.needs, R_OK) != 0) {
             std::cout << "skipped " << app.name << ": no " << app.needs << "\n";

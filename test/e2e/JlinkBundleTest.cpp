@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,11 @@ TEST_F(JlinkBundle, ClassPathApplicationStartsFromItsOwnRuntimeAlsoWhenMoved) {
         bundle({"--input", work / "classes", "--class-path", "classes", "--main-class",
                 "probe.Main", "--java-option", "-XshowSettings:properties", "--jlink-minimal"});
     ASSERT_EQ(0, made.exitCode) << made.err;
+    // The long steps say what they do and how long it took.
+    EXPECT_TRUE(std::regex_search(made.err, std::regex("^Finding the modules the application "
+                                                       "needs \\.\\.\\. [0-9.]+ s\nLinking a runtime of "
+                                                       "[1-9][0-9]* modules? \\.\\.\\. [0-9.]+ s\n")))
+        << made.err;
 
     const std::string home = "/Probe.app/Contents/runtime/Contents/Home";
     EXPECT_EQ("libjli.so", fs::read_symlink(work / "out" + home + "/lib/libjli.dylib").string());
@@ -128,6 +134,7 @@ TEST_F(JlinkBundle, RefusesWithOneLineAndLeavesNothing) {
             all.insert(all.end(), mainClass.begin(), mainClass.end());
         }
         all.insert(all.end(), options.begin(), options.end());
+        all.push_back("--quiet");
         const kvtest::ProcessResult r = bundle(all);
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);

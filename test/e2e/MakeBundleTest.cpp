@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <optional>
+#include <regex>
 #include <thread>
 #include <limits.h>
 #include <sys/stat.h>
@@ -233,10 +235,13 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
                     "--main-class", "a.B"};
     };
     const std::vector<std::pair<Args, std::string>> bad{
-        {{"--name", "Demo", "--runtime", tmp / "jdk", "--main-class", "a.B"}, "missing --launcher"},
+        // The launcher beside the tool is taken; the class path is what is missing.
+        {{"--name", "Demo", "--runtime", tmp / "jdk", "--main-class", "a.B"},
+         "the main class a.B is not in the class path, which is empty"},
         {{"--launcher", launcher, "--runtime", tmp / "jdk", "--main-class", "a.B"},
          "missing --name"},
-        {{"--launcher", launcher, "--name", "Demo", "--main-class", "a.B"}, "missing --runtime"},
+        {{"--launcher", launcher, "--name", "Demo", "--main-class", "a.B"},
+         "missing --runtime: give a Java runtime home, or set JAVA_HOME"},
         {basic({}), "give exactly one of --main-jar, --main-class and --main-module"},
         {basic({"--main-class", "a.B", "--main-jar", "app.jar", "--input", in + "/app.jar"}),
          "give exactly one of --main-jar, --main-class and --main-module"},
@@ -340,7 +345,7 @@ TEST_F(MakeBundle, RefusesBadInputWithOneLineAndNoOutput) {
             shown += " [" + o + "]";
         }
         SCOPED_TRACE(shown);
-        const kvtest::ProcessResult r = tool(options);
+        const kvtest::ProcessResult r = tool(options, {{"JAVA_HOME", std::nullopt}});
         EXPECT_EQ(1, r.exitCode);
         EXPECT_EQ("", r.out);
         EXPECT_EQ("kovalu-bundle: " + message + "\n", r.err);
@@ -553,5 +558,86 @@ TEST_F(MakeBundle, ANameThatFitsAsNameAppIsMade) {
             tool(with(KVTEST_LAUNCHER_PATH, name, tmp / "jdk", tmp / "out", mainClass()));
         ASSERT_EQ(0, r.exitCode) << r.err;
         EXPECT_EQ(std::vector<std::string>{name + ".app"}, entries(tmp / "out"));
+    }
+}
+
+TEST_F(MakeBundle, UsageCommandsAndTheToolsOwnVersion) {
+    const std::regex version("kovalu-bundle [0-9]+\\.[0-9]+\\.[0-9]+\n");
+    const kvtest::ProcessResult bare = tool({});
+    EXPECT_EQ(2, bare.exitCode);
+    EXPECT_EQ("", bare.out);
+    EXPECT_EQ(0u, bare.err.find("Usage: kovalu-bundle ")) << bare.err;
+    const kvtest::ProcessResult help = tool({"--help"});
+    EXPECT_EQ(0, help.exitCode);
+    for (const char* command : {"\n  sign PATH.app ", "\n  notarize PATH ", "\n  verify PATH.app ",
+                                "\n  version "}) {
+        EXPECT_NE(std::string::npos, help.out.find(command)) << command;
+    }
+    for (const char* asked : {"version", "-V", "--version"}) {
+        const kvtest::ProcessResult r = tool({asked});
+        EXPECT_EQ(0, r.exitCode);
+        EXPECT_TRUE(std::regex_match(r.out, version)) << r.out;
+    }
+}
+
+TEST_F(MakeBundle, FindsTheLauncherBesideTheToolAndTheRuntimeInJavaHome) {
+    // The tool as installed: bin/kovalu-bundle and libexec/kovalu/applauncher.
+    kvtest::makeDirs(tmp / "prefix/bin");
+    kvtest::makeDirs(tmp / "prefix/libexec/kovalu");
+    kvtest::makeDirs(tmp / "alone");
+    e2e::copyFile(KVTEST_MAKE_BUNDLE, tmp / "prefix/bin/kovalu-bundle", 0755);
+    e2e::copyFile(KVTEST_LAUNCHER_PATH, tmp / "prefix/libexec/kovalu/applauncher", 0755);
+    e2e::copyFile(KVTEST_MAKE_BUNDLE, tmp / "alone/kovalu-bundle", 0755);
+    const Args options{"--name", "Demo", "--output", tmp / "out", "--force", "--input",
+                       tmp / "in/app.jar", "--main-jar", "app.jar"};
+    struct Row {
+        std::string tool;
+        Args more;
+        std::optional<std::string> javaHome;
+        std::string error;
+    };
+    const std::vector<Row> rows{
+        {KVTEST_MAKE_BUNDLE, {"--runtime", tmp / "jdk"}, std::nullopt, ""},
+        {tmp / "prefix/bin/kovalu-bundle", {}, tmp / "jdk", ""},
+        {tmp / "alone/kovalu-bundle", {"--runtime", tmp / "jdk"}, std::nullopt,
+         "missing --launcher: no applauncher beside " + tmp / "alone/kovalu-bundle" + " or in " +
+             tmp / "alone/../libexec/kovalu"},
+        {KVTEST_MAKE_BUNDLE, {}, std::nullopt,
+         "missing --runtime: give a Java runtime home, or set JAVA_HOME"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.tool);
+        Args argv{row.tool};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), row.more.begin(), row.more.end());
+        const kvtest::ProcessResult r = kvtest::runProcess(argv, {{"JAVA_HOME", row.javaHome}});
+        EXPECT_EQ(row.error.empty() ? "" : "kovalu-bundle: " + row.error + "\n", r.err);
+        if (row.error.empty()) {
+            EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),
+                      kvtest::readFile(bundle() + "/Contents/MacOS/Demo"));
+            EXPECT_EQ(KVTEST_FAKEJLI_PATH,
+                      readLink(bundle() + "/Contents/runtime/Contents/Home/lib/libjli.dylib"));
+        }
+    }
+}
+
+TEST_F(MakeBundle, RefusesALauncherForAnotherSystemThanTheRuntime) {
+    kvtest::writeFile(tmp / "mac/lib/libjli.dylib", std::string("\xcf\xfa\xed\xfe\x0c\0\0\x01", 8));
+    kvtest::writeFile(tmp / "macos-launcher", std::string("\xcf\xfa\xed\xfe\x0c\0\0\x01", 8));
+    ::chmod((tmp / "macos-launcher").c_str(), 0755);
+    const std::string launcher = KVTEST_LAUNCHER_PATH;
+    const std::vector<std::pair<Args, std::string>> cases{
+        {with(launcher, "Demo", tmp / "mac", tmp / "out", mainClass()),
+         "the launcher " + launcher + " is a Linux executable but " + tmp / "mac/lib/libjli.dylib" +
+             " is for macOS: both must be for the same system"},
+        {with(tmp / "macos-launcher", "Demo", tmp / "jdk", tmp / "out", mainClass()),
+         "the launcher " + tmp / "macos-launcher" + " is a macOS executable but " +
+             tmp / "jdk/lib/libjli.so" + " is for Linux: both must be for the same system"},
+    };
+    for (const auto& [options, message] : cases) {
+        const kvtest::ProcessResult r = tool(options);
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ("kovalu-bundle: " + message + "\n", r.err);
+        EXPECT_TRUE(entries(tmp / "out").empty());
     }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <tuple>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "E2eSupport.h"
 #include "TestSupport.h"
+#include "tstrings.h"
 
 using Args = std::vector<std::string>;
 
@@ -30,6 +32,33 @@ while [ $# -gt 1 ]; do [ "$1" != --entitlements ] || cp "$2" "$KVTEST_CODESIGN_R
 case $last in ${KVTEST_CODESIGN_FAIL:-/}) echo "$last: invalid" >&2; exit 3 ;; esac
 [ -z "$KVTEST_CODESIGN_SIGNAL" ] || kill -"$KVTEST_CODESIGN_SIGNAL" $PPID
 [ ! -f "$last" ] || printf '+signed' >>"$last"
+)";
+
+// notarytool and stapler as xcrun runs them: records each call like the
+// codesign stand-in and keeps the submitted file; answers in JSON with the
+// status KVTEST_NOTARY (default Accepted), the log listing two issues; staple
+// marks what it staples; validate fails unless it was stapled.
+const char *const kXcrun = R"(#!/bin/sh
+for a in "$@"; do printf '%s\t' "$a"; done >>"$KVTEST_CODESIGN_RECORD.xcrun"
+printf '\n' >>"$KVTEST_CODESIGN_RECORD.xcrun"
+case "$1 $2" in
+"notarytool submit") cp "$3" "$KVTEST_CODESIGN_RECORD.submitted"
+  printf '{"id":"2efe2717-0001","status":"%s","message":"Processing complete"}\n' "${KVTEST_NOTARY:-Accepted}" ;;
+"notarytool log") printf '{"jobId":"%s","status":"Invalid","issues":[{"severity":"error","path":"Demo.zip/Demo.app/Contents/MacOS/Demo","message":"The binary is not signed with a valid Developer ID certificate.","architecture":"arm64"},{"severity":"error","path":"Demo.zip/Demo.app/Contents/MacOS/Demo","message":"The signature does not include a secure timestamp."}]}\n' "$3" ;;
+"stapler staple") echo "Processing: $3"
+  if [ -d "$3" ]; then echo ticket >"$3/Contents/CodeResources"; else printf '+stapled' >>"$3"; fi
+  echo "The staple and validate action worked!" ;;
+"stapler validate") echo "Processing: $3"
+  [ -f "$3/Contents/CodeResources" ] || { echo "${3##*/} does not have a ticket stapled to it."; exit 65; }
+  echo "The validate action worked!" ;;
+esac
+)";
+
+// Gatekeeper's verdict as spctl gives it, rejected when KVTEST_SPCTL says so.
+const char *const kSpctl = R"(#!/bin/sh
+for a in "$@"; do last=$a; done
+if [ "$KVTEST_SPCTL" = rejected ]; then printf '%s: rejected\nsource=Unnotarized Developer ID\n' "$last" >&2; exit 3; fi
+printf '%s: accepted\nsource=Notarized Developer ID\n' "$last" >&2
 )";
 
 // Records its arguments and what the folder it images holds, then writes the image.
@@ -59,7 +88,8 @@ std::string thinMachO(char fileType) {
 const char *const kReadPlist = R"(import plistlib, sys
 with open(sys.argv[1], 'rb') as f:
     d = plistlib.load(f)
-print(sorted((k, v) for k, v in d.items() if k in sys.argv[2:] or v is True))
+print(sorted((k, v) for k, v in d.items()
+             if k in sys.argv[2:] or (v is True and k != 'CFBundleAllowMixedLocalizations')))
 )";
 
 class SignBundle : public ::testing::Test {
@@ -81,19 +111,56 @@ protected:
         kvtest::writeFile(tmp / "in/a&b.icns", "icns bytes");
         kvtest::writeFile(tmp / "in/classes/a/B.class", "class bytes");
         kvtest::makeDirs(tmp / "out");
+        // A macOS launcher to go with the macOS runtime; the tests never start it.
+        kvtest::writeFile(tmp / "launcher", thinMachO('\x02'));
+        ::chmod((tmp / "launcher").c_str(), 0755);
     }
 
+    /// Runs the tool quietly: the step lines have a test of their own.
     kvtest::ProcessResult tool(const Args &more, const char *failOn = nullptr) {
-        Args argv{KVTEST_MAKE_BUNDLE, "--launcher",   KVTEST_LAUNCHER_PATH, "--runtime",
+        Args argv{KVTEST_MAKE_BUNDLE, "--launcher",   tmp / "launcher", "--runtime",
                   tmp / "jdk",        "--output",     tmp / "out",          "--input",
                   tmp / "in/classes", "--class-path", "classes",            "--main-class",
-                  "a.B"};
+                  "a.B",              "--quiet"};
         argv.insert(argv.end(), more.begin(), more.end());
+        if (!quiet) {
+            argv.erase(std::find(argv.begin(), argv.end(), "--quiet"));
+        }
         return kvtest::runProcess(
             argv,
-            {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
+            {{"PATH", tmp.path() + "/bin:" + tmp.path() + "/mac:" + ::getenv("PATH")},
              {"KVTEST_CODESIGN_RECORD", tmp / "record"},
              {"KVTEST_CODESIGN_FAIL", failOn ? std::optional<std::string>(failOn) : std::nullopt}});
+    }
+
+    /// Runs a command of the tool with the stand-ins, xcrun and spctl among
+    /// them unless `mac` is false; `env` comes on top.
+    kvtest::ProcessResult command(const Args &args, e2e::Env env, bool mac = true) {
+        Args argv{KVTEST_MAKE_BUNDLE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        env["PATH"] = tmp.path() + "/bin:" + (mac ? tmp.path() + "/mac:" : "") + "/usr/bin:/bin";
+        env["KVTEST_CODESIGN_RECORD"] = tmp / "record";
+        return kvtest::runProcess(argv, env);
+    }
+
+    void installMacTools() {
+        kvtest::writeFile(tmp / "mac/xcrun", kXcrun);
+        kvtest::writeFile(tmp / "mac/spctl", kSpctl);
+        ::chmod((tmp / "mac/xcrun").c_str(), 0755);
+        ::chmod((tmp / "mac/spctl").c_str(), 0755);
+    }
+
+    /// The recorded xcrun calls, one line each, the temporary directory shown
+    /// as TMP and hidden working folders' random names as "*".
+    std::vector<std::string> xcrunCalls() const {
+        std::vector<std::string> calls;
+        for (std::string line : e2e::lines(kvtest::readFile(tmp / "record.xcrun"))) {
+            std::replace(line.begin(), line.end(), '\t', ' ');
+            line = tstrings::replace(line.substr(0, line.size() - 1), tmp.path(), "TMP");
+            calls.push_back(std::regex_replace(
+                line, std::regex("/\\.(Demo\\.app|notarize|zip|dmg)\\.[A-Za-z0-9]{6}"), "/.$1.*"));
+        }
+        return calls;
     }
 
     /// The recorded calls, each one's arguments with the bundle's path
@@ -129,6 +196,7 @@ protected:
     }
 
     kvtest::TempDir tmp;
+    bool quiet = true;
 };
 
 } // namespace
@@ -203,11 +271,13 @@ TEST_F(SignBundle, InfoPlistParsesAndNamesTheIcon) {
     const std::string contents = tmp / "out/R&D <T>.app/Contents";
     EXPECT_EQ("icns bytes", kvtest::readFile(contents + "/Resources/a&b.icns"));
     EXPECT_EQ(
-        "[('CFBundleExecutable', 'R&D <T>'), ('CFBundleIconFile', 'a&b.icns'), "
+        "[('CFBundleAllowMixedLocalizations', True), ('CFBundleExecutable', 'R&D <T>'), "
+        "('CFBundleIconFile', 'a&b.icns'), "
         "('CFBundleName', 'R&D <T>'), ('CFBundleVersion', '2.0'), "
         "('LSMinimumSystemVersion', '11.0'), ('NSHighResolutionCapable', True)]\n",
-        plist(contents + "/Info.plist", {"CFBundleExecutable", "CFBundleIconFile", "CFBundleName",
-                                         "CFBundleVersion", "LSMinimumSystemVersion"}));
+        plist(contents + "/Info.plist",
+              {"CFBundleAllowMixedLocalizations", "CFBundleExecutable", "CFBundleIconFile",
+               "CFBundleName", "CFBundleVersion", "LSMinimumSystemVersion"}));
 }
 
 TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
@@ -247,6 +317,10 @@ TEST_F(SignBundle, RefusesWhatItCannotWriteWithOneLineAndNoOutput) {
         {{"--sign", "-"}, tmp / "out/Demo.entitlements already exists (use --force to replace it)"},
         {{"--sign", "-", "--force", "--entitlements", tmp / "jdk/release"},
          "cannot read --entitlements " + tmp / "jdk/release" + ": no <plist> element"},
+        {{"--min-macos", "10.15"}, "--min-macos must be 11.0 or later, the launcher's floor: 10.15"},
+        {{"--min-macos", "11.0.0.1"}, "--min-macos must be 11.0 or later, the launcher's floor: 11.0.0.1"},
+        {{"--build", "1.x"}, "--build must be one to three numbers separated by periods: 1.x"},
+        {{"--zip", tmp / "none/Demo.zip"}, "no directory for " + tmp / "none/Demo.zip"},
     };
     for (const auto &[more, message] : cases) {
         SCOPED_TRACE(message);
@@ -265,7 +339,7 @@ TEST_F(SignBundle, MissingCodesignFailsBeforeWritingAnything) {
     }
     Args argv{KVTEST_MAKE_BUNDLE,
               "--launcher",
-              KVTEST_LAUNCHER_PATH,
+              tmp / "launcher",
               "--name",
               "Demo",
               "--runtime",
@@ -392,12 +466,12 @@ TEST_F(SignBundle, SignCommandSignsAnExistingBundleInPlace) {
     ASSERT_EQ(0, tool({"--name", "Demo", "--usage", "microphone=To record"}).exitCode);
     const std::string app = tmp / "out/Demo.app";
     const std::vector<std::pair<Args, std::string>> cases{
-        {{app, "--sign", "-", "--zip"}, "sign takes only --sign and --entitlements: --zip"},
+        {{app, "--sign", "-", "--zip"}, "sign takes only --sign, --entitlements and --quiet: --zip"},
         {{tmp / "out", "--sign", "-"}, "not a bundle (NAME.app holding Contents): " + tmp / "out"},
         {{app}, "sign needs --sign IDENTITY"},
         {{app, "--sign", "-", "--entitlements", tmp / "jdk/release"},
          "cannot read --entitlements " + tmp / "jdk/release" + ": no <plist> element"},
-        {{app + "/", "--sign", "-"}, ""},
+        {{app + "/", "--sign", "-", "-q"}, ""},
     };
     for (const auto &[args, message] : cases) {
         SCOPED_TRACE(message);
@@ -426,9 +500,9 @@ TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
     const kvtest::ProcessResult r =
         tool({"--name", "Demo", "--zip", "--input", tmp / "in/Caf\xc3\xa9.txt"});
     ASSERT_EQ(0, r.exitCode) << r.err;
-    EXPECT_EQ("Demo.app\nDemo.zip\n", listing());
+    EXPECT_EQ("Demo-1.0.zip\nDemo.app\n", listing());
     const std::string listed =
-        kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo.zip"}).out;
+        kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo-1.0.zip"}).out;
     const std::string home = "Demo.app/Contents/runtime/Contents/Home/";
     for (const std::string& line : {home + "lib/link.dylib 0o777 l  -> server/libjvm.dylib",
                                     std::string("Demo.app/Contents/MacOS/Demo 0o755 - "),
@@ -442,6 +516,15 @@ TEST_F(SignBundle, ZipHoldsTheBundleWithLinksAndModesKept) {
         EXPECT_EQ(std::string::npos, line.find("__MACOSX")) << line;
         EXPECT_EQ(std::string::npos, line.find("/._")) << line;
     }
+    // Into an output directory made for it.
+    ASSERT_EQ(0, tool({"--name", "Demo", "--zip", "--output", tmp / "fresh"}).exitCode);
+    EXPECT_EQ("Demo-1.0.zip\nDemo.app\n", kvtest::runProcess({"/bin/ls", "-A", tmp / "fresh"}).out);
+    // A name of the user's, in another directory.
+    kvtest::makeDirs(tmp / "dl");
+    ASSERT_EQ(0, tool({"--name", "Demo", "--force", "--zip", tmp / "dl/My.zip"}).exitCode);
+    EXPECT_EQ(kvtest::readFile(tmp / "out/Demo-1.0.zip").substr(0, 4),
+              kvtest::readFile(tmp / "dl/My.zip").substr(0, 4));
+    EXPECT_EQ("My.zip\n", kvtest::runProcess({"/bin/ls", "-A", tmp / "dl"}).out);
 }
 
 TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle) {
@@ -452,7 +535,8 @@ TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle)
         // Named as the user will find it, not by the hidden place it was made in.
         {failing,
          {},
-         "hdiutil failed on " + tmp / "out/Demo.dmg" + ": hdiutil: create failed - No space left"},
+         "hdiutil failed on " + tmp / "out/Demo-1.0.dmg" +
+             ": hdiutil: create failed - No space left"},
         {kHdiutil, {}, ""},
         {kHdiutil, {"--sign", "-"}, ""},
     };
@@ -471,10 +555,12 @@ TEST_F(SignBundle, DiskImageOfTheBundleAndAnApplicationsLinkSignedWithTheBundle)
             EXPECT_EQ("", listing());
             continue;
         }
-        EXPECT_EQ(more.empty() ? "Demo.app\nDemo.dmg\n" : "Demo.app\nDemo.dmg\nDemo.entitlements\n",
+        EXPECT_EQ(more.empty() ? "Demo-1.0.dmg\nDemo.app\n"
+                               : "Demo-1.0.dmg\nDemo.app\nDemo.entitlements\n",
                   listing());
         // The stand-in marks what it signs: the image in place is the signed one.
-        EXPECT_EQ(more.empty() ? "image\n" : "image\n+signed", kvtest::readFile(tmp / "out/Demo.dmg"));
+        EXPECT_EQ(more.empty() ? "image\n" : "image\n+signed",
+                  kvtest::readFile(tmp / "out/Demo-1.0.dmg"));
         const std::vector<std::string> record = e2e::lines(kvtest::readFile(tmp / "record.hdiutil"));
         ASSERT_EQ(4u, record.size());
         EXPECT_EQ(0u, record[0].find("create -volname Demo -srcfolder ")) << record[0];
@@ -551,6 +637,13 @@ TEST_F(SignBundle, InfoPlistDeclarationsReadBackAsGiven) {
          "[('CFBundleName', 'Other & name'), ('Extra', [3, {'r': 1.5}]), "
          "('LSUIElement', False), ('NSHighResolutionCapable', True)]\n",
          warned + "CFBundleName\n" + warned + "LSUIElement\n"},
+        {{"--version", "2.1", "--build", "417", "--min-macos", "12.3"},
+         {"CFBundleShortVersionString", "CFBundleVersion", "LSMinimumSystemVersion",
+          "CFBundleAllowMixedLocalizations"},
+         "[('CFBundleAllowMixedLocalizations', True), ('CFBundleShortVersionString', '2.1'), "
+         "('CFBundleVersion', '417'), ('LSMinimumSystemVersion', '12.3'), "
+         "('NSHighResolutionCapable', True)]\n",
+         ""},
     };
     for (const auto &[options, keys, expected, warnings] : cases) {
         SCOPED_TRACE(options[0]);
@@ -598,7 +691,7 @@ TEST_F(SignBundle, AFailedSignLeavesTheBundleAsItWas) {
     for (const std::string failOn : {"*/libx.dylib", "*/MacOS/Demo"}) {
         SCOPED_TRACE(failOn);
         const kvtest::ProcessResult r =
-            kvtest::runProcess({KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-"},
+            kvtest::runProcess({KVTEST_MAKE_BUNDLE, "sign", app, "--sign", "-", "--quiet"},
                                {{"PATH", tmp.path() + "/bin:" + ::getenv("PATH")},
                                 {"KVTEST_CODESIGN_RECORD", tmp / "record"},
                                 {"KVTEST_CODESIGN_FAIL", failOn}});
@@ -610,7 +703,7 @@ TEST_F(SignBundle, AFailedSignLeavesTheBundleAsItWas) {
         EXPECT_EQ(std::string::npos, r.err.find("/.Demo.app.")) << r.err;
         EXPECT_EQ(kvtest::readFile(tmp / "in/native.jar"),
                   kvtest::readFile(app + "/Contents/app/native.jar"));
-        EXPECT_EQ(kvtest::readFile(KVTEST_LAUNCHER_PATH),
+        EXPECT_EQ(kvtest::readFile(tmp / "launcher"),
                   kvtest::readFile(app + "/Contents/MacOS/Demo"));
         EXPECT_EQ("Demo.app\n", listing());
     }
@@ -626,7 +719,7 @@ TEST_F(SignBundle, InterruptedRunRemovesItsStagingAndTheNextOneAnAbandonedOne) {
         SCOPED_TRACE(signal);
         Args argv{KVTEST_MAKE_BUNDLE,
                   "--launcher",
-                  KVTEST_LAUNCHER_PATH,
+                  tmp / "launcher",
                   "--runtime",
                   tmp / "jdk",
                   "--output",
@@ -648,4 +741,208 @@ TEST_F(SignBundle, InterruptedRunRemovesItsStagingAndTheNextOneAnAbandonedOne) {
         EXPECT_EQ(std::string(signal) == "INT" ? SIGINT : SIGTERM, r.signal);
         EXPECT_EQ(".Demo.app.NoLock\n", listing());
     }
+}
+
+namespace {
+
+const char *const kDeveloperId = "Developer ID Application: Kovalu (T1)";
+
+} // namespace
+
+TEST_F(SignBundle, NotarizesTheSignedBundleBeforeTheDownloadsAreMade) {
+    installMacTools();
+    kvtest::writeFile(tmp / "bin/hdiutil", kHdiutil);
+    ::chmod((tmp / "bin/hdiutil").c_str(), 0755);
+    const std::string submitApp = "notarytool submit TMP/out/.Demo.app.*/.notarize.*/Demo.zip "
+                                  "--wait --output-format json --keychain-profile notary";
+    const std::string stapleApp = "stapler staple TMP/out/.Demo.app.*/Demo.app";
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
+        {"--zip", {submitApp, stapleApp}},
+        {"--dmg",
+         {submitApp, stapleApp,
+          "notarytool submit TMP/out/.Demo.app.*/Demo.dmg --wait --output-format json "
+          "--keychain-profile notary",
+          "stapler staple TMP/out/.Demo.app.*/Demo.dmg"}},
+    };
+    for (const auto &[download, calls] : cases) {
+        SCOPED_TRACE(download);
+        ::unlink((tmp / "record.xcrun").c_str());
+        const kvtest::ProcessResult r = tool({"--name", "Demo", "--force", "--sign", kDeveloperId,
+                                              "--notarize", "--keychain-profile", "notary", download});
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        EXPECT_EQ(calls, xcrunCalls());
+        EXPECT_EQ("ticket\n", kvtest::readFile(tmp / "out/Demo.app/Contents/CodeResources"));
+        if (download == "--zip") {
+            // The zip sent holds the signed bundle; the one written after holds the ticket too.
+            const std::string sent = kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip,
+                                                         tmp / "record.submitted"}).out;
+            EXPECT_NE(std::string::npos, sent.find("Demo.app/Contents/MacOS/Demo 0o755")) << sent;
+            EXPECT_EQ(std::string::npos, sent.find("CodeResources")) << sent;
+        }
+    }
+    EXPECT_NE(std::string::npos,
+              kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip, tmp / "out/Demo-1.0.zip"})
+                  .out.find("Demo.app/Contents/CodeResources"));
+    EXPECT_EQ("image\n+signed+stapled", kvtest::readFile(tmp / "out/Demo-1.0.dmg"));
+}
+
+TEST_F(SignBundle, NotarizeCommandSubmitsStaplesOrSaysWhyNot) {
+    installMacTools();
+    ASSERT_EQ(0, tool({"--name", "Demo"}).exitCode);
+    kvtest::writeFile(tmp / "out/Demo.dmg", "image");
+    kvtest::writeFile(tmp / "K.p8", "key");
+    const std::string app = tmp / "out/Demo.app";
+    const std::string submitApp = "notarytool submit TMP/out/.notarize.*/Demo.zip --wait "
+                                  "--output-format json ";
+    const std::string refused = "kovalu-bundle: the notary service found Demo.app Invalid: "
+                                "Processing complete (submission 2efe2717-0001)\n";
+    const std::string issues =
+        "Demo.zip/Demo.app/Contents/MacOS/Demo: The binary is not signed with a valid Developer "
+        "ID certificate.\nDemo.zip/Demo.app/Contents/MacOS/Demo: The signature does not include "
+        "a secure timestamp.\n";
+    struct Row {
+        Args args;
+        std::string status; ///< the notary's verdict, or "nomac" for no xcrun
+        std::string err;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Row> rows{
+        {{app, "--keychain-profile", "notary", "--quiet"}, "Accepted", "",
+         {submitApp + "--keychain-profile notary", "stapler staple TMP/out/Demo.app"}},
+        {{app, "--key", tmp / "K.p8", "--key-id", "KID", "--issuer", "ISS", "-q", "--zip"}, "Accepted", "",
+         {submitApp + "--key TMP/K.p8 --key-id KID --issuer ISS", "stapler staple TMP/out/Demo.app"}},
+        {{tmp / "out/Demo.dmg", "--keychain-profile", "notary", "-q"}, "Accepted", "",
+         {"notarytool submit TMP/out/Demo.dmg --wait --output-format json --keychain-profile notary",
+          "stapler staple TMP/out/Demo.dmg"}},
+        {{app, "--keychain-profile", "notary", "-q"}, "Invalid", issues + refused,
+         {submitApp + "--keychain-profile notary",
+          "notarytool log 2efe2717-0001 --keychain-profile notary"}},
+        {{app, "--keychain-profile", "notary"}, "nomac",
+         "kovalu-bundle: notarization needs xcrun, which is not on the PATH (it comes with "
+         "Xcode's command line tools)\n", {}},
+        {{app}, "Accepted",
+         "kovalu-bundle: notarization needs --keychain-profile NAME (made once with xcrun "
+         "notarytool store-credentials), or --key FILE.p8 with --key-id ID and --issuer UUID\n", {}},
+        {{app, "--key", tmp / "K.p8"}, "Accepted",
+         "kovalu-bundle: --key, --key-id and --issuer go together: missing --key-id and --issuer\n", {}},
+        {{app, "--keychain-profile", "notary", "--issuer", "ISS"}, "Accepted",
+         "kovalu-bundle: give --keychain-profile, or --key, --key-id and --issuer, not both\n", {}},
+        {{app, "--key", tmp / "none.p8", "--key-id", "KID", "--issuer", "ISS"}, "Accepted",
+         "kovalu-bundle: API key file not found: " + tmp / "none.p8" + "\n", {}},
+        {{app, "--password", "secret"}, "Accepted",
+         "kovalu-bundle: notarize takes only --keychain-profile, --key, --key-id, --issuer, --zip, "
+         "--force and --quiet: --password\n", {}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.status + " " + row.args[1]);
+        ::unlink((tmp / "record.xcrun").c_str());
+        ::unlink((app + "/Contents/CodeResources").c_str());
+        Args args{"notarize"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const kvtest::ProcessResult r =
+            command(args, {{"KVTEST_NOTARY", row.status}}, row.status != "nomac");
+        EXPECT_EQ(row.err, r.err);
+        EXPECT_EQ(row.err.empty() ? 0 : 1, r.exitCode);
+        const bool zip = row.args.back() == "--zip";
+        EXPECT_EQ(row.err.empty() ? row.args[0] + "\n" + (zip ? tmp / "out/Demo-1.0.zip\n" : "") : "",
+                  r.out);
+        if (zip) {
+            // Zipped after stapling: the download carries the ticket.
+            EXPECT_NE(std::string::npos,
+                      kvtest::runProcess({"/usr/bin/env", "python3", "-c", kListZip,
+                                          tmp / "out/Demo-1.0.zip"}).out.find("Demo.app/Contents/CodeResources"));
+            ::unlink((tmp / "out/Demo-1.0.zip").c_str());
+        }
+        EXPECT_EQ(row.calls, xcrunCalls());
+        // Only an accepted bundle carries a ticket; a password never goes on a command line.
+        const bool stapled = !row.calls.empty() && row.calls.back() == "stapler staple TMP/out/Demo.app";
+        EXPECT_EQ(stapled, ::access((app + "/Contents/CodeResources").c_str(), F_OK) == 0);
+        EXPECT_EQ(std::string::npos, kvtest::readFile(tmp / "record.xcrun").find("password"));
+    }
+    EXPECT_EQ("image+stapled", kvtest::readFile(tmp / "out/Demo.dmg"));
+    EXPECT_EQ("Demo.app\nDemo.dmg\n", listing());
+}
+
+TEST_F(SignBundle, BuildRefusesANotarizationThatCannotSucceed) {
+    installMacTools();
+    const std::vector<std::pair<Args, std::string>> cases{
+        {{"--notarize", "--keychain-profile", "p"},
+         "--notarize needs --sign with a Developer ID Application identity"},
+        {{"--notarize", "--keychain-profile", "p", "--sign", "-"},
+         "--notarize needs a Developer ID Application identity: the notary service refuses an "
+         "ad hoc signature (--sign -)"},
+        {{"--keychain-profile", "p", "--sign", kDeveloperId},
+         "--keychain-profile, --key, --key-id and --issuer need --notarize"},
+        {{"--notarize", "--sign", kDeveloperId, "--key-id", "KID"},
+         "--key, --key-id and --issuer go together: missing --key and --issuer"},
+    };
+    for (const auto &[more, message] : cases) {
+        SCOPED_TRACE(message);
+        Args options{"--name", "Demo"};
+        options.insert(options.end(), more.begin(), more.end());
+        const kvtest::ProcessResult r = tool(options);
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ("kovalu-bundle: " + message + "\n", r.err);
+        EXPECT_EQ("", listing());
+    }
+}
+
+TEST_F(SignBundle, VerifySaysWhichCheckFailed) {
+    installMacTools();
+    ASSERT_EQ(0, tool({"--name", "Demo"}).exitCode);
+    const std::string app = tmp / "out/Demo.app";
+    const std::string passed = "signature: passed\nGatekeeper: passed\n";
+    struct Row {
+        e2e::Env env;
+        bool stapled;
+        std::string out;
+    };
+    const std::vector<Row> rows{
+        {{}, true, passed + "stapled ticket: passed\n"},
+        {{{"KVTEST_CODESIGN_FAIL", std::string("*/Demo.app")}}, true,
+         "signature: failed: invalid\nGatekeeper: passed\n"
+         "stapled ticket: passed\n"},
+        {{{"KVTEST_SPCTL", std::string("rejected")}}, true,
+         "signature: passed\nGatekeeper: failed: rejected; source=Unnotarized Developer ID\n"
+         "stapled ticket: passed\n"},
+        {{}, false, passed + "stapled ticket: failed: Demo.app does not have a ticket stapled to it.\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.out);
+        ::unlink((tmp / "record").c_str());
+        ::unlink((app + "/Contents/CodeResources").c_str());
+        if (row.stapled) {
+            kvtest::writeFile(app + "/Contents/CodeResources", "ticket");
+        }
+        const kvtest::ProcessResult r = command({"verify", app}, row.env);
+        EXPECT_EQ(row.out, r.out);
+        EXPECT_EQ("", r.err);
+        EXPECT_EQ(row.out.find("failed") == std::string::npos ? 0 : 1, r.exitCode);
+        EXPECT_EQ((std::vector<Args>{{"--verify", "--deep", "--strict", "--verbose=2", "APP"}}),
+                  calls());
+    }
+    const kvtest::ProcessResult bare = command({"verify", app}, {}, /*mac=*/false);
+    EXPECT_EQ(1, bare.exitCode);
+    EXPECT_EQ("kovalu-bundle: verify needs codesign, spctl and xcrun, which come with macOS: "
+              "spctl and xcrun are not on the PATH\n",
+              bare.err);
+}
+
+TEST_F(SignBundle, StepLinesSayWhatTakesTimeUnlessQuiet) {
+    quiet = false;
+    const kvtest::ProcessResult r = tool({"--name", "Demo", "--sign", "-", "--zip"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::vector<std::string> lines = e2e::lines(r.err);
+    ASSERT_EQ(3u, lines.size()) << r.err;
+    const char *const steps[] = {"Copying the runtime", "Signing Demo.app", "Writing Demo-1.0.zip"};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(std::string(steps[i]) +
+                                                          " \\.\\.\\. [0-9]+\\.[0-9] s")))
+            << lines[i];
+    }
+    quiet = true;
+    const kvtest::ProcessResult q = tool({"--name", "Demo", "--sign", "-", "--zip", "--force"});
+    EXPECT_EQ(0, q.exitCode);
+    EXPECT_EQ("", q.err);
+    EXPECT_EQ(tmp / "out/Demo.app\n", q.out);
 }

@@ -10,6 +10,7 @@
 #include "FileUtils.h"
 #include "PlistReader.h"
 #include "Subprocess.h"
+#include "ToolDefaults.h"
 #include "tstrings.h"
 
 namespace fs = std::filesystem;
@@ -76,6 +77,15 @@ void checkValues(const BundleOptions& o, BundlePlan& plan) {
         fail("--version needs one to three numbers separated by '.', as macOS reads it "
              "(1.2.3): " +
                  o.version,
+             KV_SOURCE_CODE_POS);
+    }
+    if (!o.build.empty() && !InfoPlist::isValidVersion(o.build)) {
+        fail("--build must be one to three numbers separated by periods: " + o.build,
+             KV_SOURCE_CODE_POS);
+    }
+    if (!InfoPlist::isValidVersion(o.minMacos) ||
+        InfoPlist::compareVersions(o.minMacos, "11.0") < 0) {
+        fail("--min-macos must be 11.0 or later, the launcher's floor: " + o.minMacos,
              KV_SOURCE_CODE_POS);
     }
     for (const std::string& option : o.javaOptions) {
@@ -331,6 +341,7 @@ void checkDeclarations(const BundleOptions& o, BundlePlan& plan, const Warn& war
     const InfoPlist::Declarations declared{o.fileTypes, o.urlSchemes, o.usages,
                                            o.category,  o.copyright,  o.agent};
     plan.infoPlist = InfoPlist::bundleEntries(plan.name, plan.identifier, o.version,
+                                              o.build.empty() ? o.version : o.build, o.minMacos,
                                               o.icon.empty() ? "" : BundleFiles::fileName(o.icon));
     const std::vector<PlistEntry> more = InfoPlist::declarationEntries(declared, plan.identifier);
     plan.infoPlist.insert(plan.infoPlist.end(), more.begin(), more.end());
@@ -375,13 +386,29 @@ void checkGivenEntitlements(const BundleOptions& o, const BundlePlan& plan, cons
     }
 }
 
+/// Where a download goes, NAME-VERSION.SUFFIX beside the bundle unless the
+/// user named it; the directory of a name the user gave must exist.
+std::string artifactTarget(const BundleOptions& o, const BundlePlan& plan,
+                           const std::string& given, const std::string& suffix) {
+    std::error_code ec;
+    const std::string named =
+        given.empty() ? given : fs::absolute(given, ec).lexically_normal().string();
+    const std::string target =
+        ToolDefaults::downloadPath(plan.outputDir, plan.name, o.version, named, suffix);
+    checkTarget(o, target);
+    // The output directory is made when missing; a directory the user named is not.
+    if (FileUtils::dirname(target) != plan.outputDir && !isDirectory(FileUtils::dirname(target))) {
+        fail("no directory for " + target, KV_SOURCE_CODE_POS);
+    }
+    return target;
+}
+
 void checkArtifacts(const BundleOptions& o, BundlePlan& plan) {
     if (o.zip) {
         if (Subprocess::findOnPath("ditto").empty() && Subprocess::findOnPath("zip").empty()) {
             fail("--zip needs ditto or zip, neither of which is on the PATH", KV_SOURCE_CODE_POS);
         }
-        plan.zipTarget = plan.outputDir + "/" + plan.name + ".zip";
-        checkTarget(o, plan.zipTarget);
+        plan.zipTarget = artifactTarget(o, plan, *o.zip, ".zip");
     }
     if (o.dmg) {
         plan.hdiutil = Subprocess::findOnPath("hdiutil");
@@ -389,8 +416,10 @@ void checkArtifacts(const BundleOptions& o, BundlePlan& plan) {
             fail("--dmg needs hdiutil, which is not on the PATH (it comes with macOS)",
                  KV_SOURCE_CODE_POS);
         }
-        plan.dmgTarget = plan.outputDir + "/" + plan.name + ".dmg";
-        checkTarget(o, plan.dmgTarget);
+        plan.dmgTarget = artifactTarget(o, plan, *o.dmg, ".dmg");
+    }
+    if (o.notarize || Notarization::hasCredentials(o)) {
+        plan.notary = Notarization::planFor(o);
     }
 }
 
@@ -471,6 +500,8 @@ BundlePlan check(const BundleOptions& o, const Warn& warn) {
     checkGivenEntitlements(o, plan, warn);
     checkArtifacts(o, plan);
     checkLinking(o, plan);
+    ToolDefaults::checkSameSystem(o.launcher, plan.runtimeHome,
+                                  plan.jlink ? plan.jlink->otherPlatform : "");
     checkAppPaths(o, plan, warn);
     AppPaths::checkMain(o, plan, warn);
     return plan;

@@ -1,5 +1,6 @@
 #include "BundleCopy.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "AppPaths.h"
@@ -43,7 +44,8 @@ void copyApplication(const BundleOptions& o, const BundlePlan& plan, const Stagi
 }
 
 void placeRuntime(const BundleOptions& o, const BundlePlan& plan, const Staging& staging,
-                  const Warn& warn) {
+                  Progress& progress) {
+    const Warn warn = [&progress](const std::string& line) { progress.warn(line); };
     const std::string home = staging.contents() + "/runtime/Contents/Home";
     BundleFiles::makeDirs(staging.contents() + "/runtime/Contents");
     if (plan.jlink) {
@@ -51,12 +53,16 @@ void placeRuntime(const BundleOptions& o, const BundlePlan& plan, const Staging&
         if (plan.mainJar) {
             roots.insert(roots.begin(), *plan.mainJar);
         }
-        std::string modules =
-            plan.jlink->addModules
-                ? *plan.jlink->addModules
-                : RuntimeLink::applicationModules(
-                      *plan.jlink, AppPaths::stagedPaths(roots, staging.appDir()),
-                      AppPaths::stagedPaths(plan.modulePath, staging.appDir()), !o.splash.empty());
+        std::string modules;
+        if (plan.jlink->addModules) {
+            modules = *plan.jlink->addModules;
+        } else {
+            Progress::Step step = progress.step("Finding the modules the application needs");
+            modules = RuntimeLink::applicationModules(
+                *plan.jlink, AppPaths::stagedPaths(roots, staging.appDir()),
+                AppPaths::stagedPaths(plan.modulePath, staging.appDir()), !o.splash.empty());
+            step.done();
+        }
         // Given modules are taken as they are; found ones miss what is reached
         // only as a service (HTTPS keys, locale names, charsets).
         if (!plan.jlink->addModules && !o.jlinkMinimal) {
@@ -73,11 +79,17 @@ void placeRuntime(const BundleOptions& o, const BundlePlan& plan, const Staging&
                      "them out)");
             }
         }
+        const std::size_t count = std::count(modules.begin(), modules.end(), ',') + 1;
+        Progress::Step step = progress.step("Linking a runtime of " + std::to_string(count) +
+                                            (count == 1 ? " module" : " modules"));
         RuntimeLink::link(*plan.jlink, modules, home, warn);
+        step.done();
         return;
     }
     if (plan.copyRuntime) {
+        Progress::Step step = progress.step("Copying the runtime");
         BundleFiles::copyTree(plan.runtimeHome, home, /*followLinks=*/false);
+        step.done();
         return;
     }
     // The runtime finds its home from its library's real path, so one link to

@@ -3,6 +3,7 @@
 
 #include "BundleOptions.h"
 #include "BundlePlan.h"
+#include "Progress.h"
 #include "Staging.h"
 
 /// The copying steps of a build: the application's files and the runtime.
@@ -13,10 +14,10 @@ namespace BundleCopy {
 void copyApplication(const BundleOptions& o, const BundlePlan& plan, const Staging& staging);
 
 /// Puts the runtime in Contents/runtime/Contents/Home: a runtime linked with
-/// jlink, a copy of the given one, or (off macOS) a link to its library.
-/// Throws with one line when that fails.
+/// jlink, a copy of the given one, or (off macOS) a link to its library, with
+/// a step line for each long step. Throws with one line when that fails.
 void placeRuntime(const BundleOptions& o, const BundlePlan& plan, const Staging& staging,
-                  const Warn& warn);
+                  Progress& progress);
 
 } // namespace BundleCopy
 

@@ -1,5 +1,7 @@
 #include "BundleOptions.h"
 
+#include <algorithm>
+
 #include "ErrorHandling.h"
 #include "InfoPlist.h"
 
@@ -8,15 +10,29 @@ namespace {
 using O = BundleOptions;
 
 const char* const usageHead =
-    "Usage: kovalu-bundle --launcher FILE --name NAME --runtime JAVA_HOME\n"
+    "Usage: kovalu-bundle [--launcher FILE] --name NAME [--runtime JAVA_HOME]\n"
     "                     (--main-jar JAR | --main-class CLASS | --main-module MODULE[/CLASS])\n"
     "                     [OPTION]...\n"
     "       kovalu-bundle sign PATH.app --sign IDENTITY [--entitlements FILE]\n"
+    "       kovalu-bundle notarize PATH (--keychain-profile NAME |\n"
+    "                     --key FILE.p8 --key-id ID --issuer UUID) [--zip [FILE]]\n"
+    "       kovalu-bundle verify PATH.app\n"
+    "       kovalu-bundle version\n"
     "\n"
     "Writes NAME.app: Contents/MacOS/NAME (the launcher), Contents/app/NAME.cfg,\n"
     "the application files in Contents/app, Contents/Info.plist and the Java\n"
     "runtime in Contents/runtime.\n"
-    "\n";
+    "\n"
+    "Commands:\n"
+    "  sign PATH.app           signs an existing bundle in place, as --sign does\n"
+    "  notarize PATH           submits a bundle, .zip or .dmg to Apple's notary\n"
+    "                          service, waits, and staples the ticket to the bundle\n"
+    "                          or disk image; with --zip, zips the stapled bundle\n"
+    "  verify PATH.app         checks the bundle (or a .dmg) as Gatekeeper will:\n"
+    "                          codesign --verify, spctl --assess, stapler validate\n"
+    "  version                 prints the tool's version (also -V)\n"
+    "\n"
+    "Options:\n";
 
 const char* const usageTail =
     "\n"
@@ -28,6 +44,9 @@ const char* const usageTail =
 const OptionEntry* findOption(const std::string& arg) {
     if (arg == "-h") {
         return findOption("--help");
+    }
+    if (arg == "-q") {
+        return findOption("--quiet");
     }
     for (const OptionEntry& entry : optionTable()) {
         if (arg == entry.name) {
@@ -74,12 +93,16 @@ struct Store {
 
 const std::vector<OptionEntry>& optionTable() {
     static const std::vector<OptionEntry> table{
-        {"--launcher", "FILE", "the launcher executable (build/applauncher)", false, &O::launcher},
+        {"--launcher", "FILE",
+         "the launcher executable (default: the applauncher\n"
+         "beside the tool, or in ../libexec/kovalu)",
+         false, &O::launcher},
         {"--name", "NAME", "the application name (a trailing .app is dropped)", true, &O::name},
         {"--runtime", "DIR",
          "a Java runtime home (or a macOS .jdk bundle): copied\n"
          "when it holds lib/libjli.dylib (macOS); when it holds\n"
-         "lib/libjli.so (Linux) the bundle only links to that library",
+         "lib/libjli.so (Linux) the bundle only links to that library\n"
+         "(default: JAVA_HOME; on macOS, else /usr/libexec/java_home)",
          false, &O::runtime},
         {"--input", "PATH",
          "a jar, file or directory copied into Contents/app\n"
@@ -108,7 +131,16 @@ const std::vector<OptionEntry>& optionTable() {
          true, &O::package},
         {"--identifier", "ID", "CFBundleIdentifier (default: app.kovalu.NAME)", true,
          &O::identifier},
-        {"--version", "VERSION", "the bundle version (default: 1.0)", true, &O::version},
+        {"--version", "VERSION",
+         "the bundle version, CFBundleShortVersionString\n"
+         "(default: 1.0)",
+         true, &O::version},
+        {"--build", "NUMBER", "CFBundleVersion, the build number (default: the version)",
+         true, &O::build},
+        {"--min-macos", "VERSION",
+         "LSMinimumSystemVersion, 11.0 or later (the launcher's\n"
+         "floor; default: 11.0)",
+         true, &O::minMacos},
         {"--icon", "FILE.icns", "the application icon, copied into Contents/Resources", true,
          &O::icon},
         {"--sign", "IDENTITY",
@@ -189,11 +221,30 @@ const std::vector<OptionEntry>& optionTable() {
          "an XML property list whose keys are added to\n"
          "Info.plist, replacing those of the same name",
          false, &O::infoPlist},
-        {"--zip", nullptr, "also write NAME.zip holding NAME.app", false, &O::zip},
-        {"--dmg", nullptr,
-         "also write the disk image NAME.dmg (with hdiutil) holding\n"
-         "NAME.app and a link to /Applications; signed with --sign",
+        {"--zip", "[FILE]", "also write NAME-VERSION.zip (or FILE) holding NAME.app", false,
+         &O::zip},
+        {"--dmg", "[FILE]",
+         "also write the disk image NAME-VERSION.dmg (or FILE, with\n"
+         "hdiutil) holding NAME.app and a link to /Applications;\n"
+         "signed with --sign",
          false, &O::dmg},
+        {"--notarize", nullptr,
+         "with --sign (a Developer ID): submit the bundle to\n"
+         "Apple's notary service and staple the ticket to it\n"
+         "before the zip is written; the disk image too",
+         false, &O::notarize},
+        {"--keychain-profile", "NAME",
+         "notary credentials stored with xcrun notarytool\n"
+         "store-credentials",
+         true, &O::keychainProfile},
+        {"--key", "FILE.p8",
+         "or an App Store Connect API key (what CI uses), with\n"
+         "--key-id and --issuer",
+         false, &O::apiKey},
+        {"--key-id", "ID", "the API key's ID", true, &O::apiKeyId},
+        {"--issuer", "UUID", "the API key's issuer", true, &O::apiIssuer},
+        {"--quiet", nullptr, "no step lines: only errors, warnings and the result\n(also -q)",
+         false, &O::quiet},
         {"--help", nullptr, "this text (also -h)", false, &O::help},
     };
     return table;
@@ -210,6 +261,10 @@ BundleOptions parseOptions(const std::vector<std::string>& args) {
             std::visit(Store{options, args[i]}, entry->target);
             continue;
         }
+        if (entry->valueName[0] == '[' && (i + 1 == args.size() || args[i + 1][0] == '-')) {
+            std::visit(Store{options, std::string()}, entry->target);
+            continue;
+        }
         if (i + 1 == args.size()) {
             throw makeException(args[i] + " needs a value", KV_SOURCE_CODE_POS);
         }
@@ -220,27 +275,53 @@ BundleOptions parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-BundleOptions parseSignOptions(const std::vector<std::string>& args) {
+BundleOptions parseCommandOptions(const std::string& command,
+                                  const std::vector<std::string>& args) {
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> allowed{
+        {"sign", {"--sign", "--entitlements", "--quiet"}},
+        {"notarize", {"--keychain-profile", "--key", "--key-id", "--issuer", "--zip", "--force",
+                      "--quiet"}},
+        {"verify", {}},
+    };
+    std::vector<std::string> names;
+    for (const auto& [name, options] : allowed) {
+        if (name == command) {
+            names = options;
+        }
+    }
     if (args.empty() || args[0].empty() || args[0][0] == '-') {
         BundleOptions options = parseOptions(args);
         if (options.help) {
             return options;
         }
-        throw makeException("sign needs the path of a bundle first", KV_SOURCE_CODE_POS);
+        throw makeException(command + " needs the path of a " +
+                                (command == "notarize" ? "bundle, zip or disk image" : "bundle") +
+                                " first",
+                            KV_SOURCE_CODE_POS);
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const OptionEntry* entry = findOption(rest[i]);
         const std::string name = entry ? entry->name : rest[i];
-        if (name != "--sign" && name != "--entitlements" && name != "--help") {
-            throw makeException("sign takes only --sign and --entitlements: " + rest[i],
-                                KV_SOURCE_CODE_POS);
+        if (name != "--help" && std::find(names.begin(), names.end(), name) == names.end()) {
+            const std::string takes =
+                names.empty() ? std::string("no options")
+                              : "only " + tstrings::join(names.begin(), names.end() - 1, ", ") +
+                                    (names.size() > 1 ? " and " : "") + names.back();
+            throw makeException(command + " takes " + takes + ": " + rest[i], KV_SOURCE_CODE_POS);
         }
-        i += entry->valueName ? 1 : 0;
+        const bool optionalValue = entry->valueName && entry->valueName[0] == '[';
+        i += entry->valueName && (!optionalValue || (i + 1 < rest.size() && rest[i + 1][0] != '-'))
+                 ? 1
+                 : 0;
     }
     BundleOptions options = parseOptions(rest);
     options.bundle = args[0];
     return options;
+}
+
+BundleOptions parseSignOptions(const std::vector<std::string>& args) {
+    return parseCommandOptions("sign", args);
 }
 
 std::string usageText() {

@@ -23,6 +23,8 @@ struct BundleOptions {
     std::optional<std::string> package;
     std::string identifier;
     std::string version = "1.0";
+    std::string build;
+    std::string minMacos = "11.0";
     std::string icon;
     std::string identity;
     std::string entitlements;
@@ -43,15 +45,22 @@ struct BundleOptions {
     std::string copyright;
     bool agent = false;
     std::string infoPlist;
-    bool zip = false;
-    bool dmg = false;
+    std::optional<std::string> zip; ///< empty: the default name
+    std::optional<std::string> dmg; ///< empty: the default name
+    bool notarize = false;
+    std::string keychainProfile;
+    std::string apiKey;
+    std::string apiKeyId;
+    std::string apiIssuer;
+    bool quiet = false;
     bool help = false;
-    std::string bundle; ///< the existing bundle the sign command signs
+    std::string bundle; ///< the existing bundle or file a command works on
 };
 
 /// One command-line option: its spelling, what its value is called (none for a
-/// switch), its help text, whether its value must be free of control
-/// characters, and the member its value goes to.
+/// switch; in brackets for a value that may be left out), its help text,
+/// whether its value must be free of control characters, and the member its
+/// value goes to.
 struct OptionEntry {
     const char* name;
     const char* valueName;
@@ -66,15 +75,23 @@ struct OptionEntry {
 const std::vector<OptionEntry>& optionTable();
 
 /// Reads the arguments after the program name. The argument after an option
-/// that takes a value is its value, whatever its first character. Throws, with
+/// that takes a value is its value, whatever its first character; a value
+/// that may be left out is taken only when the next argument does not start
+/// with '-'. Throws, with
 /// a message naming the option, for an unknown option, a missing value, a line
 /// break in a value or a control character in a text value.
 BundleOptions parseOptions(const std::vector<std::string>& args);
 
 /// Reads the arguments after "sign": the bundle's path, then only --sign,
-/// --entitlements and --help. Throws, with a message naming it, for any other
-/// option, a missing path or a missing value.
+/// --entitlements, --quiet and --help. Throws, with a message naming it, for
+/// any other option, a missing path or a missing value.
 BundleOptions parseSignOptions(const std::vector<std::string>& args);
+
+/// Reads the arguments after the command `command` (sign, notarize or
+/// verify): the path it works on, then only the options that command takes.
+/// Throws, with a message naming it, for any other option, a missing path or
+/// a missing value.
+BundleOptions parseCommandOptions(const std::string& command, const std::vector<std::string>& args);
 
 /// The `--help` text, built from the option table.
 std::string usageText();

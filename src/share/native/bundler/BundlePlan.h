@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "InfoPlist.h"
+#include "Notarization.h"
 #include "RuntimeLink.h"
 
 /// Receives one warning line, without the program's prefix.
@@ -39,6 +40,7 @@ struct BundlePlan {
     std::vector<PlistEntry> infoPlist;
     std::string zipTarget;
     std::string dmgTarget;
+    std::optional<Notarization::Notary> notary; ///< with --notarize
 };
 
 #endif

@@ -30,7 +30,8 @@ namespace BundleSigning {
 // Nested code is signed before what holds it: the bundle's seal covers the
 // signatures inside it, so signing outside first would break verification.
 BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
-                                const Staging& staging, const std::function<void()>& afterJars) {
+                                const Staging& staging, Progress& progress,
+                                const std::function<void()>& afterJars) {
     if (o.identity.empty()) {
         if (afterJars) {
             afterJars();
@@ -43,11 +44,13 @@ BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
         BundleFiles::writeText(signer.entitlements, defaultEntitlements(plan.infoPlist));
         BundleFiles::setMode(signer.entitlements, 0644);
     }
+    Progress::Step step = progress.step("Signing " + plan.name + ".app");
     BundleSigner::signBundle(signer, staging.bundle(), plan.target, afterJars);
+    step.done();
     return signer;
 }
 
-std::string signExisting(const BundleOptions& o) {
+std::string signExisting(const BundleOptions& o, Progress& progress) {
     const std::string bundle = FileUtils::removeTrailingSlash(o.bundle);
     if (!tstrings::endsWith(bundle, ".app") || !BundleFiles::isDirectory(bundle + "/Contents")) {
         fail("not a bundle (NAME.app holding Contents): " + o.bundle, KV_SOURCE_CODE_POS);
@@ -87,7 +90,9 @@ std::string signExisting(const BundleOptions& o) {
     }
     const std::string target = fs::absolute(bundle).string();
     try {
+        Progress::Step step = progress.step("Signing " + name);
         BundleSigner::signBundle(signer, staging.bundle(), bundle);
+        step.done();
     } catch (const KvErrorBase& e) {
         fail(staging.shown(e.rawMessage(), target), KV_SOURCE_CODE_POS);
     }

@@ -5,6 +5,7 @@
 
 #include "BundleOptions.h"
 #include "BundlePlan.h"
+#include "Progress.h"
 
 namespace Bundler {
 
@@ -15,7 +16,8 @@ using Warn = ::Warn;
 /// directory beside its place and renames it into place; returns the bundle's
 /// path. Throws with one line, leaving nothing of this run behind, when a
 /// check or a step fails or another run put a bundle in place first.
-std::string makeBundle(const BundleOptions& options, const Warn& warn);
+/// `progress` receives the step lines and warnings.
+std::string makeBundle(const BundleOptions& options, Progress& progress);
 
 } // namespace Bundler
 

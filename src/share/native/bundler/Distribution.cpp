@@ -6,6 +6,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarFile.h"
+#include "Notarization.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -17,6 +18,26 @@ void moveTo(const std::string& from, const std::string& to) {
         fail("cannot move " + from + " to " + to + ": " + BundleFiles::errorText(error),
              KV_SOURCE_CODE_POS);
     }
+}
+
+// A file named in another directory may be on another disk, which no rename
+// reaches: it is copied beside its place first.
+void placeArtifact(const BundlePlan& plan, Staging& staging, const std::string& kind,
+                   const std::string& to) {
+    if (FileUtils::dirname(to) == plan.outputDir) {
+        staging.moveArtifact(kind, to);
+        return;
+    }
+    BundleFiles::TempPath copy;
+    copy.reset(BundleFiles::makeUniqueFile(FileUtils::dirname(to) + "/." +
+                                           FileUtils::basename(to) + "."));
+    std::error_code ec;
+    fs::copy_file(staging.artifact(kind), copy.get(), fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        fail("cannot write " + to + ": " + ec.message(), KV_SOURCE_CODE_POS);
+    }
+    moveTo(copy.get(), to);
+    copy.release();
 }
 
 } // namespace
@@ -78,14 +99,23 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
 }
 
 void makeArtifacts(const BundlePlan& plan, const Staging& staging,
-                   const BundleSigner::Signer& signer) {
+                   const BundleSigner::Signer& signer, Progress& progress) {
     if (!plan.zipTarget.empty()) {
+        Progress::Step step = progress.step("Writing " + FileUtils::basename(plan.zipTarget));
         makeZip(staging.bundle(), staging.artifact("zip"), plan.zipTarget);
+        step.done();
     }
     if (!plan.dmgTarget.empty()) {
+        Progress::Step step = progress.step("Writing " + FileUtils::basename(plan.dmgTarget));
         makeImage(plan.hdiutil, staging.bundle(), staging.artifact("dmg"), plan.dmgTarget);
         if (!signer.identity.empty()) {
             BundleSigner::signImage(signer, staging.artifact("dmg"), plan.dmgTarget);
+        }
+        step.done();
+        if (plan.notary) {
+            Notarization::submit(*plan.notary, progress, staging.artifact("dmg"),
+                                 FileUtils::basename(plan.dmgTarget));
+            Notarization::staple(*plan.notary, progress, staging.artifact("dmg"), plan.dmgTarget);
         }
     }
 }
@@ -95,10 +125,10 @@ void moveArtifacts(const BundlePlan& plan, Staging& staging) {
         staging.moveArtifact("entitlements", plan.entitlementsTarget);
     }
     if (!plan.zipTarget.empty()) {
-        staging.moveArtifact("zip", plan.zipTarget);
+        placeArtifact(plan, staging, "zip", plan.zipTarget);
     }
     if (!plan.dmgTarget.empty()) {
-        staging.moveArtifact("dmg", plan.dmgTarget);
+        placeArtifact(plan, staging, "dmg", plan.dmgTarget);
     }
 }
 

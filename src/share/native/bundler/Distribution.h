@@ -7,6 +7,7 @@
 #include "BundleOptions.h"
 #include "BundlePlan.h"
 #include "BundleSigner.h"
+#include "Progress.h"
 #include "Staging.h"
 
 /// The download artifacts made from a finished bundle.
@@ -31,13 +32,16 @@ void makeImage(const std::string& hdiutil, const std::string& app, const std::st
                const std::string& shownAs);
 
 /// Makes the zip file and the disk image the plan asks for in the staging
-/// directory, so that they appear only with the bundle; the image is signed
-/// when `signer` has an identity. Throws with the tool's reason when one fails.
+/// directory, so that they appear only with the bundle, each with a step
+/// line; the image is signed when `signer` has an identity, and notarized and
+/// stapled when the plan has a notary. Throws with the tool's reason when one
+/// fails.
 void makeArtifacts(const BundlePlan& plan, const Staging& staging,
-                   const BundleSigner::Signer& signer);
+                   const BundleSigner::Signer& signer, Progress& progress);
 
 /// Moves the default entitlements, the zip file and the disk image the plan
-/// asks for beside the bundle; throws when one cannot be moved.
+/// asks for into place (a file named elsewhere, on another disk, is copied
+/// there first); throws when one cannot be moved.
 void moveArtifacts(const BundlePlan& plan, Staging& staging);
 
 } // namespace Distribution

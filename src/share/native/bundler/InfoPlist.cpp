@@ -375,8 +375,12 @@ std::string plistText(const std::vector<PlistEntry>& entries) {
 }
 
 std::vector<PlistEntry> bundleEntries(const std::string& name, const std::string& identifier,
-                                      const std::string& version, const std::string& iconFile) {
-    std::vector<PlistEntry> entries{{"CFBundleDevelopmentRegion", "en"},
+                                      const std::string& version, const std::string& build,
+                                      const std::string& minMacos, const std::string& iconFile) {
+    // Mixed localizations: the application menu follows the user's language
+    // although the bundle holds no .lproj folders.
+    std::vector<PlistEntry> entries{{"CFBundleAllowMixedLocalizations", true},
+                                    {"CFBundleDevelopmentRegion", "en"},
                                     {"CFBundleExecutable", name}};
     if (!iconFile.empty()) {
         entries.push_back({"CFBundleIconFile", iconFile});
@@ -386,8 +390,8 @@ std::vector<PlistEntry> bundleEntries(const std::string& name, const std::string
                                    {"CFBundleName", name},
                                    {"CFBundlePackageType", "APPL"},
                                    {"CFBundleShortVersionString", version},
-                                   {"CFBundleVersion", version},
-                                   {"LSMinimumSystemVersion", "11.0"},
+                                   {"CFBundleVersion", build},
+                                   {"LSMinimumSystemVersion", minMacos},
                                    {"NSHighResolutionCapable", true}});
     return entries;
 }
@@ -486,6 +490,21 @@ bool isValidIdentifier(const std::string& identifier) {
         }
     }
     return true;
+}
+
+int compareVersions(const std::string& a, const std::string& b) {
+    std::vector<std::string> x;
+    std::vector<std::string> y;
+    tstrings::split(x, a, ".");
+    tstrings::split(y, b, ".");
+    for (std::size_t i = 0; i < std::max(x.size(), y.size()); ++i) {
+        const long p = i < x.size() ? std::stol(x[i]) : 0;
+        const long q = i < y.size() ? std::stol(y[i]) : 0;
+        if (p != q) {
+            return p < q ? -1 : 1;
+        }
+    }
+    return 0;
 }
 
 } // namespace InfoPlist

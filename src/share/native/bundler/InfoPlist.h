@@ -41,10 +41,12 @@ std::string xmlEscape(const std::string& text);
 /// An XML property list of one dictionary holding `entries` in their order.
 std::string plistText(const std::vector<PlistEntry>& entries);
 
-/// The Info.plist entries of an application bundle; no icon entry when
-/// `iconFile` is empty.
+/// The Info.plist entries of an application bundle: `version` is the short
+/// version, `build` the bundle version, `minMacos` the minimum system version;
+/// no icon entry when `iconFile` is empty.
 std::vector<PlistEntry> bundleEntries(const std::string& name, const std::string& identifier,
-                                      const std::string& version, const std::string& iconFile);
+                                      const std::string& version, const std::string& build,
+                                      const std::string& minMacos, const std::string& iconFile);
 
 /// What an application declares to the system beyond its name, as given on
 /// the command line.
@@ -93,6 +95,10 @@ bool isValidVersion(const std::string& version);
 
 /// True for a non-empty identifier of only ASCII letters, digits, '.' and '-'.
 bool isValidIdentifier(const std::string& identifier);
+
+/// Compares two version numbers (`isValidVersion`) part by part, a missing
+/// part counting as 0: negative, 0 or positive.
+int compareVersions(const std::string& a, const std::string& b);
 
 } // namespace InfoPlist
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 
 #include "BundleFiles.h"
@@ -250,7 +249,8 @@ void checkRuntime(const std::string& releaseText) {
 }
 
 std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::string& name,
-                    const std::function<void(const std::string&)>& warn) {
+                    Progress& progress) {
+    Progress::Step step = progress.step("Training the start-up cache");
     Runs runs(plan, bundleDir, name);
     bool timedOut = false;
     const ProgramResult recorded = runs.run("record", timedOut);
@@ -289,7 +289,8 @@ std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::s
         differed = "was refused by the runtime: " + refusal;
     }
     if (!differed.empty()) {
-        warn("the trained start-up cache is not shipped: the launch with it " + differed);
+        step.done("not shipped");
+        progress.warn("the trained start-up cache is not shipped: the launch with it " + differed);
         return 0;
     }
     const std::string shipped = bundleDir + "/Contents/app/" + name + ".aot";
@@ -303,8 +304,7 @@ std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::s
     if (ec) {
         fail("cannot write " + shipped + ": " + ec.message(), KV_SOURCE_CODE_POS);
     }
-    std::clog << "kovalu-bundle: start-up cache Contents/app/" << name << ".aot: " << size
-              << " bytes\n";
+    step.done("Contents/app/" + name + ".aot, " + std::to_string(size) + " bytes,");
     return size;
 }
 

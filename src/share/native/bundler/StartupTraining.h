@@ -9,6 +9,7 @@
 
 #include "BundleOptions.h"
 #include "BundlePlan.h"
+#include "Progress.h"
 
 /// --train: the start-up cache that the bundle ships, trained by running the
 /// assembled bundle through its own launcher, as a user would start it.
@@ -42,13 +43,13 @@ void checkRuntime(const std::string& releaseText);
 
 /// Trains the launcher `name` of the bundle at `bundleDir`: a recording
 /// launch, the create step, and a launch with the new cache whose output and
-/// exit status must be the recording's. Writes "Contents/app/<name>.aot",
-/// says its size on standard error and returns it; returns 0, writing
-/// nothing, after one line to `warn`
-/// when the launch with the cache differs. Throws with one line, writing
-/// nothing into the bundle, when a run fails, times out or writes no cache.
+/// exit status must be the recording's. Writes "Contents/app/<name>.aot" and
+/// returns its size, which the step's line in `progress` says; returns 0,
+/// writing nothing, after one warning when the launch with the cache
+/// differs. Throws with one line, writing nothing into the bundle, when a run
+/// fails, times out or writes no cache.
 std::uint64_t train(const Plan& plan, const std::string& bundleDir, const std::string& name,
-                    const std::function<void(const std::string&)>& warn);
+                    Progress& progress);
 
 } // namespace StartupTraining
 

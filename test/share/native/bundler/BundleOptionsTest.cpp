@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "TestSupport.h"
 
 using Args = std::vector<std::string>;
@@ -58,11 +60,48 @@ TEST(BundleOptions, SignTakesABundleAndOnlyItsSigningOptions) {
     const std::pair<Args, std::string> cases[] = {
         {{}, "sign needs the path of a bundle first"},
         {{"--sign", "-"}, "sign needs the path of a bundle first"},
-        {{"A.app", "--zip"}, "sign takes only --sign and --entitlements: --zip"},
-        {{"A.app", "B.app"}, "sign takes only --sign and --entitlements: B.app"},
+        {{"A.app", "--zip"}, "sign takes only --sign, --entitlements and --quiet: --zip"},
+        {{"A.app", "B.app"}, "sign takes only --sign, --entitlements and --quiet: B.app"},
         {{"A.app", "--sign"}, "--sign needs a value"},
     };
     for (const auto& [args, message] : cases) {
         EXPECT_EQ(message, kvtest::thrownBy([&] { parseSignOptions(args); }).raw) << message;
+    }
+}
+
+TEST(BundleOptions, ZipAndDmgTakeAFileOnlyWhenOneFollows) {
+    const std::tuple<Args, std::optional<std::string>, std::optional<std::string>> cases[] = {
+        {{"--zip"}, "", std::nullopt},
+        {{"--zip", "--dmg"}, "", ""},
+        {{"--zip", "a.zip", "--dmg", "b.dmg", "-q"}, "a.zip", "b.dmg"},
+        {{"--dmg", "", "--force"}, std::nullopt, ""},
+    };
+    for (const auto& [args, zip, dmg] : cases) {
+        const BundleOptions o = parseOptions(args);
+        EXPECT_EQ(zip, o.zip) << args[0];
+        EXPECT_EQ(dmg, o.dmg) << args[0];
+    }
+    EXPECT_TRUE(parseOptions({"-q"}).quiet);
+}
+
+TEST(BundleOptions, EachCommandTakesItsPathThenOnlyItsOptions) {
+    const BundleOptions n = parseCommandOptions(
+        "notarize", {"A.app", "--zip", "--key", "k.p8", "--key-id", "I", "--issuer", "U", "-q"});
+    EXPECT_EQ("A.app", n.bundle);
+    EXPECT_EQ(std::optional<std::string>(""), n.zip);
+    EXPECT_EQ("k.p8", n.apiKey);
+    EXPECT_TRUE(n.quiet);
+    EXPECT_EQ(std::optional<std::string>("A.zip"),
+              parseCommandOptions("notarize", {"A.app", "--zip", "A.zip"}).zip);
+    const std::tuple<std::string, Args, std::string> cases[] = {
+        {"verify", {"A.app", "--quiet"}, "verify takes no options: --quiet"},
+        {"verify", {}, "verify needs the path of a bundle first"},
+        {"notarize", {"--zip"}, "notarize needs the path of a bundle, zip or disk image first"},
+        {"notarize", {"A.app", "--sign", "x"},
+         "notarize takes only --keychain-profile, --key, --key-id, --issuer, --zip, --force and "
+         "--quiet: --sign"},
+    };
+    for (const auto& [command, args, message] : cases) {
+        EXPECT_EQ(message, kvtest::thrownBy([&] { parseCommandOptions(command, args); }).raw);
     }
 }

@@ -32,16 +32,17 @@ TEST(InfoPlist, PlistTextKeepsOrderAndEscapesKeysAndValues) {
 TEST(InfoPlist, BundleEntriesNameTheIconOnlyWhenGiven) {
     for (const std::string icon : {"", "a.icns"}) {
         std::vector<std::string> keys;
-        for (const PlistEntry& e : InfoPlist::bundleEntries("N", "id", "2", icon)) {
+        for (const PlistEntry& e : InfoPlist::bundleEntries("N", "id", "2", "2", "11.0", icon)) {
             keys.push_back(e.key);
         }
-        std::vector<std::string> expected{"CFBundleDevelopmentRegion", "CFBundleExecutable",
+        std::vector<std::string> expected{"CFBundleAllowMixedLocalizations",
+                                          "CFBundleDevelopmentRegion", "CFBundleExecutable",
                                           "CFBundleIdentifier", "CFBundleInfoDictionaryVersion",
                                           "CFBundleName", "CFBundlePackageType",
                                           "CFBundleShortVersionString", "CFBundleVersion",
                                           "LSMinimumSystemVersion", "NSHighResolutionCapable"};
         if (!icon.empty()) {
-            expected.insert(expected.begin() + 2, "CFBundleIconFile");
+            expected.insert(expected.begin() + 3, "CFBundleIconFile");
         }
         EXPECT_EQ(expected, keys) << icon;
     }
@@ -141,4 +142,11 @@ TEST(InfoPlist, MergeReplacesInPlaceAndAddsTheRest) {
     EXPECT_EQ((std::vector<std::string>{"A", "B", "C"}), keys);
     EXPECT_EQ("<string>x</string>", std::get<PlistXml>(merged[0].value.value).text);
     EXPECT_EQ(std::vector<std::string>{"A"}, replaced);
+}
+
+TEST(InfoPlist, VersionNumbersAreComparedPartByPart) {
+    EXPECT_EQ(0, InfoPlist::compareVersions("11", "11.0.0"));
+    EXPECT_LT(InfoPlist::compareVersions("10.15", "11.0"), 0);
+    EXPECT_GT(InfoPlist::compareVersions("11.0.1", "11.0"), 0);
+    EXPECT_GT(InfoPlist::compareVersions("12", "11.9"), 0);
 }
