@@ -12,7 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#define MAX_COMMANDS 8
+#define MAX_COMMANDS 12
 
 struct command {
     const char* label;

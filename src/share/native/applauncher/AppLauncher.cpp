@@ -122,6 +122,8 @@ const char* modeName(ClassDataArchive::Mode mode) {
         return "use";
     case ClassDataArchive::Mode::Create:
         return "create";
+    case ClassDataArchive::Mode::Train:
+        return "train";
     case ClassDataArchive::Mode::Off:
         break;
     }
@@ -132,15 +134,20 @@ const char* modeName(ClassDataArchive::Mode mode) {
 // configured option, so the configured ones keep their positions. False for a
 // create step that creates nothing.
 bool addClassDataArchive(Jvm& jvm, const std::string& cacheDir, const std::string& launcherPath,
-                         const std::string& createStep) {
-    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(
-        cacheDir, FileUtils::stripExeSuffix(FileUtils::basename(launcherPath))));
+                         const std::string& createStep, const std::string& appDir) {
+    const std::string launcherName = FileUtils::stripExeSuffix(FileUtils::basename(launcherPath));
+    std::unique_ptr<ClassDataArchive> archive(new ClassDataArchive(cacheDir, launcherName));
     archive->setCreateStep(createStep);
+    archive->offerShipped(FileUtils::combinePath(appDir, launcherName + ".aot"));
     archive->plan(jvm.getLibraryPath(), jvm.getJvmArguments(), launcherPath);
     const ClassDataArchive::Mode mode = archive->getMode();
     LOG_TRACE("Class-data archive: " << modeName(mode) << ": " << archive->getReason());
+    if (archive->isTrainingCreate() && mode != ClassDataArchive::Mode::Train) {
+        throw makeException("No start-up cache to create: " + archive->getReason(),
+                            KV_SOURCE_CODE_POS);
+    }
     jvm.insertJvmOptions(archive->getOptions());
-    if (mode == ClassDataArchive::Mode::Create) {
+    if (archive->onlyCreates()) {
         // The create step runs unseen; a splash screen would flash up for nothing.
         jvm.removeJvmOptions("-splash:");
     }
@@ -185,7 +192,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
     // A create step creates whatever the configuration says now: the cache is
     // only ever used while it says "auto".
     if ((ClassDataArchive::isRequested(cfg) || !cacheCreateStep.empty()) &&
-        !addClassDataArchive(*jvm, cacheDir, launcherPath, cacheCreateStep)) {
+        !addClassDataArchive(*jvm, cacheDir, launcherPath, cacheCreateStep, appDir)) {
         return nullptr;
     }
 

@@ -12,7 +12,7 @@
 namespace {
 
 // The suffixes that follow "<launcher>-<key>" besides an archive's "-<size><extension>".
-const char* const fileSuffixes[] = {".tmp", ".log", ".failed", ".aotconf", ".aot.tmp"};
+const char* const fileSuffixes[] = {".tmp", ".log", ".failed", ".aotconf", ".aot.tmp", ".shipped"};
 
 const char* const refusedText = " refused ";
 

@@ -14,6 +14,7 @@
 ///   <launcher>-<key>.failed             failed writings: "<count>", or
 ///                                       "<count> refused <refusals>"
 ///   <launcher>-<key>.aotconf            what a recording launch saw
+///   <launcher>-<key>.shipped            the bundle's own cache: tried, or refused
 ///   <launcher>.lock                     held by the one launch that writes
 /// Nothing here throws: every failure reads as "no".
 class ArchiveStore {

@@ -91,6 +91,7 @@ bool ClassDataArchive::off(const std::string& why) {
     }
     mode = Mode::Off;
     reason = why;
+    ShippedCache::noteOff(training, launcherName, why);
     if (store) {
         store->unlock();
     }
@@ -123,6 +124,7 @@ void ClassDataArchive::plan(const std::string& libPath, const std::vector<std::s
                             const std::string& launcherPath) {
     this->launcherPath = launcherPath;
     try {
+        training = ShippedCache::takeTraining();
         planChecked(libPath, jvmArgs);
     } catch (const std::exception& e) {
         off(std::string("failed: ") + e.what());
@@ -194,6 +196,10 @@ void ClassDataArchive::planChecked(const std::string& libPath,
     }
     for (const std::string& arg : jvmArgs) {
         keyText += arg + '\0';
+    }
+    if (training.step != ShippedCache::Training::Step::None) {
+        planTraining();
+        return;
     }
     if (!CacheFiles::makePrivateDirs(cacheDir)) {
         off("cache directory \"" + cacheDir + "\" is not a private directory of this user");
@@ -311,6 +317,13 @@ void ClassDataArchive::planWithStore() {
     if (!jvmLogUsable()) {
         return;
     }
+    if (mechanism == aheadOfTimeCache() &&
+        ShippedCache::mayUse(shippedPath, *store, mechanism->magic)) {
+        archivePath = shippedPath;
+        mode = Mode::Use;
+        reason = "the bundle ships \"" + shippedPath + "\"";
+        return;
+    }
     const std::string archive = store->findArchive(mechanism->magic);
     if (!archive.empty() && useIfClean(archive)) {
         return;
@@ -424,6 +437,26 @@ bool ClassDataArchive::planCreate(const std::string& key) {
     return true;
 }
 
+// The bundle tool's launches: the per-user cache stays out of them.
+bool ClassDataArchive::planTraining() {
+    if (mechanism != aheadOfTimeCache()) {
+        return off("this launch takes the " + std::string(mechanism->name) +
+                   ", and only an ahead-of-time cache is shipped");
+    }
+    const std::string why = ShippedCache::checkTraining(training, launcherName);
+    if (!why.empty()) {
+        return off(why);
+    }
+    mode = Mode::Train;
+    reason = "the bundle tool trains the cache it ships";
+    return true;
+}
+
+bool ClassDataArchive::onlyCreates() const {
+    return mode == Mode::Create ||
+           (mode == Mode::Train && training.step == ShippedCache::Training::Step::Create);
+}
+
 // What a create step leaves when it creates nothing: the recording's
 // files go, and the recording's key counts one failure.
 void ClassDataArchive::abandonCreation() {
@@ -483,6 +516,8 @@ std::vector<std::string> ClassDataArchive::getOptions() const {
         return {quiet, logOption("error"), "-XX:AOTMode=create",
                 "-XX:AOTConfiguration=" + store->path(".aotconf"),
                 "-XX:AOTCache=" + store->path(".aot.tmp")};
+    case Mode::Train:
+        return ShippedCache::trainingOptions(training, launcherName, quiet);
     case Mode::Off:
         break;
     }

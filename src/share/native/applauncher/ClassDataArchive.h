@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ArchiveStore.h"
+#include "ShippedCache.h"
 
 class CfgFile;
 
@@ -18,7 +19,7 @@ class CfgFile;
 /// without the cache.
 class ClassDataArchive {
 public:
-    enum class Mode { Off, Write, Use, Create };
+    enum class Mode { Off, Write, Use, Create, Train };
 
     /// Set only in the environment of the launcher that creates an
     /// ahead-of-time cache after a recording launch: to the common part of
@@ -45,6 +46,18 @@ public:
     /// Off the launch must end without starting the JVM.
     void setCreateStep(const std::string& recording);
     bool isCreateStep() const { return !createStep.empty(); }
+
+    /// Offers the cache shipped in the bundle at `path`, which an ahead-of-time
+    /// cache's launch maps first; call before `plan`.
+    void offerShipped(const std::string& path) { shippedPath = path; }
+
+    /// True when the launch only creates a cache and runs no application.
+    bool onlyCreates() const;
+    /// True for the bundle tool's create step, which must not run the
+    /// application whatever the plan.
+    bool isTrainingCreate() const {
+        return training.step == ShippedCache::Training::Step::Create;
+    }
 
     /// Chooses the mode for the runtime library `libPath` and the JVM part of
     /// the argument vector (options and main, no application arguments), also
@@ -107,6 +120,7 @@ private:
     void planWithStore();
     bool planCreate(const std::string& key);
     void abandonCreation();
+    bool planTraining();
     bool useIfClean(const std::string& archive);
     bool prepareWriting();
     void countFailure();
@@ -122,6 +136,8 @@ private:
     const Mechanism* mechanism = nullptr;
     std::unique_ptr<ArchiveStore> store;
     std::string archivePath;
+    std::string shippedPath;
+    ShippedCache::Training training;
     Mode mode;
     std::string reason;
 };

@@ -186,6 +186,17 @@ const std::vector<OptionEntry>& optionTable() {
          "archive in ~/Library/Caches/<package or NAME> for a\n"
          "faster start",
          false, &O::cds},
+        {"--train", nullptr,
+         "with a runtime of Java 25 or later: also ships a\n"
+         "start-up cache, trained by one launch of the bundle, so\n"
+         "that the first launch is fast too (implies --cds)",
+         false, &O::train},
+        {"--train-argument", "ARG",
+         "an argument of the training launch instead of the\n"
+         "bundle's own (repeatable)",
+         false, &O::trainArguments},
+        {"--train-timeout", "SECONDS",
+         "stop the training launch after this long (default 120)", false, &O::trainTimeout},
         {"--file-type", "EXT=TYPE[:ROLE[:RANK]]",
          "a document type the application opens (repeatable):\n"
          "TYPE is a description of its own type, exported under\n"

@@ -35,6 +35,9 @@ struct BundleOptions {
     std::string jmods;
     bool force = false;
     bool cds = false;
+    bool train = false;
+    std::vector<std::string> trainArguments;
+    std::string trainTimeout;
     std::vector<std::string> fileTypes;
     std::vector<std::string> urlSchemes;
     std::vector<std::string> usages;

@@ -251,10 +251,14 @@ std::vector<Step> signOrder(std::vector<MachOFile> files) {
     return steps;
 }
 
-void signBundle(const Signer& signer, const std::string& bundle, const std::string& shownAs) {
+void signBundle(const Signer& signer, const std::string& bundle, const std::string& shownAs,
+                const std::function<void()>& afterJars) {
     const Scan found = scan(bundle);
     for (const std::string& jar : found.jars) {
         signJar(signer, bundle + "/" + jar, shownAs + "/" + jar);
+    }
+    if (afterJars) {
+        afterJars();
     }
     for (const Step& step : signOrder(found.machO)) {
         codesign(signer, bundle + "/" + step.path, step.entitlements, shownAs + "/" + step.path);

@@ -1,6 +1,7 @@
 #ifndef KOVALU_BUNDLESIGNER_H
 #define KOVALU_BUNDLESIGNER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,9 @@ std::vector<Step> signOrder(std::vector<MachOFile> files);
 /// application and every file in Contents/MacOS in `signOrder`, then the
 /// bundle. `shownAs` stands for `bundle` in messages. Throws with one
 /// line naming the file when codesign fails on it, and when a signed jar holds
-/// Mach-O entries.
-void signBundle(const Signer& signer, const std::string& bundle, const std::string& shownAs);
+/// Mach-O entries. `afterJars`, when given, runs once the jars are final.
+void signBundle(const Signer& signer, const std::string& bundle, const std::string& shownAs,
+                const std::function<void()>& afterJars = {});
 
 /// Signs a disk image (no hardened runtime, no entitlements); throws with
 /// codesign's reason when it fails.

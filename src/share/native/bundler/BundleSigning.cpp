@@ -30,8 +30,12 @@ namespace BundleSigning {
 // Nested code is signed before what holds it: the bundle's seal covers the
 // signatures inside it, so signing outside first would break verification.
 BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
-                                const Staging& staging, Progress& progress) {
+                                const Staging& staging, Progress& progress,
+                                const std::function<void()>& afterJars) {
     if (o.identity.empty()) {
+        if (afterJars) {
+            afterJars();
+        }
         return {};
     }
     BundleSigner::Signer signer{plan.codesign, o.identity, o.entitlements};
@@ -41,7 +45,7 @@ BundleSigner::Signer signBundle(const BundleOptions& o, const BundlePlan& plan,
         BundleFiles::setMode(signer.entitlements, 0644);
     }
     Progress::Step step = progress.step("Signing " + plan.name + ".app");
-    BundleSigner::signBundle(signer, staging.bundle(), plan.target);
+    BundleSigner::signBundle(signer, staging.bundle(), plan.target, afterJars);
     step.done();
     return signer;
 }

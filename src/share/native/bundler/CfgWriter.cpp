@@ -43,7 +43,7 @@ std::string cfgText(const BundleOptions& o, const std::vector<std::string>& clas
     if (!mainJar.empty()) {
         text += line(CfgNames::mainJar, mainJar);
     }
-    if (o.cds) {
+    if (o.cds || o.train) {
         text += line(CfgNames::cds, "auto");
     }
     text += "\n" + section(CfgNames::javaOptionsSection);

@@ -19,6 +19,12 @@ namespace Subprocess {
 /// and waits for it. Throws when it cannot be started.
 ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd = std::string());
 
+/// Runs like `run`, with the environment `env` ("NAME=value" items), in a
+/// process group of its own. Past `timeoutSeconds` the group gets SIGTERM,
+/// then SIGKILL ten seconds later; `timedOut` tells whether that happened.
+ProgramResult runLimited(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         int timeoutSeconds, bool& timedOut);
+
 /// The path of the executable `name` in the first directory of PATH that
 /// holds one; empty when none does.
 std::string findOnPath(const std::string& name);

@@ -1,4 +1,5 @@
-// Subprocess::run, findOnPath and stopRunning with posix_spawn, pipes and kill.
+// Subprocess::run, runLimited, findOnPath and stopRunning with posix_spawn,
+// pipes and kill.
 #include "Subprocess.h"
 
 #include <fcntl.h>
@@ -11,7 +12,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "ErrorHandling.h"
 #include "tstrings.h"
@@ -72,14 +75,68 @@ public:
     posix_spawn_file_actions_t actions;
 };
 
+/// Ends a process group that runs too long: SIGTERM at the deadline, SIGKILL
+/// a grace period later; after that the pipes are read no longer, since what
+/// left the group may hold them open.
+class Deadline {
+public:
+    Deadline(pid_t group, int seconds) : group(group), next(now() + seconds * 1000) {}
+
+    /// Milliseconds to wait for output, or -1 once it is no longer read.
+    int wait() {
+        while (now() >= next) {
+            if (stage == 2) {
+                return -1;
+            }
+            ::kill(-group, stage == 0 ? SIGTERM : SIGKILL);
+            timedOut = true;
+            next = now() + (stage == 0 ? graceMs : graceMs / 2);
+            ++stage;
+        }
+        return static_cast<int>(next - now());
+    }
+
+    bool timedOut = false;
+
+private:
+    static std::int64_t now() {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    }
+
+    static const int graceMs = 10000;
+    const pid_t group;
+    std::int64_t next;
+    int stage = 0;
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() { ::posix_spawnattr_init(&attr); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attr); }
+
+    posix_spawnattr_t attr;
+};
+
 /// Reads both pipes to their end, so that neither child output can fill up
 /// and block the child while the other one is read.
-void drain(int outFd, int errFd, ProgramResult& result) {
+void drain(int outFd, int errFd, ProgramResult& result, Deadline* deadline = nullptr) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        const int wait = deadline ? deadline->wait() : -1;
+        if (deadline && wait < 0) {
+            return;
+        }
+        const int ready = ::poll(fds, 2, wait);
+        if (ready == 0) {
+            continue;
+        }
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -101,6 +158,10 @@ void drain(int outFd, int errFd, ProgramResult& result) {
     }
 }
 
+int statusOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int waitFor(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
@@ -108,7 +169,7 @@ int waitFor(pid_t pid) {
             throw makeException("waitpid() failed. Error: " + lastCRTError(), KV_SOURCE_CODE_POS);
         }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return statusOf(status);
 }
 
 } // namespace
@@ -153,6 +214,73 @@ ProgramResult run(const std::vector<std::string>& argv, const std::string& cwd) 
     }
     result.status = waitFor(pid);
     running = 0;
+    return result;
+}
+
+ProgramResult runLimited(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         int timeoutSeconds, bool& timedOut) {
+    Pipe out;
+    Pipe err;
+    FileActions fa;
+    ::posix_spawn_file_actions_addopen(&fa.actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&fa.actions, out.write.get(), 1);
+    ::posix_spawn_file_actions_adddup2(&fa.actions, err.write.get(), 2);
+    SpawnAttributes attributes;
+    ::posix_spawnattr_setflags(&attributes.attr, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes.attr, 0);
+
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    std::vector<char*> vars;
+    for (const std::string& v : env) {
+        vars.push_back(const_cast<char*>(v.c_str()));
+    }
+    vars.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, argv.at(0).c_str(), &fa.actions, &attributes.attr,
+                                 args.data(), vars.data());
+    if (rc != 0) {
+        throw makeException("cannot start " + argv[0] + ": " + std::strerror(rc),
+                            KV_SOURCE_CODE_POS);
+    }
+    running = pid;
+    out.write.close();
+    err.write.close();
+    ProgramResult result;
+    Deadline deadline(pid, timeoutSeconds);
+    try {
+        drain(out.read.get(), err.read.get(), result, &deadline);
+        // The output may close before the process ends.
+        for (;;) {
+            int status = 0;
+            const pid_t done = ::waitpid(pid, &status, WNOHANG);
+            if (done == pid) {
+                result.status = statusOf(status);
+                break;
+            }
+            if (done < 0 && errno != EINTR) {
+                throw makeException("waitpid() failed. Error: " + lastCRTError(),
+                                    KV_SOURCE_CODE_POS);
+            }
+            if (deadline.wait() < 0) {
+                ::kill(-pid, SIGKILL);
+                result.status = waitFor(pid);
+                break;
+            }
+            ::usleep(20000);
+        }
+    } catch (...) {
+        ::kill(-pid, SIGKILL);
+        waitFor(pid);
+        running = 0;
+        throw;
+    }
+    running = 0;
+    timedOut = deadline.timedOut;
     return result;
 }
 

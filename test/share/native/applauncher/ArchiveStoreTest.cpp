@@ -35,6 +35,7 @@ TEST(ArchiveStore, FileNames) {
         {"My-App-0123456789abcdef.tmp", true},
         {"My-App-0123456789abcdef.failed", true},
         {"My-App-0123456789abcdef.aotconf", true},
+        {"My-App-0123456789abcdef.shipped", true},
         {"My-App-0123456789abcdef-.jsa", false},
         {"My-App-0123456789abcdeF-4096.jsa", false},
         {"My-App-0123456789abcde-14096.jsa", false},
