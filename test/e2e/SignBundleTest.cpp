@@ -834,7 +834,7 @@ TEST_F(SignBundle, NotarizeCommandSubmitsStaplesOrSaysWhyNot) {
          "--force and --quiet: --password\n", {}},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.status + " " + row.args[1]);
+        SCOPED_TRACE(row.status + " " + row.args.back());
         ::unlink((tmp / "record.xcrun").c_str());
         ::unlink((app + "/Contents/CodeResources").c_str());
         Args args{"notarize"};
